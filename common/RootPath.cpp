@@ -1,0 +1,95 @@
+#include <common/RootPath.h>
+
+#include <common/Messages.h>
+#include <platform/Dir.h>
+#include <platform/FileName.h>
+#include <platform/Hidden.h>
+
+namespace common {
+
+namespace {
+
+using ut::FileName;
+
+OdString separator() {
+    return FileName::getPathSeparator();
+}
+
+OdString stripTrailingSeparators(const OdString& path) {
+    int length = path.getLength();
+    while (length > 0 && FileName::isPathSeparator(path[length - 1]))
+        --length;
+    return path.left(length);
+}
+
+}  // namespace
+
+RootPath::RootPath(const OdString& path) : m_path(stripTrailingSeparators(path)) {}
+
+Expected<RootPath> RootPath::get(const OdString& path, bool createIfMissing) {
+    const wchar_t sep = separator()[0];
+    OdString current = path;
+    // The walk starts at `path` itself and stops at the nearest folder holding the repository
+    // directory, or at the first ancestor that is not an existing folder.
+    while (ut::Dir::exists(current)) {
+        if (ut::Dir::exists(current + separator() + L".rvk"))
+            return RootPath(current);
+        const int cut = current.reverseFind(sep);
+        current = cut < 0 ? OdString() : current.left(cut);
+    }
+
+    if (!createIfMissing)
+        return translatedError("Path: %ls is not a rvk directory.", path);
+
+    // An empty path would put the repository directory at the file-system root.
+    const OdString repositoryDir = path + separator() + L".rvk";
+    if (path.isEmpty() || !ut::Dir::create(repositoryDir)) {
+        return translatedError("Not able to create a rvk directory in %ls", path);
+    }
+    ut::markHidden(repositoryDir);  // a folder that stays visible is still a repository
+    return RootPath(path);
+}
+
+OdString RootPath::rvkPath(const OdString& root) {
+    return root + separator() + L".rvk";
+}
+
+OdString RootPath::rvkPath() const {
+    return rvkPath(path());
+}
+
+OdString RootPath::statePath() const {
+    return m_path + separator() + L".rvk" + separator() + L"rvk.state";
+}
+
+OdString RootPath::dbPath() const {
+    return m_path + separator() + L".rvk" + separator() + L"rvk.db";
+}
+
+OdString RootPath::propertiesPath() const {
+    return m_path + separator() + L".rvk" + separator() + L"properties";
+}
+
+OdString RootPath::path() const {
+    return m_path;
+}
+
+OdString RootPath::pathTo(const OdString& relativePath) const {
+    return m_path + separator() + relativePath;
+}
+
+Expected<OdString> RootPath::relativePathTo(const OdString& fullPath) const {
+    const OdString prefix = m_path + separator();
+    const std::wstring& full = fullPath.wstr();
+    if (full.compare(0, prefix.wstr().size(), prefix.wstr()) == 0 &&
+        full.size() >= prefix.wstr().size()) {
+        return fullPath.right(fullPath.getLength() - prefix.getLength());
+    }
+    return translatedError("%ls is not located in the current repository", fullPath);
+}
+
+OdString repositoryExt() {
+    return OdString(L"tf");
+}
+
+}  // namespace common

@@ -1,0 +1,180 @@
+#include <platform/OdString.h>
+
+#include <cstdarg>
+#include <cstring>
+#include <cwchar>
+#include <vector>
+
+#include <platform/Utf8.h>
+
+const OdString OdString::kEmpty;
+
+OdString::OdString(const wchar_t* text) : m_data(text ? text : L"") {}
+
+OdString::OdString(const wchar_t* text, int length)
+    : m_data(text && length > 0 ? std::wstring(text, static_cast<std::size_t>(length))
+                                : std::wstring()) {}
+
+OdString::OdString(std::wstring text) : m_data(std::move(text)) {}
+
+OdString::OdString(const char* text, int /*codePage*/)
+    : m_data(text ? ut::decodeUtf8(text, std::strlen(text)) : std::wstring()) {}
+
+OdString::OdString(const char* text, std::size_t size, int /*codePage*/)
+    : m_data(text ? ut::decodeUtf8(text, size) : std::wstring()) {}
+
+OdString::OdString(const OdString& other) : m_data(other.m_data) {}
+
+OdString::OdString(OdString&& other) noexcept : m_data(std::move(other.m_data)) {
+    other.m_data.clear();
+    other.invalidateNarrow();
+}
+
+OdString& OdString::operator=(const OdString& other) {
+    if (this != &other) {
+        m_data = other.m_data;
+        invalidateNarrow();
+    }
+    return *this;
+}
+
+OdString& OdString::operator=(OdString&& other) noexcept {
+    if (this != &other) {
+        m_data = std::move(other.m_data);
+        other.m_data.clear();
+        other.invalidateNarrow();
+        invalidateNarrow();
+    }
+    return *this;
+}
+
+OdString& OdString::operator=(const wchar_t* text) {
+    m_data = text ? text : L"";
+    invalidateNarrow();
+    return *this;
+}
+
+OdString::~OdString() = default;
+
+const char* OdString::ansi_str() const {
+    if (!m_narrowValid) {
+        m_narrow.clear();
+        ut::appendUtf8(m_narrow, m_data.data(), m_data.size());
+        m_narrowValid = true;
+    }
+    return m_narrow.c_str();
+}
+
+std::size_t OdString::ansiLength() const {
+    ansi_str();
+    return m_narrow.size();
+}
+
+OdString& OdString::format(const wchar_t* fmt, ...) {
+    // vswprintf reports a short buffer only as failure, so grow until the text fits.
+    std::vector<wchar_t> buffer(256);
+    for (;;) {
+        va_list args;
+        va_start(args, fmt);
+        const int written = std::vswprintf(buffer.data(), buffer.size(), fmt, args);
+        va_end(args);
+        if (written >= 0) {
+            m_data.assign(buffer.data(), static_cast<std::size_t>(written));
+            break;
+        }
+        if (buffer.size() >= (std::size_t{1} << 26)) {
+            m_data.clear();  // a format error, not a short buffer: nothing sensible to keep
+            break;
+        }
+        buffer.resize(buffer.size() * 4);
+    }
+    invalidateNarrow();
+    return *this;
+}
+
+OdString OdString::left(int count) const {
+    if (count <= 0)
+        return OdString();
+    return OdString(m_data.substr(0, static_cast<std::size_t>(count)));
+}
+
+OdString OdString::mid(int index) const {
+    if (index < 0)
+        index = 0;
+    if (static_cast<std::size_t>(index) >= m_data.size())
+        return OdString();
+    return OdString(m_data.substr(static_cast<std::size_t>(index)));
+}
+
+OdString OdString::mid(int index, int count) const {
+    if (index < 0)
+        index = 0;
+    if (count <= 0 || static_cast<std::size_t>(index) >= m_data.size())
+        return OdString();
+    return OdString(
+        m_data.substr(static_cast<std::size_t>(index), static_cast<std::size_t>(count)));
+}
+
+OdString OdString::right(int count) const {
+    if (count <= 0)
+        return OdString();
+    const auto n = static_cast<std::size_t>(count);
+    if (n >= m_data.size())
+        return *this;
+    return OdString(m_data.substr(m_data.size() - n));
+}
+
+int OdString::reverseFind(wchar_t ch) const {
+    const auto pos = m_data.rfind(ch);
+    return pos == std::wstring::npos ? -1 : static_cast<int>(pos);
+}
+
+int OdString::find(wchar_t ch, int start) const {
+    if (start < 0)
+        start = 0;
+    const auto pos = m_data.find(ch, static_cast<std::size_t>(start));
+    return pos == std::wstring::npos ? -1 : static_cast<int>(pos);
+}
+
+int OdString::compare(const char* narrow) const {
+    const std::wstring other =
+        narrow ? ut::decodeUtf8(narrow, std::strlen(narrow)) : std::wstring();
+    return m_data.compare(other);
+}
+
+OdString& OdString::operator+=(const OdString& other) {
+    m_data += other.m_data;
+    invalidateNarrow();
+    return *this;
+}
+
+OdString& OdString::operator+=(const wchar_t* text) {
+    if (text)
+        m_data += text;
+    invalidateNarrow();
+    return *this;
+}
+
+OdString& OdString::operator+=(wchar_t ch) {
+    m_data += ch;
+    invalidateNarrow();
+    return *this;
+}
+
+OdString operator+(const OdString& a, const OdString& b) {
+    OdString result(a);
+    result += b;
+    return result;
+}
+
+OdString operator+(const wchar_t* a, const OdString& b) {
+    OdString result(a);
+    result += b;
+    return result;
+}
+
+OdString operator+(const OdString& a, const wchar_t* b) {
+    OdString result(a);
+    result += b;
+    return result;
+}

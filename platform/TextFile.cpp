@@ -1,0 +1,176 @@
+#include <platform/TextFile.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include <platform/File.h>
+#include <platform/Utf8.h>
+
+namespace ut {
+
+namespace {
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Splits a narrow path into its folder ("." when there is none) and its last component.
+void splitPath(const std::string& path, std::string& folder, std::string& name) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        folder = ".";
+        name = path;
+    } else {
+        folder = slash == 0 ? "/" : path.substr(0, slash);
+        name = path.substr(slash + 1);
+    }
+}
+
+// Creates a new hidden temporary file next to the target; -1 when the folder does not allow it.
+int createTemporary(const std::string& folder, const std::string& name, std::string& tempPath) {
+    const auto seed = static_cast<unsigned long long>(
+        std::chrono::steady_clock::now().time_since_epoch().count());
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        char suffix[64];
+        std::snprintf(suffix, sizeof suffix, ".tmp-%d-%llx", static_cast<int>(::getpid()),
+                      seed + attempt * 7919ULL);
+        tempPath = (folder == "/" ? std::string() : folder) + "/." + name + suffix;
+        // 0666 before the umask, as for any file the user creates.
+        const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+}  // namespace
+
+bool writeFileAtomically(const OdString& path, const char* bytes, std::size_t size) {
+    const std::string target = path.ansi_str();
+    if (target.empty())
+        return false;
+    std::string folder, name, tempPath;
+    splitPath(target, folder, name);
+    if (name.empty())
+        return false;
+
+    const int fd = createTemporary(folder, name, tempPath);
+    if (fd < 0)
+        return false;
+
+    // Keep the permissions of the file being replaced.
+    struct stat old;
+    if (::stat(target.c_str(), &old) == 0)
+        ::fchmod(fd, old.st_mode & 07777);
+
+    bool ok = writeAll(fd, bytes, size) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(tempPath.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        ::unlink(tempPath.c_str());
+        return false;
+    }
+    // Make the rename itself durable; the new content is in place whatever this answers.
+    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return true;
+}
+
+OdString readEntireFile(const OdString& path) {
+    File file(path, File::kRead);
+    if (!file.isOpen())
+        return OdString();
+    std::string bytes;
+    // length() is a hint only: a file may grow or shrink while it is read.
+    bytes.resize(static_cast<std::size_t>(file.length()));
+    bytes.resize(file.read(bytes.data(), bytes.size()));
+    char chunk[65536];
+    for (std::size_t n; (n = file.read(chunk, sizeof chunk)) > 0;)
+        bytes.append(chunk, n);
+
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')
+            continue;
+        bytes[out++] = bytes[i];
+    }
+    bytes.resize(out);
+    return OdString(decodeUtf8(bytes));
+}
+
+TextFile::TextFile(const OdString& path) : m_path(path) {}
+
+bool TextFile::exists() const {
+    struct stat st;
+    return !m_path.isEmpty() && ::stat(m_path.ansi_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool TextFile::open(const wxMBConv* /*conv*/) {
+    m_lines.clear();
+    m_next = 0;
+    if (!exists())
+        return false;
+    const std::wstring text = readEntireFile(m_path).wstr();
+    std::size_t start = 0;
+    while (start < text.size()) {
+        auto end = text.find(L'\n', start);
+        if (end == std::wstring::npos)
+            end = text.size();
+        m_lines.emplace_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return true;
+}
+
+OdString TextFile::getFirstLine() {
+    m_next = 0;
+    return getNextLine();
+}
+
+OdString TextFile::getNextLine() {
+    if (m_next >= m_lines.size())
+        return OdString();
+    return m_lines[m_next++];
+}
+
+bool TextFile::create() {
+    m_lines.clear();
+    m_next = 0;
+    return !exists();
+}
+
+void TextFile::addLine(const OdString& line) {
+    m_lines.push_back(line);
+}
+
+bool TextFile::write(const wxMBConv* /*conv*/, const char* data, std::size_t size) {
+    std::string bytes;
+    for (const auto& line : m_lines) {
+        appendUtf8(bytes, line.c_str(), static_cast<std::size_t>(line.getLength()));
+        bytes.push_back('\n');
+    }
+    if (data && size > 0)
+        bytes.append(data, size);
+    return writeFileAtomically(m_path, bytes.data(), bytes.size());
+}
+
+}  // namespace ut

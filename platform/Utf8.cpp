@@ -1,0 +1,112 @@
+#include <platform/Utf8.h>
+
+#include <cstdint>
+
+namespace ut {
+
+namespace {
+
+constexpr wchar_t kEscapeBase = 0xDC00;  // undecodable byte b becomes U+DC00 + b (b >= 0x80)
+
+// Length of the valid sequence starting at p (1..4), or 0 when the lead byte cannot start one.
+inline int sequenceLength(unsigned char lead) {
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        return 2;
+    if (lead >= 0xE0 && lead <= 0xEF)
+        return 3;
+    if (lead >= 0xF0 && lead <= 0xF4)
+        return 4;
+    return 0;
+}
+
+inline bool isContinuation(unsigned char b) {
+    return (b & 0xC0) == 0x80;
+}
+
+}  // namespace
+
+std::wstring decodeUtf8(const char* data, std::size_t size) {
+    std::wstring out;
+    out.reserve(size);
+    const auto* p = reinterpret_cast<const unsigned char*>(data);
+    const unsigned char* const end = p + size;
+    while (p < end) {
+        // ASCII runs dominate paths and JSON text: copy them without the general decoder.
+        if (*p < 0x80) {
+            out.push_back(static_cast<wchar_t>(*p++));
+            continue;
+        }
+        const int len = sequenceLength(*p);
+        bool valid = len > 0 && end - p >= len;
+        std::uint32_t cp = 0;
+        if (valid) {
+            for (int i = 1; i < len; ++i) {
+                if (!isContinuation(p[i])) {
+                    valid = false;
+                    break;
+                }
+            }
+        }
+        if (valid) {
+            switch (len) {
+                case 2:
+                    cp = (p[0] & 0x1Fu) << 6 | (p[1] & 0x3Fu);
+                    break;
+                case 3:
+                    cp = (p[0] & 0x0Fu) << 12 | (p[1] & 0x3Fu) << 6 | (p[2] & 0x3Fu);
+                    // Overlong forms and encoded surrogates are not scalar values.
+                    valid = cp >= 0x800 && (cp < 0xD800 || cp > 0xDFFF);
+                    break;
+                default:
+                    cp = (p[0] & 0x07u) << 18 | (p[1] & 0x3Fu) << 12 | (p[2] & 0x3Fu) << 6 |
+                         (p[3] & 0x3Fu);
+                    valid = cp >= 0x10000 && cp <= 0x10FFFF;
+                    break;
+            }
+        }
+        if (valid) {
+            out.push_back(static_cast<wchar_t>(cp));
+            p += len;
+        } else {
+            out.push_back(static_cast<wchar_t>(kEscapeBase + *p));
+            ++p;
+        }
+    }
+    return out;
+}
+
+void appendUtf8(std::string& out, const wchar_t* data, std::size_t size) {
+    out.reserve(out.size() + size);
+    for (std::size_t i = 0; i < size; ++i) {
+        auto cp = static_cast<std::uint32_t>(data[i]);
+        if (cp < 0x80) {
+            out.push_back(static_cast<char>(cp));
+        } else if (cp < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else if (cp >= 0xDC80 && cp <= 0xDCFF) {
+            out.push_back(static_cast<char>(cp - kEscapeBase));  // an undecodable byte, restored
+        } else if (cp < 0x10000) {
+            // Other lone surrogates (from JSON escapes) get the three-byte form; it decodes back
+            // as three escaped bytes, which keeps narrow -> wide -> narrow the identity.
+            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        } else {
+            if (cp > 0x10FFFF)
+                cp = 0xFFFD;  // not a code point: a wchar_t can hold it, UTF-8 not
+            if (cp == 0xFFFD) {
+                out.append("\xEF\xBF\xBD");
+                continue;
+            }
+            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+        }
+    }
+}
+
+}  // namespace ut

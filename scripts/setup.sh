@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, every Debian package the build, the tests and the reference host need and
+# that this machine lacks. Safe to run again: it installs nothing when everything is there.
+# Usage: scripts/setup.sh [extra-package ...]
+set -euo pipefail
+
+packages=(
+  cmake make g++ pkg-config git
+  libwxgtk3.2-dev   # wxWidgets base: message translation
+  libssl-dev        # OpenSSL libcrypto: SHA-256
+  libboost-dev      # Boost headers: optional, variant
+  libgtest-dev libbenchmark-dev
+  libsqlite3-dev    # the reference host's database
+  "$@"
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "setup: installing ${missing[*]}"
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -qq
+  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

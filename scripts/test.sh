@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Sets up the machine, then configures, builds and runs the whole test suite twice: once plainly and
+# once in a separate build with AddressSanitizer and UndefinedBehaviorSanitizer. Exits non-zero on
+# any failure or sanitizer report.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+run_suite() {
+  local dir=$1 flags=$2
+  echo "=== $dir: configure, build, test ==="
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRVK_WARNINGS_AS_ERRORS=ON \
+        -DCMAKE_CXX_FLAGS="$flags" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+}
+
+run_suite build/ci-plain ""
+
+# Any sanitizer report aborts the test that made it, so it shows as a failed test.
+export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+run_suite build/ci-sanitize "-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+
+echo "=== all tests passed, plain and sanitized ==="

@@ -1,0 +1,210 @@
+#include <platform/Dir.h>
+#include <platform/File.h>
+#include <platform/FileName.h>
+#include <platform/TextFile.h>
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <vector>
+
+#include "TestSupport.h"
+
+namespace {
+
+using testing_support::readFile;
+using testing_support::TempDir;
+namespace fs = std::filesystem;
+
+std::vector<std::string> listing(const OdString& folder, int flags, const OdString& spec = {}) {
+    ut::Dir dir(folder);
+    std::vector<std::string> names;
+    OdString name;
+    for (bool more = dir.getFirst(&name, spec, flags); more; more = dir.getNext(&name)) {
+        names.emplace_back(name.ansi_str());
+    }
+    EXPECT_TRUE(name.isEmpty()) << "a finished listing leaves the name empty";
+    return names;
+}
+
+TEST(DirListing, SkipsHiddenNamesAndSeparatesFilesFromFolders) {
+    TempDir tmp;
+    tmp.writeFile("b.dwg");
+    tmp.writeFile("a.dwg");
+    tmp.writeFile(".hidden");
+    tmp.writeFile("sub/x");
+    tmp.makeDir(".rvk/properties");
+    tmp.writeFile("\xE5\x9B\xB3 \xFF.dwg");  // non-ASCII and an undecodable byte
+
+    EXPECT_EQ(listing(tmp.od(), ut::Dir::kFiles),
+              (std::vector<std::string>{"a.dwg", "b.dwg", "\xE5\x9B\xB3 \xFF.dwg"}));
+    EXPECT_EQ(listing(tmp.od(), ut::Dir::kFolders), (std::vector<std::string>{"sub"}));
+    EXPECT_EQ(listing(tmp.od(), ut::Dir::kFiles, OdString(L"*.dwg")).size(), 3u);
+    EXPECT_EQ(listing(tmp.od(), ut::Dir::kFiles, OdString(L"a*")),
+              (std::vector<std::string>{"a.dwg"}));
+}
+
+TEST(DirListing, NeverOffersSymbolicLinksToFolders) {
+    TempDir tmp;
+    tmp.writeFile("real/file.txt");
+    fs::create_directory_symlink(tmp / "real", tmp / "linkdir");
+    fs::create_directory_symlink(tmp.path(), tmp / "real" / "loop");  // a loop back to the top
+    fs::create_symlink(tmp / "real" / "file.txt", tmp / "linkfile");
+    fs::create_symlink(tmp / "missing", tmp / "dangling");
+
+    EXPECT_EQ(listing(tmp.od(), ut::Dir::kFolders), (std::vector<std::string>{"real"}));
+    EXPECT_EQ(listing(tmp.od(), ut::Dir::kFiles), (std::vector<std::string>{"linkfile"}));
+    EXPECT_TRUE(listing(tmp.od("real"), ut::Dir::kFolders).empty());
+}
+
+TEST(DirListing, FolderThatCannotBeReadListsNothing) {
+    TempDir tmp;
+    EXPECT_TRUE(listing(tmp.od("missing"), ut::Dir::kFiles).empty());
+    if (testing_support::runningAsRoot())
+        GTEST_SKIP() << "permissions do not bind root";
+    tmp.writeFile("locked/a");
+    fs::permissions(tmp / "locked", fs::perms::none);
+    EXPECT_TRUE(listing(tmp.od("locked"), ut::Dir::kFiles).empty());
+}
+
+TEST(DirListing, CreateAndExists) {
+    TempDir tmp;
+    EXPECT_TRUE(ut::Dir::exists(tmp.od()));
+    EXPECT_FALSE(ut::Dir::exists(tmp.od("new")));
+    EXPECT_TRUE(ut::Dir::create(tmp.od("new")));
+    EXPECT_TRUE(ut::Dir::exists(tmp.od("new")));
+    EXPECT_FALSE(ut::Dir::create(tmp.od("new"))) << "an existing folder is not created again";
+    EXPECT_FALSE(ut::Dir::create(tmp.od("no/parent")));
+    tmp.writeFile("plain");
+    EXPECT_FALSE(ut::Dir::exists(tmp.od("plain")));
+    EXPECT_FALSE(ut::Dir::exists(OdString()));
+}
+
+TEST(FileNameParts, ExtensionOfTheLastComponent) {
+    struct Case {
+        const wchar_t* path;
+        const wchar_t* ext;
+    } cases[] = {
+        {L"a.dwg", L"dwg"}, {L"dir/a.b.dwg", L"dwg"}, {L".bashrc", L""},
+        {L"a.", L""},       {L"dir.v2/plan", L""},    {L"dir.v2/plan.bak", L"bak"},
+        {L"plan", L""},     {L"sub/.hidden", L""},    {L"x.DWG", L"DWG"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(OdString(c.path).ansi_str());
+        const ut::FileName name{OdString(c.path)};
+        EXPECT_EQ(name.getExt(), OdString(c.ext));
+        EXPECT_EQ(name.hasExt(), *c.ext != 0);
+    }
+    EXPECT_EQ(ut::FileName(OdString(L"/r/.rvk/tf"), OdString(L"plan"), OdString(L"tf")).path(),
+              OdString(L"/r/.rvk/tf/plan.tf"));
+    EXPECT_EQ(ut::FileName::getPathSeparator(), OdString(L"/"));
+    EXPECT_TRUE(ut::FileName::isPathSeparator(L'/'));
+    EXPECT_FALSE(ut::FileName::isPathSeparator(L'\\'));
+}
+
+TEST(FileNameParts, FullPathCompletesRelativePaths) {
+    const OdString full = ut::FileName(OdString(L"rel/x")).getFullPath();
+    EXPECT_EQ(full, TempDir::toOd(fs::current_path() / "rel" / "x"));
+    EXPECT_EQ(ut::FileName(OdString(L"/abs/x")).getFullPath(), OdString(L"/abs/x"));
+}
+
+TEST(FileNameParts, ExistsAndTimes) {
+    TempDir tmp;
+    tmp.writeFile("f", "x");
+    fs::create_directory_symlink(tmp.path(), tmp / "link");
+    EXPECT_TRUE(ut::FileName(tmp.od("f")).exists(ut::FileName::kAnyObject));
+    EXPECT_TRUE(ut::FileName(tmp.od()).exists(ut::FileName::kAnyObject));
+    EXPECT_FALSE(ut::FileName(tmp.od()).exists(ut::FileName::kRegularFile));
+    EXPECT_TRUE(ut::FileName(tmp.od("link")).exists(ut::FileName::kSymbolicLink));
+    EXPECT_FALSE(ut::FileName(tmp.od("none")).exists(ut::FileName::kAnyObject));
+
+    const timespec times[2] = {{1000, 5}, {2000, 123456789}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (tmp / "f").c_str(), times, 0), 0);
+    ut::DateTime modified;
+    ASSERT_TRUE(ut::FileName(tmp.od("f")).getTimes(nullptr, &modified, nullptr));
+    EXPECT_EQ(modified.getTicks(), 2000123456789LL);
+
+    ut::DateTime missing(77);
+    EXPECT_FALSE(ut::FileName(tmp.od("none")).getTimes(nullptr, &missing, nullptr));
+    EXPECT_EQ(missing.getTicks(), 0);
+}
+
+TEST(TextFiles, LinesRoundTripThroughAnAtomicWrite) {
+    TempDir tmp;
+    const OdString path = tmp.od("t.txt");
+    ut::TextFile out(path);
+    EXPECT_TRUE(out.create());
+    out.addLine(OdString(L"first \u00E9"));
+    out.addLine(OdString("bad \xFF byte", kCodePageUtf8));
+    ASSERT_TRUE(out.write());
+    EXPECT_EQ(readFile(tmp / "t.txt"), "first \xC3\xA9\nbad \xFF byte\n");
+
+    ut::TextFile in(path);
+    ASSERT_TRUE(in.open());
+    EXPECT_EQ(in.getFirstLine(), OdString(L"first \u00E9"));
+    EXPECT_STREQ(in.getNextLine().ansi_str(), "bad \xFF byte");
+    EXPECT_TRUE(in.getNextLine().isEmpty());
+
+    // Nothing but the target is left in the folder.
+    EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path()), fs::directory_iterator()), 1);
+}
+
+TEST(TextFiles, CarriageReturnsBeforeLineFeedsAreDropped) {
+    TempDir tmp;
+    tmp.writeFile("crlf", "a\r\nb\r\n\r\nc\rd");
+    ut::TextFile in(tmp.od("crlf"));
+    ASSERT_TRUE(in.open());
+    EXPECT_EQ(in.getFirstLine(), OdString(L"a"));
+    EXPECT_EQ(in.getNextLine(), OdString(L"b"));
+    EXPECT_EQ(in.getNextLine(), OdString(L""));
+    EXPECT_EQ(in.getNextLine(), OdString(L"c\rd"));
+    EXPECT_EQ(ut::readEntireFile(tmp.od("crlf")), OdString(L"a\nb\n\nc\rd"));
+    EXPECT_TRUE(ut::readEntireFile(tmp.od("missing")).isEmpty());
+}
+
+TEST(TextFiles, FailedWriteLeavesTheOldContent) {
+    TempDir tmp;
+    ut::TextFile noFolder(tmp.od("missing/x"));
+    noFolder.addLine(OdString(L"x"));
+    EXPECT_FALSE(noFolder.write());
+    EXPECT_FALSE(fs::exists(tmp / "missing"));
+
+    // A folder in the target's place cannot be replaced by a file: the write fails, the folder and
+    // its content stay, and no temporary file is left behind.
+    tmp.writeFile("target/keep", "old");
+    ut::TextFile blocked(tmp.od("target"));
+    blocked.addLine(OdString(L"new"));
+    EXPECT_FALSE(blocked.write());
+    EXPECT_EQ(readFile(tmp / "target" / "keep"), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path()), fs::directory_iterator()), 1);
+
+    if (testing_support::runningAsRoot())
+        return;  // permissions do not bind root
+    tmp.writeFile("ro/state", "old");
+    fs::permissions(tmp / "ro", fs::perms::owner_read | fs::perms::owner_exec);
+    ut::TextFile readOnly(tmp.od("ro/state"));
+    readOnly.addLine(OdString(L"new"));
+    EXPECT_FALSE(readOnly.write());
+    EXPECT_EQ(readFile(tmp / "ro" / "state"), "old");
+}
+
+TEST(BinaryFiles, ReadWholeContent) {
+    TempDir tmp;
+    const std::string content("ab\0cd", 5);
+    tmp.writeFile("bin", content);
+    ut::File file(tmp.od("bin"), ut::File::kRead);
+    ASSERT_TRUE(file.isOpen());
+    ASSERT_EQ(file.length(), 5u);
+    std::string buffer(8, 'x');
+    EXPECT_EQ(file.read(buffer.data(), buffer.size()), 5u);
+    EXPECT_EQ(buffer.substr(0, 5), content);
+    file.close();
+    EXPECT_EQ(file.read(buffer.data(), 1), 0u);
+
+    ut::File missing(tmp.od("none"), ut::File::kRead);
+    EXPECT_FALSE(missing.isOpen());
+    EXPECT_EQ(missing.length(), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,122 @@
+#include <platform/OdError.h>
+#include <platform/OdString.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "TestSupport.h"
+
+namespace {
+
+struct RoundTripCase {
+    const char* label;
+    std::string bytes;
+    std::wstring wide;  // what decoding must give
+};
+
+TEST(PlatformString, NarrowToWideToNarrowIsIdentity) {
+    const RoundTripCase cases[] = {
+        {"ascii", "plan a.dwg", L"plan a.dwg"},
+        {"accents", "caf\xC3\xA9", L"caf\u00E9"},
+        {"cjk", "\xE5\x9B\xB3\xE9\x9D\xA2", L"\u56F3\u9762"},
+        {"emoji", "\xF0\x9F\x98\x80", std::wstring(1, wchar_t(0x1F600))},
+        {"lone invalid byte",
+         "a\xFF"
+         "b",
+         std::wstring{L'a', wchar_t(0xDCFF), L'b'}},
+        {"truncated sequence", "\xE6\x97", std::wstring{wchar_t(0xDCE6), wchar_t(0xDC97)}},
+        {"overlong slash", "\xC0\xAF", std::wstring{wchar_t(0xDCC0), wchar_t(0xDCAF)}},
+        {"encoded surrogate", "\xED\xA0\x80",
+         std::wstring{wchar_t(0xDCED), wchar_t(0xDCA0), wchar_t(0xDC80)}},
+        {"above U+10FFFF", "\xF4\x90\x80\x80",
+         std::wstring{wchar_t(0xDCF4), wchar_t(0xDC90), wchar_t(0xDC80), wchar_t(0xDC80)}},
+        {"latin-1 name", "r\xE9sum\xE9",
+         std::wstring{L'r', wchar_t(0xDCE9), L's', L'u', L'm', wchar_t(0xDCE9)}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const OdString s(c.bytes.c_str(), kCodePageUtf8);
+        EXPECT_EQ(s.wstr(), c.wide);
+        EXPECT_EQ(std::string(s.ansi_str()), c.bytes);
+        EXPECT_EQ(s.ansiLength(), c.bytes.size());
+    }
+}
+
+TEST(PlatformString, LoneSurrogateElementsEncodeToBytesThatRoundTrip) {
+    const OdString lone(std::wstring{L'x', wchar_t(0xD83D), L'y'});
+    const std::string narrow = lone.ansi_str();
+    const OdString back(narrow.c_str(), kCodePageUtf8);
+    EXPECT_EQ(std::string(back.ansi_str()), narrow);
+}
+
+TEST(PlatformString, NarrowFormFollowsChanges) {
+    OdString s(L"a");
+    EXPECT_STREQ(s.ansi_str(), "a");
+    s += L"\u00E9";
+    EXPECT_STREQ(s.ansi_str(), "a\xC3\xA9");
+    s = OdString(L"z");
+    EXPECT_STREQ(s.ansi_str(), "z");
+    EXPECT_EQ(s.compare("z"), 0);
+    EXPECT_NE(s.compare("Z"), 0);
+}
+
+TEST(PlatformString, FormatFillsWideArguments) {
+    OdString s;
+    s.format(L"Path: %ls is not a rvk directory.", OdString(L"/tmp/\u56F3").c_str());
+    EXPECT_EQ(s, OdString(L"Path: /tmp/\u56F3 is not a rvk directory."));
+
+    // Longer than any first guess of a buffer size.
+    const std::wstring longArg(5000, L'x');
+    s.format(L"[%ls|%ls]", longArg.c_str(), L"\U0001F600");
+    EXPECT_EQ(s.wstr(), L"[" + longArg + L"|\U0001F600]");
+    EXPECT_STREQ(OdString().format(L"100%%").c_str(), L"100%");
+}
+
+TEST(PlatformString, SubstringsClampAtTheEdges) {
+    const OdString s(L"abcdef");
+    struct Case {
+        OdString got;
+        const wchar_t* expected;
+    } cases[] = {
+        {s.left(0), L""},       {s.left(2), L"ab"},
+        {s.left(6), L"abcdef"}, {s.left(99), L"abcdef"},
+        {s.left(-1), L""},      {s.mid(0), L"abcdef"},
+        {s.mid(4), L"ef"},      {s.mid(6), L""},
+        {s.mid(7), L""},        {s.right(0), L""},
+        {s.right(2), L"ef"},    {s.right(64), L"abcdef"},
+        {s.mid(1, 2), L"bc"},   {OdString().right(3), L""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.got, OdString(c.expected));
+
+    EXPECT_EQ(OdString(L"a/b/c").reverseFind(L'/'), 3);
+    EXPECT_EQ(OdString(L"/abc").reverseFind(L'/'), 0);
+    EXPECT_EQ(OdString(L"abc").reverseFind(L'/'), -1);
+    EXPECT_EQ(OdString().reverseFind(L'/'), -1);
+}
+
+TEST(PlatformString, ValueSemanticsAndOrdering) {
+    OdString a(L"abc");
+    OdString b = a;
+    b += L"d";
+    EXPECT_EQ(a, OdString(L"abc"));
+    OdString moved = std::move(b);
+    EXPECT_EQ(moved, OdString(L"abcd"));
+    EXPECT_TRUE(b.isEmpty());  // NOLINT(bugprone-use-after-move): moved-from is empty by contract
+    EXPECT_TRUE(OdString(L"B") < OdString(L"a"));
+    EXPECT_TRUE(OdString(L"ab") < OdString(L"abc"));
+    EXPECT_EQ(L"x" + OdString(L"y") + L"z", OdString(L"xyz"));
+    EXPECT_TRUE(OdString::kEmpty.isEmpty());
+}
+
+TEST(PlatformString, ErrorCarriesItsDescription) {
+    try {
+        throw OdError(OdString(L"broken \u00E9"));
+    } catch (const OdError& e) {
+        OdError copy = e;
+        EXPECT_EQ(copy.description(), OdString(L"broken \u00E9"));
+    }
+}
+
+}  // namespace

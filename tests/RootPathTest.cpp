@@ -1,0 +1,128 @@
+#include <common/RootPath.h>
+
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+
+namespace {
+
+using common::RootPath;
+using testing_support::joinPath;
+using testing_support::TempDir;
+namespace fs = std::filesystem;
+
+const OdString kSep = ut::FileName::getPathSeparator();
+
+TEST(RepositoryRoot, FindsTheNearestEnclosingRepository) {
+    TempDir tmp;
+    tmp.makeDir("outer/.rvk");
+    tmp.makeDir("outer/a/b/c");
+    tmp.makeDir("outer/inner/.rvk");
+    tmp.makeDir("outer/inner/d");
+    const struct {
+        const char* start;
+        const char* root;
+    } cases[] = {
+        {"outer", "outer"},
+        {"outer/a/b/c", "outer"},
+        {"outer/inner", "outer/inner"},
+        {"outer/inner/d", "outer/inner"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.start);
+        for (bool create : {false, true}) {
+            auto found = RootPath::get(tmp.od(c.start), create);
+            ASSERT_TRUE(found.hasValue());
+            EXPECT_EQ(found.value().path(), tmp.od(c.root));
+        }
+    }
+    // Asking to create inside a repository created nothing.
+    EXPECT_FALSE(fs::exists(tmp / "outer/a/b/c/.rvk"));
+    EXPECT_FALSE(fs::exists(tmp / "outer/inner/d/.rvk"));
+}
+
+TEST(RepositoryRoot, TrailingSeparatorsAreStripped) {
+    TempDir tmp;
+    tmp.makeDir("repo/.rvk");
+    for (const wchar_t* tail : {L"/", L"//", L"///"}) {
+        auto found = RootPath::get(tmp.od("repo") + tail, false);
+        ASSERT_TRUE(found.hasValue());
+        EXPECT_EQ(found.value().path(), tmp.od("repo"));
+        EXPECT_EQ(found.value().statePath(),
+                  joinPath({tmp.od("repo").c_str(), L".rvk", L"rvk.state"}));
+    }
+}
+
+TEST(RepositoryRoot, OutsideAnyRepository) {
+    TempDir tmp;
+    tmp.makeDir("plain/sub");
+    const OdString missing = tmp.od("missing/deeper");
+
+    auto notFound = RootPath::get(tmp.od("plain/sub"), false);
+    ASSERT_FALSE(notFound.hasValue());
+    EXPECT_EQ(notFound.error().message,
+              L"Path: " + tmp.od("plain/sub") + L" is not a rvk directory.");
+    EXPECT_FALSE(RootPath::get(missing, false).hasValue());
+
+    auto cannotCreate = RootPath::get(missing, true);
+    ASSERT_FALSE(cannotCreate.hasValue());
+    EXPECT_EQ(cannotCreate.error().message, L"Not able to create a rvk directory in " + missing);
+    EXPECT_FALSE(fs::exists(tmp / "missing"));
+
+    auto created = RootPath::get(tmp.od("plain/sub") + kSep, true);
+    ASSERT_TRUE(created.hasValue());
+    EXPECT_EQ(created.value().path(), tmp.od("plain/sub"));
+    EXPECT_TRUE(fs::is_directory(tmp / "plain/sub/.rvk"));
+    EXPECT_FALSE(fs::exists(tmp / "plain/.rvk"));
+
+    EXPECT_FALSE(RootPath::get(OdString(), true).hasValue()) << "never creates at the top";
+}
+
+TEST(RepositoryRoot, ComposesEveryRepositoryPath) {
+    TempDir tmp;
+    tmp.makeDir("r/.rvk");
+    const RootPath root = RootPath::get(tmp.od("r"), false).value();
+    const OdString r = tmp.od("r");
+    EXPECT_EQ(root.rvkPath(), joinPath({r.c_str(), L".rvk"}));
+    EXPECT_EQ(RootPath::rvkPath(OdString(L"x")), joinPath({L"x", L".rvk"}));
+    EXPECT_EQ(root.statePath(), joinPath({r.c_str(), L".rvk", L"rvk.state"}));
+    EXPECT_EQ(root.dbPath(), joinPath({r.c_str(), L".rvk", L"rvk.db"}));
+    EXPECT_EQ(root.propertiesPath(), joinPath({r.c_str(), L".rvk", L"properties"}));
+    EXPECT_EQ(root.pathTo(joinPath({L"a", L"b.dwg"})), joinPath({r.c_str(), L"a", L"b.dwg"}));
+    EXPECT_EQ(root.pathTo(OdString()), r + kSep);
+    EXPECT_EQ(common::repositoryExt(), OdString(L"tf"));
+
+    RootPath moved = std::move(RootPath(root));
+    EXPECT_EQ(moved.path(), r);
+}
+
+TEST(RepositoryRoot, RelativePathsBelowTheRoot) {
+    TempDir tmp;
+    tmp.makeDir("proj/.rvk");
+    const RootPath root = RootPath::get(tmp.od("proj"), false).value();
+    const OdString r = tmp.od("proj");
+    const struct {
+        OdString full;
+        bool ok;
+        OdString relative;
+    } cases[] = {
+        {joinPath({r.c_str(), L"a", L"b.dwg"}), true, joinPath({L"a", L"b.dwg"})},
+        {r + kSep, true, OdString()},
+        {r, false, {}},
+        {r + L"2" + kSep + L"x.dwg", false, {}},
+        {tmp.od("PROJ/a.dwg"), false, {}},
+        {OdString(), false, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.full.ansi_str());
+        auto rel = root.relativePathTo(c.full);
+        ASSERT_EQ(rel.hasValue(), c.ok);
+        if (c.ok) {
+            EXPECT_EQ(rel.value(), c.relative);
+        } else {
+            EXPECT_EQ(rel.error().message, c.full + L" is not located in the current repository");
+        }
+    }
+}
+
+}  // namespace
