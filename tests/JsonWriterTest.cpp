@@ -1,0 +1,125 @@
+#include <corekit/json/writer.h>
+
+#include <clocale>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <iomanip>
+#include <limits>
+#include <locale>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using corekit::json::Array;
+using corekit::json::Object;
+using corekit::json::Value;
+using corekit::json::write_formatted;
+
+TEST(JsonWriter, WritesEachKindByteForByte) {
+    Object example;
+    example[L"a"] = Array{Value(1u), Value(2u)};
+    example[L"b"] = Object{};
+    Object keys;
+    keys[L"a"] = Array{};
+    keys[L"B"] = Value();
+    struct Case {
+        Value value;
+        std::wstring expected;
+    };
+    const Case cases[] = {
+        {std::move(example),
+         L"{\n    \"a\" : [\n        1,\n        2\n    ],\n    \"b\" : {\n    }\n}"},
+        {std::move(keys), L"{\n    \"B\" : null,\n    \"a\" : [\n    ]\n}"},
+        {Array{Value(Array{Value(L"x")}), Value(true)},
+         L"[\n    [\n        \"x\"\n    ],\n    true\n]"},
+        {Object{}, L"{\n}"},
+        {Value(false), L"false"},
+        {L"a/b", L"\"a/b\""},
+        {L"\"\\\t", L"\"\\\"\\\\\\t\""},
+        {L"\b\f\n\r", L"\"\\b\\f\\n\\r\""},
+        {std::wstring(1, L'\0') + L"\x01\x1f\x7f~", L"\"\\u0000\\u0001\\u001F\\u007F~\""},
+        {L"\u00e9\U0001F600\U0010FFFF", L"\"\\u00E9\\uD83D\\uDE00\\uDBFF\\uDFFF\""},
+        {L"\xDC80\xD800", L"\"\\uDC80\\uD800\""},
+        {std::wstring{static_cast<wchar_t>(0x110000), static_cast<wchar_t>(-1)},
+         L"\"\\uFFFD\\uFFFD\""},
+        {Value(5), L"5"},
+        {Value(std::numeric_limits<std::int64_t>::min()), L"-9223372036854775808"},
+        {Value(std::numeric_limits<std::uint64_t>::max()), L"18446744073709551615"},
+        {Value(-2.0), L"-2.0000000000000000"},
+        {Value(1e20), L"100000000000000000000.0000000000000000"},
+        {Value(1e-20), L"0.0000000000000000"},
+        {Value(0.1), L"0.1000000000000000"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        EXPECT_EQ(write_formatted(c.value), c.expected);
+    }
+}
+
+TEST(JsonWriter, PrintableFollowsTheCTypeLocale) {
+    const std::string previous = std::setlocale(LC_CTYPE, nullptr);
+    if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) {
+        GTEST_SKIP() << "no C.UTF-8 locale";
+    }
+    const std::wstring written = write_formatted(Value(L"\u00e9\U0001F600\u2028\x7f"));
+    std::setlocale(LC_CTYPE, previous.c_str());
+    EXPECT_EQ(written, L"\"\u00e9\U0001F600\\u2028\\u007F\"");
+}
+
+// A locale that writes 1234.5 as "1.234,5": reals must follow it exactly as the stream does.
+struct CommaDecimal : std::numpunct<wchar_t> {
+    wchar_t do_decimal_point() const override { return L','; }
+    wchar_t do_thousands_sep() const override { return L'.'; }
+    std::string do_grouping() const override { return "\3"; }
+};
+
+TEST(JsonWriter, RealsAreWhatTheFixedStreamWrites) {
+    std::vector<double> reals = {0.0,
+                                 -0.0,
+                                 1234.5,
+                                 0.05,
+                                 1e-320,
+                                 -1.7976931348623157e308,
+                                 std::numeric_limits<double>::infinity(),
+                                 -std::numeric_limits<double>::infinity(),
+                                 std::numeric_limits<double>::quiet_NaN(),
+                                 -std::numeric_limits<double>::quiet_NaN()};
+    std::mt19937_64 rng(3);
+    for (int i = 0; i < 2000; ++i) {
+        const std::uint64_t bits = rng();
+        double d;
+        std::memcpy(&d, &bits, sizeof d);
+        reals.push_back(i % 2 ? d : std::ldexp(static_cast<double>(bits >> 11), i % 140 - 120));
+    }
+    struct Case {
+        std::locale locale;
+        std::wstring example;
+    };
+    const Case cases[] = {
+        {std::locale::classic(), L"1234.5000000000000000"},
+        {std::locale(std::locale::classic(), new CommaDecimal), L"1.234,5000000000000000"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.example);
+        struct Restore {
+            std::locale previous;
+            ~Restore() { std::locale::global(previous); }
+        } restore{std::locale::global(c.locale)};
+        EXPECT_EQ(write_formatted(Value(1234.5)), c.example);
+        for (double d : reals) {
+            std::wostringstream stream;
+            stream << std::fixed << std::setprecision(16) << d;
+            ASSERT_EQ(write_formatted(Value(d)), stream.str());
+        }
+        // Ints are plain decimal under any locale.
+        EXPECT_EQ(write_formatted(Array{Value(1234567)}), L"[\n    1234567\n]");
+    }
+}
+
+}  // namespace
