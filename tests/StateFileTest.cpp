@@ -1,0 +1,189 @@
+#include <common/StateFile.h>
+
+#include <gtest/gtest.h>
+
+#include "TestSupport.h"
+
+namespace {
+
+using namespace common;
+using testing_support::readFile;
+using testing_support::TempDir;
+
+const char kDefaultDocument[] =
+    "{\n"
+    "    \"head\" : {\n"
+    "        \"reference\" : \"master\"\n"
+    "    }\n"
+    "}\n";
+
+const char kFullDocument[] =
+    "{\n"
+    "    \"head\" : {\n"
+    "        \"commit\" : 42,\n"
+    "        \"reference\" : \"dev\"\n"
+    "    },\n"
+    "    \"renames\" : [\n"
+    "        {\n"
+    "            \"new\" : \"c.dwg\",\n"
+    "            \"previous\" : \"old\\\\c.dwg\"\n"
+    "        }\n"
+    "    ],\n"
+    "    \"staged_files\" : [\n"
+    "        {\n"
+    "            \"file_change\" : \"modified\",\n"
+    "            \"path\" : \"a.dwg\"\n"
+    "        },\n"
+    "        {\n"
+    "            \"file_change\" : \"added\",\n"
+    "            \"path\" : \"sub\\\\b.dwg\"\n"
+    "        }\n"
+    "    ]\n"
+    "}\n";
+
+State fullState() {
+    State s;
+    s.head.reference = L"dev";
+    s.head.commit = 42;
+    s.stagedFiles = {StagedFile(L"a.dwg", EFileChange::modified),
+                     StagedFile(L"sub\\b.dwg", EFileChange::added)};
+    s.renames[L"c.dwg"] = L"old\\c.dwg";
+    return s;
+}
+
+void expectSameState(const State& a, const State& b) {
+    EXPECT_EQ(a.head.reference, b.head.reference);
+    EXPECT_TRUE(a.head.commit == b.head.commit);
+    EXPECT_EQ(a.stagedFiles, b.stagedFiles);
+    EXPECT_EQ(a.renames, b.renames);
+}
+
+class StateFile : public ::testing::Test {
+protected:
+    OdString path() const { return tmp.od("rvk.state"); }
+    void store(const std::string& text) const { tmp.writeFile("rvk.state", text); }
+    std::string stored() const { return readFile(tmp / "rvk.state"); }
+    TempDir tmp;
+};
+
+TEST_F(StateFile, DocumentsAreWrittenByteForByteAndReadBack) {
+    const struct {
+        State state;
+        const char* document;
+    } cases[] = {{State(), kDefaultDocument}, {fullState(), kFullDocument}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(writeState(c.state, path()).hasValue());
+        EXPECT_EQ(stored(), c.document);
+        const Expected<State> back = readState(path());
+        ASSERT_TRUE(back.hasValue());
+        expectSameState(back.value(), c.state);
+    }
+}
+
+TEST_F(StateFile, WriteNormalisesWhatItReads) {
+    // Unknown members are dropped, empty lists left out, renames sorted and the first of two equal
+    // "new" paths kept, staged entries kept in file order with duplicates, -1 read as 64 bits.
+    store(R"({"extra":1,"head":{"reference":"","commit":-1,"x":true},"staged_files":[
+              {"path":"z","file_change":"removed"},{"path":"a","file_change":"added"},
+              {"path":"z","file_change":"removed"}],
+              "renames":[{"new":"n2","previous":"p2"},{"new":"n1","previous":"p1"},
+              {"new":"n2","previous":"dropped"}]})");
+    const Expected<State> read = readState(path());
+    ASSERT_TRUE(read.hasValue());
+    EXPECT_EQ(read.value().head.commit.value_or(0), 18446744073709551615ULL);
+    ASSERT_TRUE(writeState(read.value(), path()).hasValue());
+    EXPECT_EQ(
+        stored(),
+        "{\n    \"head\" : {\n        \"commit\" : 18446744073709551615,\n"
+        "        \"reference\" : \"\"\n    },\n"
+        "    \"renames\" : [\n"
+        "        {\n            \"new\" : \"n1\",\n            \"previous\" : \"p1\"\n        },\n"
+        "        {\n            \"new\" : \"n2\",\n            \"previous\" : \"p2\"\n        }\n"
+        "    ],\n"
+        "    \"staged_files\" : [\n"
+        "        {\n            \"file_change\" : \"removed\",\n            \"path\" : \"z\"\n"
+        "        },\n"
+        "        {\n            \"file_change\" : \"added\",\n            \"path\" : \"a\"\n"
+        "        },\n"
+        "        {\n            \"file_change\" : \"removed\",\n            \"path\" : \"z\"\n"
+        "        }\n    ]\n}\n");
+
+    store(R"({"head":{"reference":"m"},"staged_files":[],"renames":[]})");
+    ASSERT_TRUE(writeState(readState(path()).value(), path()).hasValue());
+    EXPECT_EQ(stored(), "{\n    \"head\" : {\n        \"reference\" : \"m\"\n    }\n}\n");
+}
+
+TEST_F(StateFile, EveryReadFailureHasItsExactText) {
+    const struct {
+        const char* text;
+        const wchar_t* expected;
+    } cases[] = {
+        {"", L"Unable to parse json, please check if syntax is valid"},
+        {"{", L"Unable to parse json, please check if syntax is valid"},
+        {"[]", L"Error:\tExpected json type 'object', found 'array'"},
+        {"{}", L"State does not contain HEAD."},
+        {R"({"head":{}})", L"HEAD does not point to a branch"},
+        {R"({"head":1})", L"Error:\tExpected json type 'object', found 'int'\njson key:\t\"head\""},
+        {R"({"head":{"reference":2}})",
+         L"Error:\tExpected json type 'string', found 'int'\njson key:\t\"reference\""},
+        {R"({"head":{"reference":"m","commit":"1"}})",
+         L"Error:\tExpected json type 'int', found 'string'\njson key:\t\"commit\""},
+        {R"({"head":{"reference":"m"},"staged_files":{}})",
+         L"Error:\tExpected json type 'array', found 'object'\njson key:\t\"staged_files\""},
+        {R"({"head":{"reference":"m"},"renames":null})",
+         L"Error:\tExpected json type 'array', found 'null'\njson key:\t\"renames\""},
+        {R"({"head":{"reference":"m"},"staged_files":[5]})",
+         L"Encounterd 'object', found 'int. While parsing json vector.'"},
+        {R"({"head":{"reference":"m"},"renames":["x"]})",
+         L"Encounterd 'object', found 'string. While parsing json map.'"},
+        {R"({"head":{"reference":"m"},"staged_files":[{"path":"a","file_change":"copied"}]})",
+         L"Unsupported file change enum: copied"},
+        {R"({"head":{"reference":"m"},"staged_files":[{"file_change":"added"}]})",
+         L"Unable to find json key 'path'\njson key:\t\"path\""},
+        {R"({"head":{"reference":"m"},"staged_files":[{"path":"a","file_change":1}]})",
+         L"Error:\tExpected json type 'string', found 'int'\njson key:\t\"file_change\""},
+        {R"({"head":{"reference":"m"},"renames":[{"new":"a"}]})",
+         L"Unable to find json key 'previous'\njson key:\t\"previous\""},
+        {R"({"head":{"reference":"m"},"renames":[{"new":1,"previous":"p"}]})",
+         L"Error:\tExpected json type 'string', found 'int'\njson key:\t\"new\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        store(c.text);
+        OdString got;
+        try {
+            const Expected<State> result = readState(path());
+            ASSERT_FALSE(result.hasValue());
+            got = result.error().message;
+        } catch (const OdError& error) {
+            got = error.description();
+        }
+        EXPECT_EQ(got, OdString(c.expected));
+    }
+}
+
+TEST_F(StateFile, FailedWritesLeaveTheFileAndNeverThrow) {
+    store(kDefaultDocument);
+    State bad = fullState();
+    bad.stagedFiles.emplace_back(L"x", static_cast<EFileChange>(3));
+    const Expected<void> unsupported = writeState(bad, path());
+    ASSERT_FALSE(unsupported.hasValue());
+    EXPECT_EQ(unsupported.error().message, OdString(L"unsupported file change"));
+    EXPECT_EQ(stored(), kDefaultDocument);
+
+    const OdString missing = tmp.od("no/such/rvk.state");
+    const Expected<void> unwritable = writeState(fullState(), missing);
+    ASSERT_FALSE(unwritable.hasValue());
+    EXPECT_EQ(unwritable.error().message, L"Error writing to file '" + missing + L"'");
+}
+
+TEST_F(StateFile, StateMoveKeepsTheHeadAndEmptiesTheLists) {
+    State source = fullState();
+    State target(std::move(source));
+    expectSameState(target, fullState());
+    EXPECT_EQ(source.head.reference, OdString(L"dev"));  // NOLINT(bugprone-use-after-move)
+    EXPECT_TRUE(source.stagedFiles.empty());
+    EXPECT_TRUE(source.renames.empty());
+}
+
+}  // namespace
