@@ -22,6 +22,9 @@ run_suite build/ci-plain ""
 # Any sanitizer report aborts the test that made it, so it shows as a failed test.
 export ASAN_OPTIONS=abort_on_error=1:detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-run_suite build/ci-sanitize "-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
+# GCC 12 reports std::regex internals as maybe-uninitialized only when instrumented; the report
+# is false, and with warnings as errors it would stop the build.
+run_suite build/ci-sanitize "-fsanitize=address,undefined -fno-sanitize-recover=all \
+-fno-omit-frame-pointer -Wno-maybe-uninitialized"
 
 echo "=== all tests passed, plain and sanitized ==="
