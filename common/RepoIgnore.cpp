@@ -1,0 +1,158 @@
+#include <common/RepoIgnore.h>
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include <common/Messages.h>
+#include <platform/FileName.h>
+#include <platform/TextFile.h>
+
+namespace common {
+
+namespace {
+
+// What a repository without an ignore file leaves out, and what write() puts into a new one.
+constexpr const char* kBuiltInRules[] = {
+    "^.*\\.bak$",
+    "^.*\\.dwl$",
+    "^.*\\.dwl2$",
+};
+
+OdString ignoreFileOf(const RootPath& root) {
+    return root.propertiesPath() + ut::FileName::getPathSeparator() + L"ignore";
+}
+
+bool isPlainLiteral(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// Recognises the patterns "^.*TAIL$", ".*TAIL$", "^.*TAIL" and ".*TAIL", where TAIL holds only
+// ASCII letters, digits, underscores and escaped dots, and stores TAIL unescaped. Matched whole,
+// such a pattern matches exactly the names that end in TAIL and hold no line break before it,
+// because "." stands for any character but LF and CR. Every other pattern is left to std::regex.
+bool literalTailOf(const char* pattern, std::string& tail) {
+    const char* p = pattern;
+    if (*p == '^')
+        ++p;
+    if (p[0] != '.' || p[1] != '*')
+        return false;
+    tail.clear();
+    for (p += 2; *p != '\0'; ++p) {
+        if (isPlainLiteral(*p)) {
+            tail.push_back(*p);
+        } else if (p[0] == '\\' && p[1] == '.') {
+            tail.push_back('.');
+            ++p;
+        } else if (p[0] == '$' && p[1] == '\0') {
+            break;
+        } else {
+            return false;  // a quantifier, a class, a group, another escape...
+        }
+    }
+    return true;
+}
+
+bool isLineBreak(char c) {
+    return c == '\n' || c == '\r';
+}
+
+bool matchesLiteralTail(const char* begin, const char* end, const std::string& tail) {
+    if (static_cast<std::size_t>(end - begin) < tail.size())
+        return false;
+    const char* const cut = end - tail.size();
+    return std::memcmp(cut, tail.data(), tail.size()) == 0 && std::none_of(begin, cut, isLineBreak);
+}
+
+}  // namespace
+
+RepoIgnore::RepoIgnore(const RootPath& root) : m_path(ignoreFileOf(root)) {
+    load();
+}
+
+RepoIgnore::RepoIgnore(const RepoIgnore& other) = default;
+
+RepoIgnore& RepoIgnore::operator=(const RepoIgnore& other) {
+    if (this != &other) {
+        m_path = other.m_path;
+        m_rules = other.m_rules;
+        m_tails = other.m_tails;
+    }
+    return *this;
+}
+
+RepoIgnore::RepoIgnore(RepoIgnore&& other) noexcept
+    : m_path(other.m_path), m_rules(std::move(other.m_rules)), m_tails(std::move(other.m_tails)) {
+    // A moved-from vector is only "valid"; the source must be left without rules.
+    other.m_rules.clear();
+    other.m_tails.clear();
+}
+
+RepoIgnore& RepoIgnore::operator=(RepoIgnore&& other) noexcept {
+    if (this != &other) {
+        m_path = other.m_path;
+        m_rules = std::move(other.m_rules);
+        m_tails = std::move(other.m_tails);
+        other.m_rules.clear();
+        other.m_tails.clear();
+    }
+    return *this;
+}
+
+RepoIgnore::~RepoIgnore() = default;
+
+void RepoIgnore::addRule(const char* pattern) {
+    // Compiled even when the tail answers, so that a malformed pattern is refused all the same.
+    m_rules.emplace_back(pattern, std::regex::ECMAScript);
+    LiteralTail shortcut;
+    shortcut.applies = literalTailOf(pattern, shortcut.tail);
+    m_tails.push_back(std::move(shortcut));
+}
+
+void RepoIgnore::load() {
+    ut::TextFile file(m_path);
+    if (!file.exists()) {
+        for (const char* rule : kBuiltInRules)
+            addRule(rule);
+        return;
+    }
+    // A file that cannot be read yields no lines, which leaves the list empty: everything is
+    // accepted rather than everything refused.
+    file.open(nullptr);
+    for (OdString line = file.getFirstLine(); !line.isEmpty(); line = file.getNextLine())
+        addRule(line.ansi_str());
+}
+
+bool RepoIgnore::accept(const OdString& name) const {
+    if (m_rules.empty())
+        return true;
+    // Encode the name once for all rules; the narrow form ends at its first zero, as a C string.
+    const char* const begin = name.ansi_str();
+    const char* const end = begin + std::strlen(begin);
+    for (std::size_t i = 0; i < m_rules.size(); ++i) {
+        const LiteralTail& shortcut = m_tails[i];
+        const bool matches = shortcut.applies ? matchesLiteralTail(begin, end, shortcut.tail)
+                                              : std::regex_match(begin, end, m_rules[i]);
+        if (matches)
+            return false;
+    }
+    return true;
+}
+
+OdString RepoIgnore::ignorePath() const {
+    return m_path;
+}
+
+Expected<void> RepoIgnore::write(const RootPath& root) {
+    ut::TextFile file(ignoreFileOf(root));
+    if (file.exists())
+        return {};
+    file.create();
+    for (const char* rule : kBuiltInRules)
+        file.addLine(OdString(rule, kCodePageUtf8));
+    if (file.write(nullptr, nullptr, 0))
+        return {};
+    return untranslatedError("Failed to write Ignore file.");
+}
+
+}  // namespace common

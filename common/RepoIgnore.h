@@ -1,0 +1,72 @@
+// RepoIgnore: the ignore rules of one repository, which decide the names the scan leaves out.
+//
+// The rules live in the ignore file "ignore" of the repository's properties folder, one ECMAScript
+// regular expression per line, read up to the first empty line; each line is the whole pattern,
+// with no trimming and no comment syntax. A rule matches a bare file or folder name only when it
+// matches the whole of it (std::regex_match over the name's narrow form), and matching is
+// case-sensitive. Without an ignore file the built-in rules apply: names ending in ".bak", ".dwl"
+// and ".dwl2".
+//
+// A RepoIgnore reads its rules once, when it is made, and never reloads them: it keeps what it read
+// even when the file changes or goes away afterwards.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <regex>
+
+#include <common/Expected.h>
+#include <common/Export.h>
+#include <common/RootPath.h>
+#include <platform/OdString.h>
+
+namespace common {
+
+class RVK_EXPORT RepoIgnore {
+public:
+    // Reads the rules of `root`'s ignore file, or takes the built-in rules when the file does not
+    // exist. An existing file whose first line is empty (or that cannot be read) gives no rules, so
+    // every name is accepted. A line that is no valid pattern throws std::regex_error, and no
+    // object is made.
+    explicit RepoIgnore(const RootPath& root);
+
+    // Copies are independent values holding the same rules.
+    RepoIgnore(const RepoIgnore& other);
+    RepoIgnore& operator=(const RepoIgnore& other);
+    // Moving copies the path and takes the rules over: the source keeps its path but has no rules
+    // left, so it accepts every name.
+    RepoIgnore(RepoIgnore&& other) noexcept;
+    RepoIgnore& operator=(RepoIgnore&& other) noexcept;
+    ~RepoIgnore();
+
+    // True when no rule matches the whole of `name`, a bare file or folder name. Safe to call from
+    // several threads at once, provided each passes its own `name` object.
+    bool accept(const OdString& name) const;
+
+    // The path of the ignore file that the rules were read from (whether it existed or not).
+    OdString ignorePath() const;
+
+    // Creates `root`'s ignore file holding the built-in rules, one per line, unless a file is
+    // already there; an existing file is left untouched, whatever it holds. Creates no folder.
+    // Fails with "Failed to write Ignore file." (never translated) when the file cannot be written.
+    static Expected<void> write(const RootPath& root);
+
+private:
+    // A rule that asks no more than "the name ends with this text and holds no line break before
+    // it" (the built-in rules are of that kind) is answered by comparing bytes, which is far
+    // cheaper than running the regular expression; the result is the same.
+    struct LiteralTail {
+        bool applies = false;
+        std::string tail;
+    };
+
+    void load();
+    void addRule(const char* pattern);
+
+    OdString m_path;
+    std::vector<std::regex> m_rules;
+    std::vector<LiteralTail> m_tails;  // one per rule, in the same order
+};
+
+}  // namespace common
