@@ -9,7 +9,9 @@
 namespace ut {
 
 File::File(const OdString& path, EOpenMode /*mode*/) {
-    m_fd = ::open(path.ansi_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so a FIFO in a file's place reads as empty instead of waiting for a writer;
+    // regular files ignore the flag.
+    m_fd = ::open(path.ansi_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (m_fd >= 0) {
         // Tell the kernel the file is read once from start to end, which doubles its read-ahead.
         ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_SEQUENTIAL);

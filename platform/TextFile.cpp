@@ -155,6 +155,12 @@ OdString TextFile::getNextLine() {
 bool TextFile::create() {
     m_lines.clear();
     m_next = 0;
+    // Make the folders a new file needs; one that exists already is fine.
+    const std::string path = m_path.ansi_str();
+    for (auto slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+        ::mkdir(path.substr(0, slash).c_str(), 0777);
+    }
     return !exists();
 }
 

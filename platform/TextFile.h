@@ -29,7 +29,8 @@ public:
     OdString getFirstLine();
     OdString getNextLine();
 
-    // Prepares a new file for writing: drops buffered lines. True when nothing exists at the path.
+    // Prepares a new file for writing: drops buffered lines and creates the folders the path needs.
+    // True when nothing exists at the path.
     bool create();
     void addLine(const OdString& line);
     // Writes every buffered line followed by LF, then `size` raw bytes of `data`, replacing the

@@ -150,6 +150,16 @@ TEST(TextFiles, LinesRoundTripThroughAnAtomicWrite) {
     EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path()), fs::directory_iterator()), 1);
 }
 
+TEST(TextFiles, CreateMakesTheFoldersOfANewFile) {
+    TempDir tmp;
+    ut::TextFile file(tmp.od("a/b/x"));
+    EXPECT_TRUE(file.create());
+    file.addLine(OdString(L"y"));
+    ASSERT_TRUE(file.write());
+    EXPECT_EQ(readFile(tmp / "a" / "b" / "x"), "y\n");
+    EXPECT_FALSE(file.create()) << "the file exists now";
+}
+
 TEST(TextFiles, CarriageReturnsBeforeLineFeedsAreDropped) {
     TempDir tmp;
     tmp.writeFile("crlf", "a\r\nb\r\n\r\nc\rd");

@@ -101,13 +101,19 @@ TEST(IgnoreRules, WriteCreatesOnlyAMissingFile) {
     ASSERT_TRUE(RepoIgnore::write(root).hasValue());
     EXPECT_EQ(readFile(tmp / kIgnoreFile), custom);
 
-    // Nothing creates the properties folder.
+    // A missing properties folder is made for the new file.
     fs::remove_all(tmp / ".rvk/properties");
+    ASSERT_TRUE(RepoIgnore::write(root).hasValue());
+    EXPECT_EQ(readFile(tmp / kIgnoreFile), kBuiltInFile);
+
+    // A plain file in the properties folder's place cannot hold the ignore file.
+    fs::remove_all(tmp / ".rvk/properties");
+    tmp.writeFile(".rvk/properties", "x");
     const auto failed = RepoIgnore::write(root);
     ASSERT_FALSE(failed.hasValue());
     EXPECT_EQ(failed.error().message, OdString(L"Failed to write Ignore file."));
     EXPECT_EQ(failed.error().code, 0);
-    EXPECT_FALSE(fs::exists(tmp / ".rvk/properties"));
+    EXPECT_EQ(readFile(tmp / ".rvk/properties"), "x");
 }
 
 TEST(IgnoreRules, RulesAreKeptFromConstructionAndMovedOutWithTheList) {

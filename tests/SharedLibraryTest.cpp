@@ -1,6 +1,15 @@
-// Links the shared library only and uses nothing but its exported interface: a symbol missing from
-// the export list fails this program's link.
+// Links the shared library only and uses nothing but its exported interface, one call per exported
+// family: a symbol missing from the export list fails this program's link.
+#include <common/Cache.h>
+#include <common/ContentHash.h>
+#include <common/FileRecords.h>
+#include <common/FileStorage.h>
+#include <common/JsonAccess.h>
+#include <common/RepoIgnore.h>
 #include <common/RootPath.h>
+#include <common/StagingExplorer.h>
+#include <common/StoragePaths.h>
+#include <common/WorkingTreeScan.h>
 
 #include <gtest/gtest.h>
 
@@ -8,15 +17,74 @@
 
 namespace {
 
-TEST(SharedLibrary, ExportedInterfaceIsUsable) {
+using namespace common;
+
+class QuietIo : public IoInterface {
+public:
+    int check(const OdString&) const override { return 1; }
+    void report(Expected<void> outcome) const override { failures += outcome.hasValue() ? 0 : 1; }
+    mutable int failures = 0;
+};
+
+class NoStorage : public FileStorage {
+public:
+    Expected<OdString> store(const RootPath&, const OdString&) override { return OdString(); }
+    Expected<void> restore(const RootPath&, const OdString&, const OdString&) override {
+        return {};
+    }
+    Expected<void> remove(const RootPath&, const OdString&) override { return {}; }
+    Type type() const override { return Generic; }
+    Expected<void> doMerge(const RootPath&, const OdString&, const OdString&) override {
+        return ErrorMessage{OdString(L"merged"), 0};
+    }
+    std::unique_ptr<FileStorage> clone() const override { return std::make_unique<NoStorage>(); }
+};
+
+TEST(SharedLibrary, EveryExportedFamilyLinks) {
     testing_support::TempDir tmp;
-    auto created = common::RootPath::get(tmp.od(), true);
-    ASSERT_TRUE(created.hasValue());
-    auto found = common::RootPath::get(tmp.od(), false);
-    ASSERT_TRUE(found.hasValue());
-    EXPECT_EQ(found.value().path(), tmp.od());
-    EXPECT_TRUE(found.value().relativePathTo(found.value().pathTo(OdString(L"a"))).hasValue());
-    EXPECT_EQ(common::repositoryExt(), OdString(L"tf"));
+    tmp.writeFile("a.dwg", "x");
+    QuietIo io;
+    const RootPath root = RootPath::get(tmp.od(), true).value();
+    ASSERT_TRUE(RepoIgnore::write(root).hasValue());
+    EXPECT_FALSE(RepoIgnore(root).accept(OdString(L"a.bak")));
+
+    const auto files = collectRelPaths(root);
+    ASSERT_TRUE(files.hasValue());
+    EXPECT_EQ(files.value().size(), 2u);  // a.dwg and the ignore file
+
+    {
+        Expected<Cache> cache = Cache::get(root, true, io);
+        ASSERT_TRUE(cache.hasValue());
+        Transaction t = cache.value().getTransaction();
+        cache.value().write().stagedFiles.emplace_back(L"a.dwg", EFileChange::added);
+        t.commit();
+    }
+    EXPECT_EQ(io.failures, 0);
+    EXPECT_EQ(Cache::get(root, false, io).value().read().stagedFiles.size(), 1u);
+    EXPECT_EQ(toString(toEFileChange(OdString(L"removed")).value()).value(), OdString(L"removed"));
+
+    RepoChanges changes;
+    changes.untracked = files.value();
+    RepoFileExplorer explorer(changes, root);
+    EXPECT_EQ(explorer.findForStaging(OdString(L"a")).which(), 0);
+    EXPECT_TRUE(explorer.stage(StagedFile(L"a.dwg", EFileChange::added)));
+    EXPECT_TRUE(explorer.stagedFiles().hasValue());
+
+    EXPECT_EQ(generateSha(OdString(L"abc")),
+              OdString(L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
+    EXPECT_TRUE(isModified(OdString(L"a.dwg"), OdString(L"tf:a#1"), root).hasValue());
+    EXPECT_EQ(getRevision(OdString(L"tf:a#7")).value(), OdString(L"7"));
+    EXPECT_TRUE(getStoragePath(root, OdString(L"po0")).hasValue());
+    EXPECT_EQ(urlToType(OdString(L"tf:a#1")), FileStorage::Drawing);
+    EXPECT_EQ(fileToType(OdString(L"a.txt")), FileStorage::Generic);
+    NoStorage storage;
+    EXPECT_EQ(storage.merge(L"a", L"b", L"c", L"d", root, io).error().message, OdString(L"merged"));
+
+    Object object;
+    object.emplace(L"k", Value(std::uint64_t{5}));
+    EXPECT_EQ(getIntValue(object, L"k", L""), 5);
+    EXPECT_THROW(getValue(object, L"missing", L""), JsonParseError);
+    EXPECT_EQ(common::toString(corekit::json::null_type), OdString(L"null"));
 }
 
 }  // namespace
