@@ -10,18 +10,9 @@ namespace {
 
 using namespace common;
 using testing_support::readFile;
+using testing_support::RecordingIo;
 using testing_support::TempDir;
 namespace fs = std::filesystem;
-
-// Records every outcome the library reports.
-class RecordingIo : public IoInterface {
-public:
-    int check(const OdString&) const override { return 1; }
-    void report(Expected<void> outcome) const override {
-        reports.push_back(outcome.hasValue() ? OdString(L"ok") : outcome.error().message);
-    }
-    mutable std::vector<OdString> reports;
-};
 
 class CacheLifeCycle : public ::testing::Test {
 protected:

@@ -18,6 +18,7 @@ namespace {
 
 using namespace common;
 using testing_support::readFile;
+using testing_support::RecordingIo;
 using testing_support::TempDir;
 namespace fs = std::filesystem;
 
@@ -33,15 +34,6 @@ State numberedState(int n) {
     }
     return s;
 }
-
-class RecordingIo : public IoInterface {
-public:
-    int check(const OdString&) const override { return 1; }
-    void report(Expected<void> outcome) const override {
-        reports.push_back(outcome.hasValue() ? OdString(L"ok") : outcome.error().message);
-    }
-    mutable std::vector<OdString> reports;
-};
 
 TEST(CrashSafety, KilledWriterLeavesOneWholeState) {
     TempDir tmp;

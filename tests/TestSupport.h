@@ -11,7 +11,9 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
+#include <common/IoInterface.h>
 #include <platform/FileName.h>
 #include <platform/OdString.h>
 
@@ -83,6 +85,16 @@ inline OdString joinPath(std::initializer_list<const wchar_t*> parts) {
 inline bool runningAsRoot() {
     return ::geteuid() == 0;
 }
+
+// A host interface that records every outcome the library reports: "ok" or the error text.
+class RecordingIo : public common::IoInterface {
+public:
+    int check(const OdString&) const override { return 1; }
+    void report(Expected<void> outcome) const override {
+        reports.push_back(outcome.hasValue() ? OdString(L"ok") : outcome.error().message);
+    }
+    mutable std::vector<OdString> reports;
+};
 
 }  // namespace testing_support
 
