@@ -1,6 +1,6 @@
 #include <common/StoragePaths.h>
 
-#include <regex>
+#include <string>
 
 #include <common/FileStorage.h>
 #include <common/Messages.h>
@@ -20,14 +20,38 @@ UrlKind kindOf(const OdString& url) {
     return UrlKind::Unknown;
 }
 
-// Whole-text match of `pattern` over the narrow form of `url`; group 1 on success. Matching the
-// narrow form keeps "." from matching LF and CR, so a URL with a line break never matches.
-bool matchGroup(const char* pattern, const OdString& url, OdString* group) {
-    const std::regex re(pattern, std::regex::ECMAScript);
-    std::cmatch match;
-    if (!std::regex_match(url.ansi_str(), match, re))
+// The URL patterns ".*#(.*)" and "tf:(.*?)#.*" are answered here without std::regex, whose
+// matcher recurses once per character and so overflows the stack on a URL of some hundred thousand
+// characters. The answers are exactly std::regex_match's over the narrow form up to its first zero
+// byte: ECMAScript's "." matches every character but LF and CR, so a URL holding either never
+// matches, and group 1 is what the greedy or lazy repetition leaves it.
+bool hasLineTerminator(const std::string& text) {
+    return text.find_first_of("\n\r") != std::string::npos;
+}
+
+OdString fromNarrow(const std::string& text, std::size_t begin, std::size_t end) {
+    return OdString(text.substr(begin, end - begin).c_str(), kCodePageUtf8);
+}
+
+// ".*#(.*)": everything after the last "#".
+bool matchRevision(const OdString& url, OdString* revision) {
+    const std::string text = url.ansi_str();
+    const auto hash = text.rfind('#');
+    if (hash == std::string::npos || hasLineTerminator(text))
         return false;
-    *group = OdString(match[1].str().c_str(), kCodePageUtf8);
+    *revision = fromNarrow(text, hash + 1, text.size());
+    return true;
+}
+
+// "tf:(.*?)#.*": everything between "tf:" and the first "#" after it.
+bool matchDrawingName(const OdString& url, OdString* name) {
+    const std::string text = url.ansi_str();
+    if (text.compare(0, 3, "tf:") != 0 || hasLineTerminator(text))
+        return false;
+    const auto hash = text.find('#', 3);
+    if (hash == std::string::npos)
+        return false;
+    *name = fromNarrow(text, 3, hash);
     return true;
 }
 
@@ -42,7 +66,7 @@ Expected<OdString> getRevision(const OdString& url) {
     switch (kindOf(url)) {
         case UrlKind::Drawing: {
             OdString revision;
-            if (matchGroup(".*#(.*)", url, &revision))
+            if (matchRevision(url, &revision))
                 return revision;
             break;
         }
@@ -60,7 +84,7 @@ Expected<OdString> getStoragePath(const RootPath& root, const OdString& url) {
             const OdString folder =
                 root.rvkPath() + ut::FileName::getPathSeparator() + repositoryExt();
             OdString name;
-            if (matchGroup("tf:(.*?)#.*", url, &name))
+            if (matchDrawingName(url, &name))
                 return ut::FileName(folder, name, repositoryExt()).getFullPath();
             break;
         }
