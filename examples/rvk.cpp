@@ -1,72 +1,555 @@
-// rvk: a small command-line host that drives the library through its public interface only.
-//
-//   rvk init [DIR]      create a repository in DIR (default: the current folder)
-//   rvk where [DIR]     find the repository that contains DIR and print its paths
-//   rvk relpath PATH    print PATH relative to the root of the repository that contains it
-//
-// Exit codes: 0 success, 1 a user error (message printed), 2 bad usage.
-#include <common/RootPath.h>
-#include <platform/FileName.h>
-
+// rvk: the reference host, a command-line program that drives a whole commit preparation through
+// the library's public interface: it finds or makes the repository, scans and sorts the working
+// tree, stages files by the names a user types, and records commits in its own SQLite database
+// with the stored copies of the committed files. The usage text below is its manual.
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <exception>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <regex>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include <common/Cache.h>
+#include <common/FileRecords.h>
+#include <common/RepoIgnore.h>
+#include <common/RootPath.h>
+#include <common/StagingExplorer.h>
+#include <platform/FileName.h>
+
+#include "Console.h"
+#include "Database.h"
+#include "HostStorage.h"
+#include "WorkingTree.h"
 
 namespace {
 
-OdString fromArg(const char* arg) {
-    return OdString(arg, kCodePageUtf8);
+using common::EFileChange;
+using common::StagedFile;
+using host::ConsoleIo;
+using host::hostError;
+using host::utf8;
+
+constexpr const char* kUsage = R"(usage: rvk <command> [arguments]
+
+commands:
+  init [DIR]          make DIR (default: the current folder) a repository, or complete the
+                      repository that already contains it
+  status              list the files that differ from HEAD's commit, and the staged files
+  stage NAME...       stage the changed, new or removed files that the NAMEs find
+  stage --all         stage every changed, new and removed file
+  unstage PATH...     drop the staged files with these exact paths (--all: every staged file)
+  commit -m MESSAGE   store the staged files and record them as a new commit on HEAD
+  log                 list HEAD's commit and its ancestors, newest first
+  show-state          print the state file
+  where [DIR]         print the paths of the repository that contains DIR
+  relpath PATH        print PATH relative to the root of its repository
+)";
+
+constexpr const char* kDetails = R"(
+status prints one line per file, sorted by the bytes of the path: a two-character code, a space,
+then the path relative to the repository root. Unchanged files are not listed.
+  M   changed since HEAD's commit         M+  staged as modified
+  ?   not tracked                         A+  staged as added
+  D   tracked, gone from the folder       D+  staged as removed
+
+A NAME is a regular expression that must match the end of one changed or new file's path; a NAME
+without an extension also takes the file's extensions ("plan" finds "sub/plan.dwg"). A NAME equal
+to the path of a removed file stages that removal. A NAME that finds no file or several stages
+nothing, and neither do the other NAMEs of the command.
+
+log prints one line per commit: the id, a tab, the time (UTC), a tab, the number of files the
+commit tracks, a tab, the message. RVK_COMMIT_TIME=SECONDS (since 1970) sets the time of the next
+commit, for sessions that must repeat exactly.
+
+exit status: 0 success, 1 error (reported on stderr as "rvk: <message>"), 2 bad usage.
+)";
+
+// Bad usage gets the commands only; "rvk help" gives the whole text.
+void printUsage(std::FILE* out, bool full) {
+    std::fputs(kUsage, out);
+    std::fputs(full ? kDetails : "run 'rvk help' for the output formats and the exit status\n",
+               out);
 }
 
-void print(const char* label, const OdString& value) {
-    std::printf("%-10s %s\n", label, value.ansi_str());
+// Raised for a command line that does not fit the usage; main() prints the usage for it.
+struct BadUsage {};
+
+OdString fromArg(const std::string& arg) {
+    return OdString(arg.data(), arg.size(), kCodePageUtf8);
 }
 
 int fail(const ErrorMessage& error) {
-    std::fprintf(stderr, "rvk: %s\n", error.message.ansi_str());
+    host::printError(error);
     return 1;
 }
 
-int usage() {
-    std::fprintf(stderr, "usage: rvk init [DIR] | rvk where [DIR] | rvk relpath PATH\n");
-    return 2;
+void printLine(const char* code, const OdString& path) {
+    std::printf("%-2s %s\n", code, path.ansi_str());
 }
 
-OdString folderArg(const std::vector<std::string>& args) {
-    if (args.empty()) {
-        std::vector<char> buffer(4096);
-        return ::getcwd(buffer.data(), buffer.size()) ? fromArg(buffer.data()) : OdString(L".");
+const char* stagedCode(EFileChange change) {
+    switch (change) {
+        case EFileChange::modified:
+            return "M+";
+        case EFileChange::added:
+            return "A+";
+        case EFileChange::removed:
+            return "D+";
     }
-    return fromArg(args[0].c_str());
+    return "?+";
 }
 
-int init(const std::vector<std::string>& args) {
-    const auto root = common::RootPath::get(folderArg(args), true);
+Expected<OdString> currentFolder() {
+    std::vector<char> buffer(4096);
+    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE)
+            return hostError(std::string("cannot find the current folder: ") +
+                             std::strerror(errno));
+        buffer.resize(buffer.size() * 2);
+    }
+    return OdString(buffer.data(), kCodePageUtf8);
+}
+
+// The folder named by the optional argument, made absolute, or the current folder.
+Expected<OdString> folderArg(const std::vector<std::string>& args) {
+    if (args.size() > 1)
+        throw BadUsage();
+    if (args.empty())
+        return currentFolder();
+    return ut::FileName(fromArg(args[0])).getFullPath();
+}
+
+// The repository that contains the current folder.
+Expected<common::RootPath> findRoot() {
+    const auto here = currentFolder();
+    if (!here.hasValue())
+        return here.error();
+    return common::RootPath::get(here.value(), false);
+}
+
+// The repository of the current folder with its state, its database and the files HEAD's commit
+// tracks: what every command that looks at changes starts from.
+struct Repository {
+    common::RootPath root;
+    Expected<common::Cache> cache;
+    host::Database db;
+    host::TrackedFiles head;
+};
+
+Expected<Repository> openRepository(const ConsoleIo& io) {
+    auto root = findRoot();
+    if (!root.hasValue())
+        return root.error();
+    auto cache = common::Cache::get(root.value(), false, io);
+    if (!cache.hasValue())
+        return cache.error();
+    auto db = host::Database::open(root.value().dbPath());
+    if (!db.hasValue())
+        return db.error();
+    auto head = db.value().trackedFiles(cache.value().read().head.commit);
+    if (!head.hasValue())
+        return head.error();
+    return Repository{root.value(), std::move(cache), std::move(db.value()),
+                      std::move(head.value())};
+}
+
+void sortByPath(std::vector<StagedFile>& files) {
+    std::sort(files.begin(), files.end(), [](const StagedFile& a, const StagedFile& b) {
+        return host::byBytes(a.path, b.path);
+    });
+}
+
+// Replaces the staged files of the state with `staged`, kept in path order so that the state file
+// reads the same whatever order the files were staged in. The Cache writes the state file when it
+// ends; a failure of that write reaches the user through ConsoleIo.
+void storeStaged(common::Cache& cache, std::vector<StagedFile> staged) {
+    sortByPath(staged);
+    common::Transaction transaction = cache.getTransaction();
+    cache.write().stagedFiles = std::move(staged);
+    transaction.commit();
+}
+
+int init(const std::vector<std::string>& args, const ConsoleIo& io) {
+    const auto folder = folderArg(args);
+    if (!folder.hasValue())
+        return fail(folder.error());
+    const bool existed = common::RootPath::get(folder.value(), false).hasValue();
+    const auto root = common::RootPath::get(folder.value(), true);
     if (!root.hasValue())
         return fail(root.error());
-    print("created", root.value().rvkPath());
+    const auto ignore = common::RepoIgnore::write(root.value());
+    if (!ignore.hasValue())
+        return fail(ignore.error());
+    {
+        // Made fresh, the state file is written at once and again when the Cache ends.
+        const auto cache = common::Cache::get(root.value(), true, io);
+        if (!cache.hasValue())
+            return fail(cache.error());
+    }
+    if (io.failures() > 0)
+        return 1;
+    const auto db = host::Database::create(root.value().dbPath());
+    if (!db.hasValue())
+        return fail(db.error());
+    std::printf(
+        existed ? "repository already exists at %s\n" : "initialized empty repository at %s\n",
+        root.value().path().ansi_str());
     return 0;
 }
 
-int where(const std::vector<std::string>& args) {
-    const auto found = common::RootPath::get(folderArg(args), false);
+int status(const std::vector<std::string>& args, const ConsoleIo& io) {
+    if (!args.empty())
+        throw BadUsage();
+    auto repo = openRepository(io);
+    if (!repo.hasValue())
+        return fail(repo.error());
+    Repository& r = repo.value();
+    const auto changes = host::sortWorkingTree(r.root, r.head);
+    if (!changes.hasValue())
+        return fail(changes.error());
+
+    std::map<OdString, const char*> lines;
+    for (const auto& file : changes.value().modified)
+        lines[file.path] = "M";
+    for (const auto& file : changes.value().untracked)
+        lines[file.path] = "?";
+    for (const auto& file : changes.value().removed)
+        lines[file.path] = "D";
+    // What is staged is what the next commit does with the file, so it is what status shows.
+    for (const auto& file : r.cache.value().read().stagedFiles)
+        lines[file.path] = stagedCode(file.change);
+
+    std::vector<std::pair<OdString, const char*>> sorted(lines.begin(), lines.end());
+    std::sort(sorted.begin(), sorted.end(),
+              [](const auto& a, const auto& b) { return host::byBytes(a.first, b.first); });
+    for (const auto& [path, code] : sorted)
+        printLine(code, path);
+    return 0;
+}
+
+// Finds the file one typed NAME stands for, or the error to show for it.
+Expected<StagedFile> resolveName(const common::RepoFileExplorer& explorer,
+                                 const std::vector<common::RepoFile>& removed,
+                                 const OdString& name) {
+    for (const common::RepoFile& file : removed) {
+        if (file.path == name)
+            return StagedFile(file.path, EFileChange::removed);
+    }
+    try {
+        const auto found = explorer.findForStaging(name);
+        if (const auto* file = boost::get<StagedFile>(&found))
+            return *file;
+        if (const auto* error = boost::get<ErrorMessage>(&found))
+            return *error;
+        const OdString unchanged = explorer.findUnchanged(name);
+        if (!unchanged.isEmpty())
+            return hostError("'" + utf8(name) + "' finds only '" + utf8(unchanged) +
+                             "', which is unchanged: there is nothing to stage");
+        return hostError("'" + utf8(name) + "' finds no changed, new or removed file");
+    } catch (const std::regex_error& e) {
+        return hostError("'" + utf8(name) + "' is no valid regular expression: " + e.what());
+    }
+}
+
+int stage(const std::vector<std::string>& args, const ConsoleIo& io) {
+    const bool all = args.size() == 1 && args[0] == "--all";
+    if (args.empty() || (!all && std::find(args.begin(), args.end(), "--all") != args.end()))
+        throw BadUsage();
+    auto repo = openRepository(io);
+    if (!repo.hasValue())
+        return fail(repo.error());
+    Repository& r = repo.value();
+    const auto changes = host::sortWorkingTree(r.root, r.head);
+    if (!changes.hasValue())
+        return fail(changes.error());
+
+    // The explorer offers modified and untracked files only; removals are staged here.
+    common::RepoFileExplorer explorer(changes.value(), r.root);
+    std::vector<StagedFile> removals;
+    if (all) {
+        for (const StagedFile& candidate : explorer.possibleStageFiles())
+            explorer.stage(candidate);
+        for (const common::RepoFile& file : changes.value().removed)
+            removals.emplace_back(file.path, EFileChange::removed);
+    } else {
+        bool failed = false;
+        for (const std::string& arg : args) {
+            const auto file = resolveName(explorer, changes.value().removed, fromArg(arg));
+            if (!file.hasValue()) {
+                host::printError(file.error());
+                failed = true;
+            } else if (file.value().change == EFileChange::removed) {
+                removals.push_back(file.value());
+            } else {
+                explorer.stage(file.value());
+            }
+        }
+        if (failed)
+            return 1;
+    }
+    auto picked = explorer.stagedFiles();
+    if (!picked.hasValue() && removals.empty())
+        return fail(picked.error());
+
+    std::vector<StagedFile> fresh = picked.hasValue() ? picked.value() : std::vector<StagedFile>();
+    fresh.insert(fresh.end(), removals.begin(), removals.end());
+    sortByPath(fresh);
+    // Staging a path again replaces its kind of change: one entry per path.
+    std::map<OdString, EFileChange> merged;
+    for (const StagedFile& file : r.cache.value().read().stagedFiles)
+        merged.emplace(file.path, file.change);
+    for (const StagedFile& file : fresh) {
+        merged[file.path] = file.change;
+        printLine(stagedCode(file.change), file.path);
+    }
+    std::vector<StagedFile> staged;
+    for (const auto& [path, change] : merged)
+        staged.emplace_back(path, change);
+    storeStaged(r.cache.value(), std::move(staged));
+    return 0;
+}
+
+int unstage(const std::vector<std::string>& args, const ConsoleIo& io) {
+    const bool all = args.size() == 1 && args[0] == "--all";
+    if (args.empty() || (!all && std::find(args.begin(), args.end(), "--all") != args.end()))
+        throw BadUsage();
+    const auto root = findRoot();
+    if (!root.hasValue())
+        return fail(root.error());
+    auto cache = common::Cache::get(root.value(), false, io);
+    if (!cache.hasValue())
+        return fail(cache.error());
+    std::vector<StagedFile> kept;
+    if (!all) {
+        kept = cache.value().read().stagedFiles;
+        bool failed = false;
+        for (const std::string& arg : args) {
+            const OdString path = fromArg(arg);
+            const auto found = std::find_if(kept.begin(), kept.end(),
+                                            [&](const StagedFile& s) { return s.path == path; });
+            if (found == kept.end()) {
+                host::printError(hostError("'" + arg + "' is not staged"));
+                failed = true;
+            } else {
+                kept.erase(found);
+            }
+        }
+        if (failed)
+            return 1;
+    }
+    storeStaged(cache.value(), std::move(kept));
+    return 0;
+}
+
+// The time of a new commit: RVK_COMMIT_TIME when set, otherwise now.
+Expected<std::int64_t> commitTime() {
+    const char* fixed = std::getenv("RVK_COMMIT_TIME");
+    if (fixed == nullptr)
+        return static_cast<std::int64_t>(std::time(nullptr));
+    static const std::regex kSeconds("-?[0-9]{1,18}");
+    if (!std::regex_match(fixed, kSeconds))
+        return hostError(
+            std::string("RVK_COMMIT_TIME must be a number of seconds since 1970, not '") + fixed +
+            "'");
+    return static_cast<std::int64_t>(std::stoll(fixed));
+}
+
+// True when `path` names a file inside the repository: relative, and with no "." or ".."
+// component. The state file is the host's own data, but it is a text file that anyone can edit.
+bool insideRepository(const OdString& path) {
+    const std::string text = utf8(path);
+    if (text.empty() || text.front() == '/')
+        return false;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = text.find('/', start);
+        const std::string part = text.substr(start, end - start);
+        if (part.empty() || part == "." || part == "..")
+            return false;
+        if (end == std::string::npos)
+            return true;
+        start = end + 1;
+    }
+}
+
+// The order of a commit, so that a failure anywhere leaves the repository as it was:
+//   1. Store a copy of every staged file, and flush them all to disk. Copies no commit names yet
+//      are harmless extra files, and a drawing's copy is named after the new commit id, so it
+//      overwrites no copy in use.
+//   2. Record the commit and its files in the database, in one SQLite transaction.
+//   3. Write the state (HEAD on the new commit, nothing staged) through a Cache ended right here.
+// The state comes last because it is what the next command starts from: a crash between 2 and 3
+// leaves a commit in the database that HEAD does not name, which log and status never reach (they
+// follow HEAD), while HEAD and the staged files stay as they were, so running the commit again just
+// works. Writing the state first would instead let a crash leave HEAD on a commit the database
+// lacks, and the staged files lost. When the write in 3 reports failure, the commit is deleted
+// again, so the database is back to what it was too.
+int commit(const std::vector<std::string>& args, const ConsoleIo& io) {
+    if (args.size() != 2 || args[0] != "-m")
+        throw BadUsage();
+    const OdString message = fromArg(args[1]);
+    if (message.isEmpty())
+        return fail(hostError("the commit message is empty"));
+    const auto time = commitTime();
+    if (!time.hasValue())
+        return fail(time.error());
+    auto repo = openRepository(io);
+    if (!repo.hasValue())
+        return fail(repo.error());
+    Repository& r = repo.value();
+    const common::State& state = r.cache.value().read();
+    if (state.stagedFiles.empty())
+        return fail(hostError("nothing to commit: no file is staged (see rvk stage)"));
+    for (const StagedFile& file : state.stagedFiles) {
+        if (!insideRepository(file.path))
+            return fail(hostError("the state stages '" + utf8(file.path) +
+                                  "', which is no path inside the repository"));
+    }
+
+    const auto begun = r.db.begin();
+    if (!begun.hasValue())
+        return fail(begun.error());
+    const auto id = r.db.nextCommitId();
+    if (!id.hasValue())
+        return fail(id.error());
+
+    host::TrackedFiles files = r.head;
+    {
+        host::Progress progress("storing");
+        std::size_t done = 0;
+        for (const StagedFile& file : state.stagedFiles) {
+            progress.update(++done, state.stagedFiles.size());
+            if (file.change == EFileChange::removed) {
+                files.erase(file.path);
+                continue;
+            }
+            const auto url = host::storageFor(file.path, id.value())->store(r.root, file.path);
+            if (!url.hasValue())
+                return fail(url.error());
+            files[file.path] = url.value();
+        }
+    }
+    const auto flushed = host::flushStoredCopies(r.root);
+    if (!flushed.hasValue())
+        return fail(flushed.error());
+    host::CommitRecord record;
+    record.id = id.value();
+    record.time = time.value();
+    record.message = message;
+    record.parent = state.head.commit;
+    const auto inserted = r.db.insertCommit(record, files);
+    if (!inserted.hasValue())
+        return fail(inserted.error());
+    const auto committed = r.db.commit();
+    if (!committed.hasValue())
+        return fail(committed.error());
+
+    const int failuresBefore = io.failures();
+    {
+        common::Cache cache(std::move(r.cache.value()));
+        common::Transaction transaction = cache.getTransaction();
+        common::State& changed = cache.write();
+        changed.stagedFiles.clear();
+        changed.head.commit = id.value();
+        transaction.commit();
+    }
+    if (io.failures() != failuresBefore) {
+        const auto undone = r.db.deleteCommit(id.value());
+        if (!undone.hasValue()) {
+            host::printError(undone.error());
+            host::printError(hostError("commit " + std::to_string(id.value()) +
+                                       " stays in the database, but HEAD does not name it"));
+        }
+        return 1;
+    }
+    std::printf("committed %llu: %zu files\n", static_cast<unsigned long long>(id.value()),
+                files.size());
+    return 0;
+}
+
+std::string isoTime(std::int64_t seconds) {
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm parts{};
+    char text[32] = "";
+    if (::gmtime_r(&t, &parts) == nullptr ||
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts) == 0)
+        return std::to_string(seconds);
+    return text;
+}
+
+int log(const std::vector<std::string>& args, const ConsoleIo& io) {
+    if (!args.empty())
+        throw BadUsage();
+    auto repo = openRepository(io);
+    if (!repo.hasValue())
+        return fail(repo.error());
+    const auto commits = repo.value().db.history(repo.value().cache.value().read().head.commit);
+    if (!commits.hasValue())
+        return fail(commits.error());
+    for (const host::CommitRecord& c : commits.value()) {
+        // One commit per line, whatever the message holds.
+        std::string message = utf8(c.message);
+        for (char& ch : message) {
+            if (ch == '\n' || ch == '\r' || ch == '\t')
+                ch = ' ';
+        }
+        std::printf("%llu\t%s\t%zu\t%s\n", static_cast<unsigned long long>(c.id),
+                    isoTime(c.time).c_str(), c.fileCount, message.c_str());
+    }
+    return 0;
+}
+
+int showState(const std::vector<std::string>& args, const ConsoleIo& io) {
+    if (!args.empty())
+        throw BadUsage();
+    const auto root = findRoot();
+    if (!root.hasValue())
+        return fail(root.error());
+    // Loading it first turns a missing or broken state file into the library's message for it.
+    const auto cache = common::Cache::get(root.value(), false, io);
+    if (!cache.hasValue())
+        return fail(cache.error());
+    std::ifstream file(root.value().statePath().ansi_str(), std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(file)),
+                           std::istreambuf_iterator<char>());
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return 0;
+}
+
+int where(const std::vector<std::string>& args, const ConsoleIo&) {
+    const auto folder = folderArg(args);
+    if (!folder.hasValue())
+        return fail(folder.error());
+    const auto found = common::RootPath::get(folder.value(), false);
     if (!found.hasValue())
         return fail(found.error());
     const common::RootPath& root = found.value();
-    print("root", root.path());
-    print("rvk", root.rvkPath());
-    print("state", root.statePath());
-    print("db", root.dbPath());
-    print("properties", root.propertiesPath());
+    const std::pair<const char*, OdString> rows[] = {
+        {"root", root.path()},
+        {"rvk", root.rvkPath()},
+        {"state", root.statePath()},
+        {"db", root.dbPath()},
+        {"properties", root.propertiesPath()},
+    };
+    for (const auto& [label, value] : rows)
+        std::printf("%-10s %s\n", label, value.ansi_str());
     return 0;
 }
 
-int relpath(const std::vector<std::string>& args) {
+int relpath(const std::vector<std::string>& args, const ConsoleIo&) {
     if (args.size() != 1)
-        return usage();
-    const OdString full = ut::FileName(fromArg(args[0].c_str())).getFullPath();
+        throw BadUsage();
+    const OdString full = ut::FileName(fromArg(args[0])).getFullPath();
     const int cut = full.reverseFind(ut::FileName::getPathSeparator()[0]);
     const auto found = common::RootPath::get(cut > 0 ? full.left(cut) : full, false);
     if (!found.hasValue())
@@ -78,18 +561,46 @@ int relpath(const std::vector<std::string>& args) {
     return 0;
 }
 
+using Command = int (*)(const std::vector<std::string>&, const ConsoleIo&);
+
+Command findCommand(const std::string& name) {
+    static const std::pair<const char*, Command> kCommands[] = {
+        {"init", init},       {"status", status}, {"stage", stage},          {"unstage", unstage},
+        {"commit", commit},   {"log", log},       {"show-state", showState}, {"where", where},
+        {"relpath", relpath},
+    };
+    for (const auto& [commandName, command] : kCommands) {
+        if (name == commandName)
+            return command;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2)
-        return usage();
-    const std::string command = argv[1];
-    const std::vector<std::string> args(argv + 2, argv + argc);
-    if (command == "init" && args.size() <= 1)
-        return init(args);
-    if (command == "where" && args.size() <= 1)
-        return where(args);
-    if (command == "relpath")
-        return relpath(args);
-    return usage();
+    const std::string name = argc > 1 ? argv[1] : "";
+    if (name == "help" || name == "-h" || name == "--help") {
+        printUsage(stdout, true);
+        return 0;
+    }
+    const Command command = findCommand(name);
+    if (command == nullptr) {
+        printUsage(stderr, false);
+        return 2;
+    }
+    ConsoleIo io;
+    int result;
+    try {
+        result = command(std::vector<std::string>(argv + 2, argv + argc), io);
+    } catch (const BadUsage&) {
+        printUsage(stderr, false);
+        return 2;
+    } catch (const std::exception& e) {
+        host::printError(hostError(std::string("unexpected failure: ") + e.what()));
+        return 1;
+    }
+    // A state write that failed when a Cache ended was reported already; it still fails the
+    // command.
+    return result == 0 && io.failures() > 0 ? 1 : result;
 }

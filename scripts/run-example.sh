@@ -1,28 +1,77 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds the library and the reference host, and runs the host through a short
-# session in a fresh sample folder.
+# session in a fresh sample folder: a repository is made, files are staged and committed, a drawing
+# and a generic file change, and the changes are listed again. Every command is shown with its
+# output. RVK_JOBS sets the number of parallel compile jobs (default: all processors).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
 build=build/example
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRVK_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target rvk >/dev/null
-rvk=$PWD/$build/examples/rvk
+cmake --build "$build" -j "${RVK_JOBS:-$(nproc 2>/dev/null || echo 2)}" >/dev/null
+rvk_binary=$PWD/$build/examples/rvk
 
 sample=$(mktemp -d "${TMPDIR:-/tmp}/rvk-sample-XXXXXX")
-outside=$(mktemp -d "${TMPDIR:-/tmp}/rvk-outside-XXXXXX")
-trap 'rm -rf "$sample" "$outside"' EXIT
-mkdir -p "$sample/plans/level 1"
-printf 'drawing\n' > "$sample/plans/level 1/ground floor.dwg"
-
-step() { printf '\n$ %s\n' "$*"; "$@"; }
+trap 'rm -rf "$sample"' EXIT
+sample=$(cd "$sample" && pwd -P)
 cd "$sample"
-step "$rvk" init "$sample"
-step "$rvk" where "$sample/plans/level 1"
-step "$rvk" relpath "$sample/plans/level 1/ground floor.dwg"
-echo
-echo "\$ $rvk where $outside   (a folder outside any repository: exit code 1 expected)"
-if "$rvk" where "$outside" 2>&1; then echo "unexpected success" >&2; exit 1; fi
-echo
-echo "example session finished"
+
+rvk() { "$rvk_binary" "$@"; }
+# Prints a command as a user would type it, quoting the words that hold spaces.
+show() {
+    local word line=
+    for word in "$@"; do
+        [[ $word == *[[:space:]]* ]] && word="'$word'"
+        line+=${line:+ }$word
+    done
+    printf '\n$ %s\n' "$line"
+}
+# Shows a command, then runs it; its output follows.
+step() {
+    show "$@"
+    "$@"
+}
+# The same for a command that is meant to fail: its exit code is shown instead of stopping here.
+step_failing() {
+    show "$@"
+    local code=0
+    "$@" 2>&1 || code=$?
+    printf '(exit code %d)\n' "$code"
+    ((code != 0))
+}
+note() { printf '\n# %s\n' "$*"; }
+
+note "a sample working folder in $sample"
+mkdir -p "plans/level 1" "plans/level 2" details
+printf 'ground floor, level 1\n' >"plans/level 1/ground floor.dwg"
+printf 'ground floor, level 2\n' >"plans/level 2/ground floor.dwg"
+printf 'stair detail\n' >details/stair.dwg
+printf 'backup of the stair detail\n' >details/stair.bak
+printf 'Client meeting notes\n' >notes.txt
+step find . -type f
+
+step rvk init
+note "stair.bak is left out by the default ignore rules"
+step rvk status
+note "a name that finds two files stages nothing"
+step_failing rvk stage "ground floor"
+step rvk stage "level 1/ground floor" stair notes.txt
+step rvk status
+step rvk commit -m "First plans"
+step rvk stage --all
+step rvk commit -m "Level 2 and the ignore rules"
+note "everything is committed: status lists nothing"
+step rvk status
+
+note "a drawing is saved again, the notes get a new line"
+touch -d "@$(($(date +%s) + 60))" details/stair.dwg
+printf 'Second meeting: stair moved\n' >>notes.txt
+step rvk status
+step rvk stage stair notes
+step rvk show-state
+step rvk commit -m "Stair moved"
+step rvk status
+step rvk log
+
+printf '\nexample session finished\n'

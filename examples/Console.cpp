@@ -1,0 +1,60 @@
+#include "Console.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include <platform/FileName.h>
+
+namespace host {
+
+int ConsoleIo::check(const OdString& path) const {
+    return ut::FileName(path).exists(ut::FileName::kAnyObject) ? 1 : 0;
+}
+
+void ConsoleIo::report(Expected<void> outcome) const {
+    if (outcome.hasValue())
+        return;
+    ++m_failures;
+    try {
+        printError(outcome.error());
+    } catch (...) {
+        // Only an allocation failure can get here; the count above still tells the command.
+    }
+}
+
+ErrorMessage hostError(const std::string& utf8Text) {
+    return ErrorMessage{OdString(utf8Text.data(), utf8Text.size(), kCodePageUtf8), 0};
+}
+
+std::string utf8(const OdString& text) {
+    return std::string(text.ansi_str(), text.ansiLength());
+}
+
+void printError(const ErrorMessage& error) {
+    std::string text = utf8(error.message);
+    if (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    std::fprintf(stderr, "rvk: %s\n", text.c_str());
+}
+
+Progress::Progress(const char* label) : m_label(label), m_enabled(::isatty(STDERR_FILENO) == 1) {}
+
+Progress::~Progress() {
+    if (m_shown)
+        std::fputs("\r\033[K", stderr);
+}
+
+void Progress::update(std::size_t done, std::size_t total) {
+    if (!m_enabled)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (m_shown && done < total && now - m_lastDraw < std::chrono::milliseconds(100))
+        return;
+    m_lastDraw = now;
+    m_shown = true;
+    std::fprintf(stderr, "\r%s %zu/%zu", m_label, done, total);
+    std::fflush(stderr);
+}
+
+}  // namespace host

@@ -1,0 +1,92 @@
+// The reference host's commit database, the file ".rvk/rvk.db" whose path the library composes and
+// never opens. It is an SQLite file with two tables:
+//
+//   commits       (id, message, time, parent)   one row per commit; parent is NULL for the first
+//   commit_files  (commit_id, path, url)        the files each commit tracks, with their storage
+//   URLs
+//
+// A commit lists every file it tracks, not only the changed ones, so the files of HEAD are one
+// query. Paths and URLs are stored as the UTF-8 bytes of their narrow form, which round-trip every
+// name (see OdString). `time` is seconds since the Unix epoch. Ids grow by one from 1 and a parent
+// is always smaller than its child, so the parent chain can never loop.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include <boost/optional.hpp>
+
+#include <common/Expected.h>
+#include <platform/OdString.h>
+
+struct sqlite3;
+
+namespace host {
+
+// Relative path -> storage URL, ordered by path.
+using TrackedFiles = std::map<OdString, OdString>;
+
+struct CommitRecord {
+    std::uint64_t id = 0;
+    std::int64_t time = 0;
+    OdString message;
+    boost::optional<std::uint64_t> parent;
+    std::size_t fileCount = 0;
+};
+
+class Database {
+public:
+    // Opens the database at `path`, creating the file and its tables when they are missing; an
+    // existing rvk database is left as it is. Fails, with SQLite's reason, when the file cannot be
+    // made or holds something else.
+    static Expected<Database> create(const OdString& path);
+    // Opens the existing rvk database at `path`. Fails when there is none ("no database found at
+    // <path>"), when the file is no SQLite file, or when it is not one of rvk's.
+    static Expected<Database> open(const OdString& path);
+
+    Database(Database&& other) noexcept;
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+    Database& operator=(Database&&) = delete;
+    // Closes the file; an open write transaction is rolled back.
+    ~Database();
+
+    // The files tracked by `commit`: none without a commit. Fails when the commit is not in the
+    // database (a HEAD that names an unknown commit) or the query fails.
+    Expected<TrackedFiles> trackedFiles(boost::optional<std::uint64_t> commit);
+    // `head` and its ancestors, newest first; empty without a head. Fails like trackedFiles().
+    Expected<std::vector<CommitRecord>> history(boost::optional<std::uint64_t> head);
+
+    // Starts a write transaction, taking the write lock at once so that nextCommitId() stays
+    // valid until commit() or rollback(). Waits up to a few seconds for another writer.
+    Expected<void> begin();
+    // The id the next commit gets: one more than the largest so far, 1 in an empty database.
+    Expected<std::uint64_t> nextCommitId();
+    // Adds the commit `record` (fileCount is ignored) and its tracked `files`, inside the
+    // transaction begin() started.
+    Expected<void> insertCommit(const CommitRecord& record, const TrackedFiles& files);
+    // Makes the transaction's changes permanent; on failure they are rolled back.
+    Expected<void> commit();
+    // Abandons the transaction's changes; nothing to do when none is open.
+    void rollback();
+    // Deletes the commit `id` and its files again, in a transaction of its own: the undo of a
+    // committed insertCommit() whose counterpart in the state file could not be written.
+    Expected<void> deleteCommit(std::uint64_t id);
+
+private:
+    struct Closer {
+        void operator()(sqlite3* db) const;
+    };
+    Database(std::unique_ptr<sqlite3, Closer> db, const OdString& path);
+    static Expected<Database> openWith(const OdString& path, int flags);
+    Expected<void> exec(const char* sql);
+    ErrorMessage sqliteError() const;
+
+    std::unique_ptr<sqlite3, Closer> m_db;
+    OdString m_path;
+    bool m_inTransaction = false;
+};
+
+}  // namespace host

@@ -1,0 +1,337 @@
+#include "HostStorage.h"
+
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include <common/ContentHash.h>
+#include <common/StoragePaths.h>
+
+#include "Console.h"
+
+namespace host {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t kChunkSize = std::size_t{1} << 20;
+
+// Stored copies are read-only, so that nobody edits history by accident.
+constexpr mode_t kStoredMode = 0444;
+
+std::string lastError() {
+    return std::strerror(errno);
+}
+
+// A file descriptor that is closed when it goes out of scope.
+class Fd {
+public:
+    explicit Fd(int fd) : m_fd(fd) {}
+    ~Fd() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return m_fd; }
+    // Closes now, so that a failure of close (a delayed write error) can be seen.
+    bool close() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int m_fd;
+};
+
+// A SHA-256 digest fed piece by piece, written as the 64 lower-case hexadecimal digits that follow
+// "po" in a URL. The library's generateSha() takes the whole content in one buffer of at most
+// 2 GiB; a stored file can be larger and is read in pieces anyway, to be copied.
+class Sha256 {
+public:
+    Sha256() : m_context(EVP_MD_CTX_new(), &EVP_MD_CTX_free) {
+        if (!m_context || EVP_DigestInit_ex(m_context.get(), EVP_sha256(), nullptr) != 1)
+            throw std::runtime_error("SHA-256 is not available from libcrypto");
+    }
+    void update(const char* data, std::size_t size) {
+        if (EVP_DigestUpdate(m_context.get(), data, size) != 1)
+            throw std::runtime_error("SHA-256 update failed");
+    }
+    std::string hex() {
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int size = 0;
+        if (EVP_DigestFinal_ex(m_context.get(), digest, &size) != 1)
+            throw std::runtime_error("SHA-256 final failed");
+        static const char kDigits[] = "0123456789abcdef";
+        std::string text;
+        for (unsigned int i = 0; i < size; ++i) {
+            text.push_back(kDigits[digest[i] >> 4]);
+            text.push_back(kDigits[digest[i] & 0x0F]);
+        }
+        return text;
+    }
+
+private:
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> m_context;
+};
+
+// A copy that is complete and on disk, but not yet in its place.
+struct Incoming {
+    std::string tempPath;
+    timespec modified{};  // the source's modification time when it was opened
+    std::string digest;   // set when the copy was hashed
+};
+
+// Removes a temporary file unless it was handed on.
+class TempGuard {
+public:
+    explicit TempGuard(std::string path) : m_path(std::move(path)) {}
+    ~TempGuard() {
+        if (!m_path.empty())
+            ::unlink(m_path.c_str());
+    }
+    TempGuard(const TempGuard&) = delete;
+    TempGuard& operator=(const TempGuard&) = delete;
+    void release() { m_path.clear(); }
+
+private:
+    std::string m_path;
+};
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// Copies the regular file at `source` into a new temporary file in `folder`, with `mode` and with
+// the modification time `source` had when it was opened (not yet flushed to disk). The name is
+// hidden, so that a copy a crash leaves behind is never offered for tracking. `shown` names the
+// source in messages. Hashes the content on the way when `hash` is set. The temporary file is gone
+// again on failure.
+Expected<Incoming> copyToTemp(const std::string& source, const std::string& shown,
+                              const std::string& folder, mode_t mode, bool hash) {
+    Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (in.get() < 0 || ::fstat(in.get(), &info) != 0)
+        return hostError("cannot read '" + shown + "': " + lastError());
+    if (!S_ISREG(info.st_mode))
+        return hostError("cannot read '" + shown + "': not a regular file");
+
+    Incoming incoming;
+    incoming.modified = info.st_mtim;
+    std::string pattern = folder + "/.incoming-XXXXXX";
+    Fd out(::mkstemp(pattern.data()));
+    if (out.get() < 0)
+        return hostError("cannot write in '" + folder + "': " + lastError());
+    TempGuard guard(pattern);
+    const auto writeFailed = [&] {
+        return hostError("cannot store '" + shown + "': " + lastError());
+    };
+
+    Sha256 sha;
+    std::vector<char> chunk(kChunkSize);
+    for (;;) {
+        const ssize_t got = ::read(in.get(), chunk.data(), chunk.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return hostError("cannot read '" + shown + "': " + lastError());
+        if (got == 0)
+            break;
+        if (hash)
+            sha.update(chunk.data(), static_cast<std::size_t>(got));
+        if (!writeAll(out.get(), chunk.data(), static_cast<std::size_t>(got)))
+            return writeFailed();
+    }
+    const timespec times[2] = {{0, UTIME_OMIT}, incoming.modified};
+    if (::fchmod(out.get(), mode) != 0 || ::futimens(out.get(), times) != 0 || !out.close())
+        return writeFailed();
+    if (hash)
+        incoming.digest = sha.hex();
+    incoming.tempPath = pattern;
+    guard.release();
+    return incoming;
+}
+
+// Renames the finished copy to `target`, making its folder when needed.
+Expected<void> place(const Incoming& incoming, const std::string& target,
+                     const std::string& shown) {
+    TempGuard guard(incoming.tempPath);
+    const fs::path folder = fs::path(target).parent_path();
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (ec)
+        return hostError("cannot store '" + shown + "' in '" + folder.string() +
+                         "': " + ec.message());
+    if (::rename(incoming.tempPath.c_str(), target.c_str()) != 0)
+        return hostError("cannot store '" + shown + "' as '" + target + "': " + lastError());
+    guard.release();
+    return {};
+}
+
+// Flushes every write to the file system that holds `folder`: file contents, times and renames.
+Expected<void> flushFileSystem(const std::string& folder) {
+    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0 || ::syncfs(dir.get()) != 0)
+        return hostError("cannot flush '" + folder + "' to disk: " + lastError());
+    return {};
+}
+
+mode_t workingFileMode() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+// Copies the stored copy `url` back over the working file at `relativePath`; the working file gets
+// the stored copy's modification time, so that it counts as unchanged afterwards.
+Expected<void> restoreCopy(const common::RootPath& root, const OdString& url,
+                           const OdString& relativePath) {
+    const auto stored = common::getStoragePath(root, url);
+    if (!stored.hasValue())
+        return stored.error();
+    const std::string target = utf8(root.pathTo(relativePath));
+    const std::string folder = fs::path(target).parent_path().string();
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (ec)
+        return hostError("cannot restore '" + utf8(relativePath) + "': " + ec.message());
+    auto incoming = copyToTemp(utf8(stored.value()), utf8(url), folder, workingFileMode(), false);
+    if (!incoming.hasValue())
+        return incoming.error();
+    const auto placed = place(incoming.value(), target, utf8(relativePath));
+    if (!placed.hasValue())
+        return placed;
+    return flushFileSystem(folder);
+}
+
+Expected<void> removeCopy(const common::RootPath& root, const OdString& url) {
+    const auto stored = common::getStoragePath(root, url);
+    if (!stored.hasValue())
+        return stored.error();
+    if (::unlink(stored.value().ansi_str()) != 0 && errno != ENOENT)
+        return hostError("cannot remove '" + utf8(stored.value()) + "': " + lastError());
+    return {};
+}
+
+}  // namespace
+
+Expected<OdString> DrawingStore::store(const common::RootPath& root, const OdString& relativePath) {
+    const OdString revision(std::to_string(m_revision).c_str(), kCodePageUtf8);
+    const OdString url =
+        OdString(L"tf:") + generateSha(relativePath) + L"-" + revision + L"#" + revision;
+    const auto stored = common::getStoragePath(root, url);
+    if (!stored.hasValue())
+        return stored.error();
+    const std::string shown = utf8(relativePath);
+    auto incoming = copyToTemp(utf8(root.pathTo(relativePath)), shown, utf8(root.rvkPath()),
+                               kStoredMode, false);
+    if (!incoming.hasValue())
+        return incoming.error();
+    const auto placed = place(incoming.value(), utf8(stored.value()), shown);
+    if (!placed.hasValue())
+        return placed.error();
+    return url;
+}
+
+Expected<void> DrawingStore::restore(const common::RootPath& root, const OdString& url,
+                                     const OdString& relativePath) {
+    return restoreCopy(root, url, relativePath);
+}
+
+Expected<void> DrawingStore::remove(const common::RootPath& root, const OdString& url) {
+    return removeCopy(root, url);
+}
+
+Expected<void> DrawingStore::doMerge(const common::RootPath&, const OdString& target,
+                                     const OdString& source) {
+    return hostError("cannot merge the drawing '" + utf8(source) + "' into '" + utf8(target) +
+                     "': merging drawings needs the CAD application");
+}
+
+std::unique_ptr<common::FileStorage> DrawingStore::clone() const {
+    return std::make_unique<DrawingStore>(*this);
+}
+
+Expected<OdString> ObjectStore::store(const common::RootPath& root, const OdString& relativePath) {
+    const std::string shown = utf8(relativePath);
+    auto incoming =
+        copyToTemp(utf8(root.pathTo(relativePath)), shown, utf8(root.rvkPath()), kStoredMode, true);
+    if (!incoming.hasValue())
+        return incoming.error();
+    const OdString url = OdString(L"po") + OdString(incoming.value().digest.c_str(), kCodePageUtf8);
+    const auto stored = common::getStoragePath(root, url);
+    if (!stored.hasValue())
+        return stored.error();
+    const std::string target = utf8(stored.value());
+
+    struct stat existing {};
+    if (::stat(target.c_str(), &existing) != 0) {
+        const auto placed = place(incoming.value(), target, shown);
+        if (!placed.hasValue())
+            return placed.error();
+        return url;
+    }
+    // The content is stored already; the copy just made is not needed. The object must not be
+    // older than any working file it stands for, or isModified() would call that file changed.
+    TempGuard discard(incoming.value().tempPath);
+    const timespec& mine = incoming.value().modified;
+    const timespec& theirs = existing.st_mtim;
+    if (theirs.tv_sec < mine.tv_sec ||
+        (theirs.tv_sec == mine.tv_sec && theirs.tv_nsec < mine.tv_nsec)) {
+        const timespec times[2] = {{0, UTIME_OMIT}, mine};
+        if (::utimensat(AT_FDCWD, target.c_str(), times, 0) != 0)
+            return hostError("cannot store '" + shown + "': " + lastError());
+    }
+    return url;
+}
+
+Expected<void> ObjectStore::restore(const common::RootPath& root, const OdString& url,
+                                    const OdString& relativePath) {
+    return restoreCopy(root, url, relativePath);
+}
+
+Expected<void> ObjectStore::remove(const common::RootPath& root, const OdString& url) {
+    return removeCopy(root, url);
+}
+
+Expected<void> ObjectStore::doMerge(const common::RootPath&, const OdString& target,
+                                    const OdString& source) {
+    return hostError("cannot merge '" + utf8(source) + "' into '" + utf8(target) +
+                     "': rvk has no merge tool");
+}
+
+std::unique_ptr<common::FileStorage> ObjectStore::clone() const {
+    return std::make_unique<ObjectStore>(*this);
+}
+
+Expected<void> flushStoredCopies(const common::RootPath& root) {
+    return flushFileSystem(utf8(root.rvkPath()));
+}
+
+std::unique_ptr<common::FileStorage> storageFor(const OdString& relativePath,
+                                                std::uint64_t revision) {
+    if (common::fileToType(relativePath) == common::FileStorage::Drawing)
+        return std::make_unique<DrawingStore>(revision);
+    return std::make_unique<ObjectStore>();
+}
+
+}  // namespace host

@@ -1,0 +1,82 @@
+// The reference host's stores for the copies of tracked files, the FileStorage subclasses the
+// library leaves to its host.
+//
+// DrawingStore keeps a drawing (extension "dwg") in the drawing store under the URL
+// "tf:<name>#<revision>", where the revision is the id of the commit that stores it and the name is
+// the SHA-256 digest of the drawing's relative path followed by "-<revision>". The path digest
+// keeps folder separators and "#" out of the name; the revision in the name gives every revision
+// its own stored copy, since the library derives the copy's path from the name alone. Drawings are
+// never hashed: they can be large, and their modification time decides whether they changed.
+//
+// ObjectStore keeps any other file as a content-addressed object under "po<digest>", the SHA-256
+// digest of its content; files with equal content share one object.
+//
+// Where a copy lands is always the library's getStoragePath(). Copies are written to a temporary
+// file inside ".rvk" and renamed into place, so a stored copy is either whole or absent. They are
+// not flushed to disk one by one, which would make a commit of thousands of files crawl:
+// flushStoredCopies() flushes them all at once, and must succeed before a commit names them. A
+// stored copy gets the working file's modification time (an object shared by several
+// files keeps the latest of theirs), which is what makes isModified() answer false for the file
+// right after it was stored.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include <common/FileStorage.h>
+
+namespace host {
+
+class DrawingStore final : public common::FileStorage {
+public:
+    // A store that files drawings under `revision`.
+    explicit DrawingStore(std::uint64_t revision) : m_revision(revision) {}
+
+    // Copies the drawing at `relativePath` into the drawing store; its "tf:" URL, or an error
+    // naming the file that could not be read or written.
+    Expected<OdString> store(const common::RootPath& root, const OdString& relativePath) override;
+    // Puts the stored copy named by `url` back at `relativePath`, replacing the working file.
+    Expected<void> restore(const common::RootPath& root, const OdString& url,
+                           const OdString& relativePath) override;
+    // Deletes the stored copy named by `url`; a copy that is already gone is no error.
+    Expected<void> remove(const common::RootPath& root, const OdString& url) override;
+    Type type() const override { return Drawing; }
+    // Always fails: combining two drawings needs the CAD application, not this console host.
+    Expected<void> doMerge(const common::RootPath& root, const OdString& target,
+                           const OdString& source) override;
+    std::unique_ptr<FileStorage> clone() const override;
+
+private:
+    std::uint64_t m_revision;
+};
+
+class ObjectStore final : public common::FileStorage {
+public:
+    // Copies the file at `relativePath` into the object store unless an object with its content
+    // is there already; its "po" URL, or an error naming the file that could not be read or
+    // written.
+    Expected<OdString> store(const common::RootPath& root, const OdString& relativePath) override;
+    // Puts the object named by `url` back at `relativePath`, replacing the working file.
+    Expected<void> restore(const common::RootPath& root, const OdString& url,
+                           const OdString& relativePath) override;
+    // Deletes the object named by `url`, which other files of equal content may share; an object
+    // that is already gone is no error.
+    Expected<void> remove(const common::RootPath& root, const OdString& url) override;
+    Type type() const override { return Generic; }
+    // Always fails: rvk merges no files of its own; a merge tool of the host's would.
+    Expected<void> doMerge(const common::RootPath& root, const OdString& target,
+                           const OdString& source) override;
+    std::unique_ptr<FileStorage> clone() const override;
+};
+
+// Flushes the stored copies of `root` to disk, with everything else written to their file system
+// (a restored working file included), so that a commit that names them survives a crash. Fails
+// when the file system reports a write error.
+Expected<void> flushStoredCopies(const common::RootPath& root);
+
+// The store for the file at `relativePath`, chosen by fileToType(): a DrawingStore filing under
+// `revision` for drawings, an ObjectStore for everything else.
+std::unique_ptr<common::FileStorage> storageFor(const OdString& relativePath,
+                                                std::uint64_t revision);
+
+}  // namespace host

@@ -1,0 +1,262 @@
+// The reference host's parts that a session through its command line cannot check exactly: what
+// the stores leave on disk, what the commit database keeps, and how the working tree is sorted.
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include <common/ContentHash.h>
+#include <common/StoragePaths.h>
+#include <gtest/gtest.h>
+
+#include "Database.h"
+#include "HostStorage.h"
+#include "TestSupport.h"
+#include "WorkingTree.h"
+
+namespace {
+
+using host::Database;
+using testing_support::readFile;
+using testing_support::TempDir;
+
+std::string narrow(const OdString& text) {
+    return std::string(text.ansi_str(), text.ansiLength());
+}
+
+void setModified(const testing_support::fs::path& file, std::time_t seconds) {
+    const timespec times[2] = {{0, UTIME_OMIT}, {seconds, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+}
+
+class HostStore : public ::testing::Test {
+protected:
+    OdString storedPath(const OdString& url) { return common::getStoragePath(root, url).value(); }
+    bool modified(const OdString& relativePath, const OdString& url) {
+        const auto answer = common::isModified(relativePath, url, root);
+        EXPECT_TRUE(answer.hasValue());
+        return !answer.hasValue() || answer.value();
+    }
+
+    TempDir tmp;
+    common::RootPath root = common::RootPath::get(tmp.od(), true).value();
+    host::ObjectStore objects;
+};
+
+TEST_F(HostStore, ObjectIsNamedByItsDigestAndUnchangedRightAfter) {
+    // Dated ahead of the clock: a stored copy made "now" would be older than it.
+    setModified(tmp.writeFile("notes.txt", "abc"), std::time(nullptr) + 3600);
+    const auto url = objects.store(root, L"notes.txt");
+    ASSERT_TRUE(url.hasValue()) << narrow(url.error().message);
+    EXPECT_EQ(url.value(),
+              OdString(L"poba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
+    EXPECT_EQ(readFile(storedPath(url.value()).ansi_str()), "abc");
+    EXPECT_FALSE(modified(L"notes.txt", url.value()));
+}
+
+TEST_F(HostStore, SharedObjectKeepsTheNewestTimeOfItsFiles) {
+    setModified(tmp.writeFile("old.txt", "same"), 1000000000);
+    setModified(tmp.writeFile("new.txt", "same"), 1500000000);
+    // Stored older first, so the newer file must raise the object's time, and the older one
+    // stored again must not lower it.
+    const OdString first = objects.store(root, L"old.txt").value();
+    EXPECT_EQ(objects.store(root, L"new.txt").value(), first);
+    EXPECT_EQ(objects.store(root, L"old.txt").value(), first);
+    EXPECT_FALSE(modified(L"new.txt", first));
+    EXPECT_FALSE(modified(L"old.txt", first));
+}
+
+TEST_F(HostStore, EveryDrawingRevisionGetsItsOwnCopy) {
+    const auto working = tmp.writeFile("plans/a.dwg", "revision 7");
+    const OdString seven = host::DrawingStore(7).store(root, L"plans/a.dwg").value();
+    EXPECT_EQ(seven, OdString(L"tf:") + generateSha(OdString(L"plans/a.dwg")) + L"-7#7");
+    EXPECT_EQ(common::getRevision(seven).value(), OdString(L"7"));
+
+    std::ofstream(working, std::ios::binary) << "revision 8";
+    const OdString eight = host::storageFor(L"plans/a.dwg", 8)->store(root, L"plans/a.dwg").value();
+    EXPECT_EQ(readFile(storedPath(seven).ansi_str()), "revision 7");
+    EXPECT_EQ(readFile(storedPath(eight).ansi_str()), "revision 8");
+    EXPECT_FALSE(modified(L"plans/a.dwg", eight));
+}
+
+TEST_F(HostStore, FailedStoreSaysWhyAndLeavesNothingBehind) {
+    tmp.makeDir("folder.txt");
+    struct Case {
+        const wchar_t* path;
+        const char* message;
+    };
+    const Case cases[] = {
+        {L"missing.dwg", "cannot read 'missing.dwg': No such file or directory"},
+        {L"missing.txt", "cannot read 'missing.txt': No such file or directory"},
+        {L"folder.txt", "cannot read 'folder.txt': not a regular file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(narrow(c.path));
+        const auto url = host::storageFor(c.path, 1)->store(root, c.path);
+        ASSERT_FALSE(url.hasValue());
+        EXPECT_EQ(narrow(url.error().message), c.message);
+    }
+    EXPECT_TRUE(testing_support::fs::is_empty(tmp / ".rvk"));
+}
+
+TEST_F(HostStore, RestoreBringsTheStoredContentBackAndRemoveDeletesIt) {
+    tmp.writeFile("notes.txt", "first");
+    const OdString url = objects.store(root, L"notes.txt").value();
+    tmp.writeFile("notes.txt", "second, longer");
+    ASSERT_TRUE(objects.restore(root, url, L"notes.txt").hasValue());
+    EXPECT_EQ(readFile(tmp / "notes.txt"), "first");
+    EXPECT_FALSE(modified(L"notes.txt", url));
+
+    ASSERT_TRUE(objects.remove(root, url).hasValue());
+    EXPECT_FALSE(ut::FileName(storedPath(url)).exists(ut::FileName::kAnyObject));
+    EXPECT_TRUE(objects.remove(root, url).hasValue());
+}
+
+TEST_F(HostStore, SortingKeepsIgnoredTrackedFilesAndFindsRemovedOnes) {
+    for (const char* name : {"keep.dwg", "changed.txt", "old.bak", "gone.txt", "new.dwg"})
+        tmp.writeFile(name, name);
+    host::TrackedFiles tracked;
+    for (const wchar_t* name : {L"keep.dwg", L"changed.txt", L"old.bak", L"gone.txt"})
+        tracked[name] = host::storageFor(name, 1)->store(root, name).value();
+    // Changed content behind an old time: only the digest can tell.
+    setModified(tmp.writeFile("changed.txt", "other"), 1000000000);
+    testing_support::fs::remove(tmp / "gone.txt");
+
+    const auto changes = host::sortWorkingTree(root, tracked);
+    ASSERT_TRUE(changes.hasValue()) << narrow(changes.error().message);
+    const auto paths = [](const auto& records) {
+        std::vector<std::string> out;
+        for (const auto& record : records)
+            out.push_back(narrow(record.path));
+        return out;
+    };
+    using Paths = std::vector<std::string>;
+    EXPECT_EQ(paths(changes.value().unchanged), (Paths{"keep.dwg", "old.bak"}));
+    EXPECT_EQ(paths(changes.value().modified), (Paths{"changed.txt"}));
+    EXPECT_EQ(paths(changes.value().untracked), (Paths{"new.dwg"}));
+    EXPECT_EQ(paths(changes.value().removed), (Paths{"gone.txt"}));
+    EXPECT_EQ(changes.value().removed[0].detail, tracked[L"gone.txt"]);
+}
+
+class CommitDatabase : public ::testing::Test {
+protected:
+    // Records commit `id` with `files`, each path mapped to the URL "po" + path.
+    void record(Database& db, std::uint64_t id, boost::optional<std::uint64_t> parent,
+                const std::vector<const wchar_t*>& files) {
+        host::CommitRecord commit;
+        commit.id = id;
+        commit.time = 1700000000 + static_cast<std::int64_t>(id);
+        commit.message = OdString(L"commit ") + OdString(std::to_wstring(id));
+        commit.parent = parent;
+        host::TrackedFiles tracked;
+        for (const wchar_t* file : files)
+            tracked[file] = OdString(L"po") + file;
+        ASSERT_TRUE(db.begin().hasValue());
+        ASSERT_EQ(db.nextCommitId().value(), id);
+        ASSERT_TRUE(db.insertCommit(commit, tracked).hasValue());
+        ASSERT_TRUE(db.commit().hasValue());
+    }
+    std::vector<std::uint64_t> historyIds(Database& db, std::uint64_t head) {
+        std::vector<std::uint64_t> ids;
+        const auto history = db.history(head);
+        for (const auto& commit : history.value())
+            ids.push_back(commit.id);
+        return ids;
+    }
+
+    TempDir tmp;
+    OdString path = tmp.od("rvk.db");
+};
+
+TEST_F(CommitDatabase, HistoryFollowsParentsNewestFirst) {
+    {
+        auto created = Database::create(path);
+        ASSERT_TRUE(created.hasValue()) << narrow(created.error().message);
+        record(created.value(), 1, boost::none, {L"a.dwg"});
+        record(created.value(), 2, 1u, {L"a.dwg", L"b.txt"});
+        record(created.value(), 3, 1u, {});
+    }
+    ASSERT_TRUE(Database::create(path).hasValue());  // an existing database is kept as it is
+    Database db = Database::open(path).value();
+    using Ids = std::vector<std::uint64_t>;
+    EXPECT_EQ(historyIds(db, 2), (Ids{2, 1}));
+    EXPECT_EQ(historyIds(db, 3), (Ids{3, 1}));
+    const auto latest = db.history(2).value().front();
+    EXPECT_EQ(latest.message, OdString(L"commit 2"));
+    EXPECT_EQ(latest.time, 1700000002);
+    EXPECT_EQ(latest.fileCount, 2u);
+    EXPECT_EQ(db.trackedFiles(2).value(),
+              (host::TrackedFiles{{L"a.dwg", L"poa.dwg"}, {L"b.txt", L"pob.txt"}}));
+    EXPECT_TRUE(db.trackedFiles(boost::none).value().empty());
+}
+
+TEST_F(CommitDatabase, RolledBackAndDeletedCommitsLeaveNoTrace) {
+    Database db = Database::create(path).value();
+    ASSERT_TRUE(db.begin().hasValue());
+    host::CommitRecord commit;
+    commit.id = 1;
+    ASSERT_TRUE(db.insertCommit(commit, {{L"a.dwg", L"poa"}}).hasValue());
+    db.rollback();
+    const auto unknown = db.trackedFiles(1);
+    ASSERT_FALSE(unknown.hasValue());
+    EXPECT_EQ(narrow(unknown.error().message),
+              "the database holds no commit 1, which the state names; the state and the "
+              "database disagree");
+
+    record(db, 1, boost::none, {L"a.dwg"});
+    ASSERT_TRUE(db.deleteCommit(1).hasValue());
+    EXPECT_FALSE(db.history(1).hasValue());
+    ASSERT_TRUE(db.begin().hasValue());
+    EXPECT_EQ(db.nextCommitId().value(), 1u);
+}
+
+TEST_F(CommitDatabase, PathsAndMessagesRoundTripByteForByte) {
+    // An undecodable byte, accents and a character beyond the basic plane.
+    const OdString odd("plans/\xff\xc3\xa9t\xc3\xa9 \xf0\x9f\x8f\xa0.dwg", kCodePageUtf8);
+    Database db = Database::create(path).value();
+    host::CommitRecord commit;
+    commit.id = 1;
+    commit.message = odd;
+    ASSERT_TRUE(db.begin().hasValue());
+    ASSERT_TRUE(db.insertCommit(commit, {{odd, odd}}).hasValue());
+    ASSERT_TRUE(db.commit().hasValue());
+    EXPECT_EQ(db.trackedFiles(1).value(), (host::TrackedFiles{{odd, odd}}));
+    EXPECT_EQ(db.history(1).value().front().message, odd);
+}
+
+TEST_F(CommitDatabase, RefusesWhatIsNoRvkDatabase) {
+    sqlite3* foreign = nullptr;
+    ASSERT_EQ(sqlite3_open(tmp.od("foreign.db").ansi_str(), &foreign), SQLITE_OK);
+    sqlite3_exec(foreign, "CREATE TABLE t (x)", nullptr, nullptr, nullptr);
+    sqlite3_close(foreign);
+    tmp.writeFile("text.db", "plain text that is long enough for SQLite to look at it");
+    tmp.makeDir("folder.db");
+
+    struct Case {
+        const char* file;
+        bool create;
+        const char* before;  // the message is before + the file's path + after
+        const char* after;
+    };
+    const Case cases[] = {
+        {"missing.db", false, "no database found at ", ""},
+        {"folder.db", false, "no database found at ", ""},
+        {"foreign.db", false, "'", "' is not a rvk database"},
+        {"foreign.db", true, "'", "' is not a rvk database"},
+        {"text.db", false, "database '", "': file is not a database"},
+        {"text.db", true, "database '", "': file is not a database"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.file) + (c.create ? " create" : " open"));
+        const OdString file = tmp.od(c.file);
+        const auto db = c.create ? Database::create(file) : Database::open(file);
+        ASSERT_FALSE(db.hasValue());
+        EXPECT_EQ(narrow(db.error().message), c.before + narrow(file) + c.after);
+    }
+    EXPECT_EQ(readFile(tmp / "text.db"), "plain text that is long enough for SQLite to look at it");
+}
+
+}  // namespace

@@ -1,0 +1,214 @@
+#!/usr/bin/env bash
+# Drives the built rvk through whole commit cycles in a fresh folder, checking the exact output,
+# error text and exit code of every command, and that a failed command changes nothing.
+# Usage: run_host_session.sh <path to rvk>
+set -euo pipefail
+
+rvk=$(cd "$(dirname "$1")" && pwd -P)/$(basename "$1")
+base=$(mktemp -d "${TMPDIR:-/tmp}/rvk-host-XXXXXX")
+trap 'chattr -i "$base/repo/.rvk/rvk.state" 2>/dev/null; rm -rf "$base"' EXIT
+base=$(cd "$base" && pwd -P)
+repo=$base/repo
+out=$base/stdout
+err=$base/stderr
+export RVK_COMMIT_TIME=1700000000
+
+failures=0
+fail() {
+    echo "FAILED: $*" >&2
+    failures=$((failures + 1))
+}
+
+# run CODE ARG... : runs rvk with ARGs, keeps its output in $out and $err, checks the exit code.
+run() {
+    local want=$1 code=0
+    shift
+    last="rvk $*"
+    "$rvk" "$@" >"$out" 2>"$err" || code=$?
+    [[ $code == "$want" ]] || fail "$last: exit code $code, expected $want; stderr: $(<"$err")"
+}
+# The expected text comes on standard input and must equal the output byte for byte.
+expect_out() { diff -u - "$out" >&2 || fail "$last: stdout differs"; }
+expect_err() { diff -u - "$err" >&2 || fail "$last: stderr differs"; }
+expect_quiet_out() { [[ ! -s $out ]] || fail "$last: unexpected stdout: $(<"$out")"; }
+expect_quiet_err() { [[ ! -s $err ]] || fail "$last: unexpected stderr: $(<"$err")"; }
+# A command that succeeds and prints nothing on stderr; the expected stdout comes on stdin.
+ok() {
+    run 0 "$@"
+    expect_out
+    expect_quiet_err
+}
+# A command that fails with exit 1, prints nothing on stdout and MESSAGE on stderr.
+refused() {
+    local message=$1
+    shift
+    run 1 "$@"
+    expect_quiet_out
+    printf 'rvk: %s\n' "$message" | expect_err
+}
+# Everything a failed command could have changed: the state file and the history.
+snapshot() { cat .rvk/rvk.state; "$rvk" log; }
+
+# --- bad usage: exit 2, the usage on stderr, nothing done ----------------------------------------
+mkdir -p "$base/outside"
+cd "$base/outside"
+bad_usage=("" "frobnicate" "status now" "stage" "stage --all plan" "unstage" "commit"
+           "commit -m" "commit -x text" "commit -m a b" "log all" "show-state x" "init a b")
+for line in "${bad_usage[@]}"; do
+    read -r -a words <<<"$line"
+    run 2 ${words[@]+"${words[@]}"}
+    expect_quiet_out
+    [[ $(head -n 1 "$err") == "usage: rvk <command> [arguments]" ]] || fail "$last: no usage"
+done
+[[ -z $(ls -A) ]] || fail "bad usage left files behind"
+
+refused "Path: $base/outside is not a rvk directory." status
+
+# --- a working folder: drawings in subfolders, an ignored backup, a non-drawing file ----------------
+mkdir -p "$repo/plans/level1" "$repo/plans/level2"
+cd "$repo"
+printf 'ground floor, level 1\n' >plans/level1/ground.dwg
+printf 'ground floor, level 2\n' >plans/level2/ground.dwg
+printf 'site\n' >site.dwg
+printf 'backup\n' >site.bak
+printf 'notes\n' >notes.txt
+
+ok init <<<"initialized empty repository at $repo"
+ok init plans <<<"repository already exists at $repo"
+ok status <<'EOF'
+?  .rvk/properties/ignore
+?  notes.txt
+?  plans/level1/ground.dwg
+?  plans/level2/ground.dwg
+?  site.dwg
+EOF
+before=$(snapshot)
+
+# Names that stage nothing, alone or beside a good one: exit 1, the state untouched.
+refused "nothing to commit: no file is staged (see rvk stage)" commit -m "too early"
+refused "More that one file found with name ground." stage ground
+refused "'roof' finds no changed, new or removed file" stage roof
+refused "'plan(' is no valid regular expression: Mismatched '(' and ')' in regular expression" \
+    stage 'plan('
+refused "'site.bak' finds no changed, new or removed file" stage site.bak
+refused "'nowhere' finds no changed, new or removed file" stage site nowhere
+[[ $(snapshot) == "$before" ]] || fail "refused commands changed the repository"
+
+# Names are matched against the path from the root, wherever rvk runs.
+cd plans
+ok stage level1/ground <<<"A+ plans/level1/ground.dwg"
+cd ..
+ok stage notes.txt site plans/level1/ground.dwg <<'EOF'
+A+ notes.txt
+A+ plans/level1/ground.dwg
+A+ site.dwg
+EOF
+ok status <<'EOF'
+?  .rvk/properties/ignore
+A+ notes.txt
+A+ plans/level1/ground.dwg
+?  plans/level2/ground.dwg
+A+ site.dwg
+EOF
+ok show-state <<'EOF'
+{
+    "head" : {
+        "reference" : "master"
+    },
+    "staged_files" : [
+        {
+            "file_change" : "added",
+            "path" : "notes.txt"
+        },
+        {
+            "file_change" : "added",
+            "path" : "plans/level1/ground.dwg"
+        },
+        {
+            "file_change" : "added",
+            "path" : "site.dwg"
+        }
+    ]
+}
+EOF
+ok commit -m "first plans" <<<"committed 1: 3 files"
+ok status <<'EOF'
+?  .rvk/properties/ignore
+?  plans/level2/ground.dwg
+EOF
+refused "'site' finds only 'site.dwg', which is unchanged: there is nothing to stage" stage site
+
+# --- changes: a newer drawing, a generic file whose content changed behind an old time, a removal ---
+touch -d "@$(($(date +%s) + 3600))" site.dwg
+printf 'notes, revised\n' >notes.txt
+touch -d "2001-01-01 00:00:00" notes.txt
+rm plans/level1/ground.dwg
+ok status <<'EOF'
+?  .rvk/properties/ignore
+M  notes.txt
+D  plans/level1/ground.dwg
+?  plans/level2/ground.dwg
+M  site.dwg
+EOF
+ok stage plans/level1/ground.dwg <<<"D+ plans/level1/ground.dwg"
+ok stage --all <<'EOF'
+A+ .rvk/properties/ignore
+M+ notes.txt
+D+ plans/level1/ground.dwg
+A+ plans/level2/ground.dwg
+M+ site.dwg
+EOF
+RVK_COMMIT_TIME=1700003600 ok commit -m $'second\tround\nof plans' <<<"committed 2: 4 files"
+ok status </dev/null
+refused "There are no modified or untracked files for commit." stage --all
+ok log < <(printf '%s\t%s\t%s\t%s\n' 2 2023-11-14T23:13:20Z 4 "second round of plans" \
+    1 2023-11-14T22:13:20Z 3 "first plans")
+
+# --- a commit whose stored copies cannot be written leaves state and history as they were --------
+printf 'notes, third\n' >notes.txt
+ok stage notes <<<"M+ notes.txt"
+before=$(snapshot)
+mv .rvk/objects "$base/objects"
+printf 'in the way\n' >.rvk/objects
+refused "cannot store 'notes.txt' in '$repo/.rvk/objects': Not a directory" commit -m "third"
+[[ $(snapshot) == "$before" ]] || fail "a failed commit changed the repository"
+rm .rvk/objects
+mv "$base/objects" .rvk/objects
+# The state written last fails (an immutable file cannot be replaced, even by root): the commit
+# already in the database is taken back. Skipped where the file system has no such flag.
+if chattr +i .rvk/rvk.state 2>/dev/null; then
+    refused "Error writing to file '$repo/.rvk/rvk.state'" commit -m "third"
+    chattr -i .rvk/rvk.state
+    [[ $(snapshot) == "$before" ]] || fail "a commit whose state write failed changed the repository"
+    ok stage --all <<<"M+ notes.txt"
+fi
+ok unstage notes.txt </dev/null
+refused "'notes.txt' is not staged" unstage notes.txt
+ok status <<<"M  notes.txt"
+
+# --- broken repository files: a clear error, nothing lost ---------------------------------------------
+cp .rvk/rvk.state "$base/state"
+printf '{' >.rvk/rvk.state
+refused "Unable to parse json, please check if syntax is valid" status
+refused "Unable to parse json, please check if syntax is valid" show-state
+cp "$base/state" .rvk/rvk.state
+
+# Copies keep the time, so that the tracked ignore file counts as unchanged once put back.
+cp -p .rvk/properties/ignore "$base/ignore"
+printf '(\n' >>.rvk/properties/ignore
+refused "the ignore file .rvk/properties/ignore holds a rule that is no valid regular expression: \
+Mismatched '(' and ')' in regular expression" status
+cp -p "$base/ignore" .rvk/properties/ignore
+
+mv .rvk/rvk.db "$base/db"
+refused "no database found at $repo/.rvk/rvk.db" log
+printf 'not a database, only text long enough to be looked at\n' >.rvk/rvk.db
+refused "database '$repo/.rvk/rvk.db': file is not a database" log
+mv "$base/db" .rvk/rvk.db
+ok status <<<"M  notes.txt"
+
+if ((failures > 0)); then
+    echo "$failures check(s) failed" >&2
+    exit 1
+fi
+echo "host session: all checks passed"
