@@ -9,8 +9,11 @@
 
 #include <functional>
 #include <map>
+#include <string>
 #include <utility>
 #include <vector>
+
+#include <boost/optional.hpp>
 
 #include <common/Expected.h>
 #include <common/JsonAccess.h>
@@ -22,13 +25,36 @@ namespace common {
 // OdError ("Unable to parse json, please check if syntax is valid"); a member of the wrong kind or
 // a missing required member of an element throws JsonParseError. Nothing partial survives a
 // failure.
+//
+// The result is always readStateDocument's; documents in the shape writeState writes are read
+// straight from their bytes by parseStateText, which is many times faster for a large state.
 Expected<State> readState(const OdString& path);
 
 // Replaces the file at `path` with the document of `state` (atomically: a failed write leaves the
 // old file). Success, or "Error writing to file '%ls'", or the error of a staged entry whose change
 // has no text, or "An unexpected error occurred while deserializing the state file." for anything
 // thrown on the way. Never throws.
+//
+// The bytes written are the UTF-8 form of write_formatted(stateToJson(state)) and a line feed,
+// made by formatStateText without building the JSON tree.
 Expected<void> writeState(const State& state, const OdString& path);
+
+// The general reader: the whole file through ut::readEntireFile, read_value and the typed access,
+// with readState's results, errors and exceptions. readState's answer whenever parseStateText
+// declines a document.
+Expected<State> readStateDocument(const OdString& path);
+
+// The State of a UTF-8 document in the shape writeState writes (any spacing, members in any
+// order), or none when the document holds anything else: other or repeated members, a missing or
+// malformed member, numbers other than plain unsigned ones, raw control characters in strings,
+// any syntax error. When it gives a State, that State equals what
+// readStateDocument gives for a file holding these bytes.
+boost::optional<State> parseStateText(const char* begin, const char* end);
+
+// Replaces `out` with the bytes writeState writes for `state`: the UTF-8 form of
+// write_formatted(stateToJson(state)) followed by a line feed. Fails, leaving `out` unspecified,
+// with toString's error for the first staged entry whose change has no text.
+Expected<void> formatStateText(const State& state, std::string& out);
 
 // The steps of the two operations, exposed for the tests.
 Expected<Value> stateToJson(const State& state);

@@ -13,7 +13,7 @@
 // - a folder that cannot be read lists nothing, and that is not an error.
 #pragma once
 
-#include <memory>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -47,13 +47,21 @@ public:
     OdString getName() const { return m_path; }
 
 private:
+    // Where a name lies in m_names; names are kept as the file system gave them, terminated, and
+    // decoded only when a listing hands them out.
+    struct Entry {
+        std::uint32_t offset;
+        std::uint32_t size;
+    };
+
     void readOnce();
 
     OdString m_path;
     bool m_read = false;
-    std::vector<OdString> m_files;
-    std::vector<OdString> m_folders;
-    const std::vector<OdString>* m_current = nullptr;
+    std::string m_names;
+    std::vector<Entry> m_files;
+    std::vector<Entry> m_folders;
+    const std::vector<Entry>* m_current = nullptr;
     std::size_t m_next = 0;
     std::string m_filespec;  // narrow wildcard pattern of the current listing; empty means all
 };

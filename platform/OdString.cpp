@@ -9,6 +9,11 @@
 
 const OdString OdString::kEmpty;
 
+void OdString::invalidateNarrow() const {
+    if (m_narrow)
+        m_narrow->valid = false;
+}
+
 OdString::OdString(const wchar_t* text) : m_data(text ? text : L"") {}
 
 OdString::OdString(const wchar_t* text, int length)
@@ -25,9 +30,10 @@ OdString::OdString(const char* text, std::size_t size, int /*codePage*/)
 
 OdString::OdString(const OdString& other) : m_data(other.m_data) {}
 
-OdString::OdString(OdString&& other) noexcept : m_data(std::move(other.m_data)) {
+// The source's narrow form, if it has one, describes the text that moves here, so it comes along.
+OdString::OdString(OdString&& other) noexcept
+    : m_data(std::move(other.m_data)), m_narrow(std::move(other.m_narrow)) {
     other.m_data.clear();
-    other.invalidateNarrow();
 }
 
 OdString& OdString::operator=(const OdString& other) {
@@ -42,8 +48,12 @@ OdString& OdString::operator=(OdString&& other) noexcept {
     if (this != &other) {
         m_data = std::move(other.m_data);
         other.m_data.clear();
-        other.invalidateNarrow();
-        invalidateNarrow();
+        if (other.m_narrow && other.m_narrow->valid) {
+            m_narrow.swap(other.m_narrow);  // it describes the text that moved here
+            other.invalidateNarrow();
+        } else {
+            invalidateNarrow();  // keep the buffer for this string's next encoding
+        }
     }
     return *this;
 }
@@ -56,18 +66,39 @@ OdString& OdString::operator=(const wchar_t* text) {
 
 OdString::~OdString() = default;
 
-const char* OdString::ansi_str() const {
-    if (!m_narrowValid) {
-        m_narrow.clear();
-        ut::appendUtf8(m_narrow, m_data.data(), m_data.size());
-        m_narrowValid = true;
+OdString& OdString::assignUtf8(const char* text, std::size_t size) {
+    // ASCII, the common case, widens in place; anything else goes through the decoder.
+    m_data.resize(size);
+    for (std::size_t i = 0; i < size; ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte >= 0x80) {
+            m_data = ut::decodeUtf8(text, size);
+            break;
+        }
+        m_data[i] = static_cast<wchar_t>(byte);
     }
-    return m_narrow.c_str();
+    // Decoding and encoding again gives back every byte string unchanged.
+    if (m_narrow) {
+        m_narrow->text.assign(text, size);
+        m_narrow->valid = true;
+    }
+    return *this;
+}
+
+const char* OdString::ansi_str() const {
+    if (!m_narrow)
+        m_narrow = std::make_unique<Narrow>();
+    if (!m_narrow->valid) {
+        m_narrow->text.clear();
+        ut::appendUtf8(m_narrow->text, m_data.data(), m_data.size());
+        m_narrow->valid = true;
+    }
+    return m_narrow->text.c_str();
 }
 
 std::size_t OdString::ansiLength() const {
     ansi_str();
-    return m_narrow.size();
+    return m_narrow->text.size();
 }
 
 OdString& OdString::format(const wchar_t* fmt, ...) {

@@ -5,12 +5,15 @@
 // surrogates U+DC80..U+DCFF, one element per byte, and encode back to the same bytes, so every file
 // name the operating system hands us survives narrow -> wide -> narrow unchanged.
 //
-// OdString is a value type: copies are independent. ansi_str() fills a narrow buffer inside the
+// OdString is a value type: copies are independent. ansi_str() fills a narrow buffer owned by the
 // object on first use, so even const objects must not be shared between threads without care.
+// That buffer lives behind a pointer, made by the first ansi_str(): most strings (every record of
+// a large scan) never need their narrow form, and a string is then no bigger than its wide text.
 #pragma once
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include <platform/Export.h>
@@ -37,6 +40,12 @@ public:
     OdString& operator=(OdString&& other) noexcept;
     OdString& operator=(const wchar_t* text);
     ~OdString();
+
+    // Replaces the text with `size` bytes of UTF-8 decoded, as the constructor from UTF-8 does,
+    // reusing the buffers this string already has. Its narrow form is then those very bytes,
+    // known without encoding: a walk that reads names from the file system and tests them in
+    // their narrow form converts each name only once.
+    OdString& assignUtf8(const char* text, std::size_t size);
 
     // Always terminated; valid until the string is changed or destroyed.
     const wchar_t* c_str() const { return m_data.c_str(); }
@@ -80,11 +89,17 @@ public:
     friend bool operator!=(const OdString& a, const wchar_t* b) { return a.m_data != b; }
 
 private:
-    void invalidateNarrow() const { m_narrowValid = false; }
+    // The UTF-8 form of m_data when `valid`; otherwise a buffer kept for the next encoding.
+    struct Narrow {
+        std::string text;
+        bool valid = false;
+    };
+
+    // Kept allocated once made, so a string that changes and is encoded again reuses its buffer.
+    void invalidateNarrow() const;
 
     std::wstring m_data;
-    mutable std::string m_narrow;
-    mutable bool m_narrowValid = false;
+    mutable std::unique_ptr<Narrow> m_narrow;  // null until the first ansi_str()
 };
 
 RVKPLATFORM_EXPORT OdString operator+(const OdString& a, const OdString& b);

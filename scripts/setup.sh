@@ -11,6 +11,7 @@ packages=(
   libboost-dev      # Boost headers: optional, variant
   libgtest-dev libbenchmark-dev
   libsqlite3-dev    # the reference host's database
+  nlohmann-json3-dev rapidjson-dev openssl  # bench/compare: the peers it measures against
   "$@"
 )
 

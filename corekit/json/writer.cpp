@@ -1,5 +1,6 @@
 #include <corekit/json/writer.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -9,9 +10,113 @@
 #include <sstream>
 #include <system_error>
 
+#include <platform/Utf8.h>
+
 namespace corekit {
 namespace json {
 namespace {
+
+// Plain ASCII runs, escape sequences and printable non-ASCII characters, into a wide or a UTF-8
+// output: the one escaping routine behind both write_formatted and append_string_utf8, so that the
+// two can never disagree on a character.
+void append_run(std::wstring& out, const wchar_t* begin, const wchar_t* end) {
+    out.append(begin, end);
+}
+void append_run(std::string& out, const wchar_t* begin, const wchar_t* end) {
+    // Only printable ASCII comes here, one byte per element.
+    const std::size_t old = out.size();
+    out.resize(old + static_cast<std::size_t>(end - begin));
+    std::transform(begin, end, &out[old], [](wchar_t c) { return static_cast<char>(c); });
+}
+template <std::size_t N>
+void append_ascii_literal(std::wstring& out, const char (&text)[N]) {
+    for (std::size_t i = 0; i + 1 < N; ++i)
+        out.push_back(static_cast<wchar_t>(text[i]));
+}
+template <std::size_t N>
+void append_ascii_literal(std::string& out, const char (&text)[N]) {
+    out.append(text, N - 1);
+}
+void append_printable(std::wstring& out, wchar_t c) {
+    out.push_back(c);
+}
+void append_printable(std::string& out, wchar_t c) {
+    ut::appendUtf8(out, &c, 1);
+}
+
+template <class Out>
+void append_unit_escape(Out& out, std::uint32_t unit) {
+    static const char kHex[] = "0123456789ABCDEF";
+    const char escape[] = {'\\',
+                           'u',
+                           kHex[(unit >> 12) & 0xF],
+                           kHex[(unit >> 8) & 0xF],
+                           kHex[(unit >> 4) & 0xF],
+                           kHex[unit & 0xF],
+                           '\0'};
+    append_ascii_literal(out, escape);
+}
+
+template <class Out>
+void append_special(Out& out, std::uint32_t c) {
+    switch (c) {
+        case 0x08:
+            append_ascii_literal(out, "\\b");
+            return;
+        case 0x09:
+            append_ascii_literal(out, "\\t");
+            return;
+        case 0x0A:
+            append_ascii_literal(out, "\\n");
+            return;
+        case 0x0C:
+            append_ascii_literal(out, "\\f");
+            return;
+        case 0x0D:
+            append_ascii_literal(out, "\\r");
+            return;
+        case '"':
+            append_ascii_literal(out, "\\\"");
+            return;
+        case '\\':
+            append_ascii_literal(out, "\\\\");
+            return;
+        default:
+            break;
+    }
+    if (c > 0x10FFFF) {
+        // Not a code point at all: no escape can carry it, and a raw element could not be
+        // encoded in the file.
+        append_unit_escape(out, 0xFFFD);
+    } else if (c >= 0x80 && std::iswprint(static_cast<std::wint_t>(c))) {
+        append_printable(out, static_cast<wchar_t>(c));
+    } else if (c > 0xFFFF) {
+        c -= 0x10000;
+        append_unit_escape(out, 0xD800 + (c >> 10));
+        append_unit_escape(out, 0xDC00 + (c & 0x3FF));
+    } else {
+        append_unit_escape(out, c);
+    }
+}
+
+template <class Out>
+void append_escaped(Out& out, const std::wstring& text) {
+    append_ascii_literal(out, "\"");
+    const wchar_t* run = text.data();
+    const wchar_t* const end = run + text.size();
+    for (const wchar_t* p = run; p != end; ++p) {
+        const wchar_t c = *p;
+        // Printable ASCII other than the two that must be escaped: by far the common case.
+        if (c >= 0x20 && c <= 0x7E && c != L'"' && c != L'\\') {
+            continue;
+        }
+        append_run(out, run, p);
+        run = p + 1;
+        append_special(out, static_cast<std::uint32_t>(c));
+    }
+    append_run(out, run, end);
+    append_ascii_literal(out, "\"");
+}
 
 // Appends straight into one string. Numbers are formatted with the locale-free std::to_chars,
 // which gives the same characters as the stream does in the classic locale; for reals under any
@@ -132,75 +237,7 @@ private:
 
     void end_line(bool more) { out_.append(more ? L",\n" : L"\n"); }
 
-    void write_string(const std::wstring& text) {
-        out_.push_back(L'"');
-        const wchar_t* run = text.data();
-        const wchar_t* const end = run + text.size();
-        for (const wchar_t* p = run; p != end; ++p) {
-            const wchar_t c = *p;
-            // Printable ASCII other than the two that must be escaped: by far the common case.
-            if (c >= 0x20 && c <= 0x7E && c != L'"' && c != L'\\') {
-                continue;
-            }
-            out_.append(run, p);
-            run = p + 1;
-            write_special(static_cast<std::uint32_t>(c));
-        }
-        out_.append(run, end);
-        out_.push_back(L'"');
-    }
-
-    void write_special(std::uint32_t c) {
-        switch (c) {
-            case 0x08:
-                out_.append(L"\\b");
-                return;
-            case 0x09:
-                out_.append(L"\\t");
-                return;
-            case 0x0A:
-                out_.append(L"\\n");
-                return;
-            case 0x0C:
-                out_.append(L"\\f");
-                return;
-            case 0x0D:
-                out_.append(L"\\r");
-                return;
-            case '"':
-                out_.append(L"\\\"");
-                return;
-            case '\\':
-                out_.append(L"\\\\");
-                return;
-            default:
-                break;
-        }
-        if (c > 0x10FFFF) {
-            // Not a code point at all: no escape can carry it, and a raw element could not be
-            // encoded in the file.
-            append_escape(0xFFFD);
-        } else if (c >= 0x80 && std::iswprint(static_cast<std::wint_t>(c))) {
-            out_.push_back(static_cast<wchar_t>(c));
-        } else if (c > 0xFFFF) {
-            c -= 0x10000;
-            append_escape(0xD800 + (c >> 10));
-            append_escape(0xDC00 + (c & 0x3FF));
-        } else {
-            append_escape(c);
-        }
-    }
-
-    void append_escape(std::uint32_t unit) {
-        static const wchar_t kHex[] = L"0123456789ABCDEF";
-        const wchar_t escape[] = {L'\\',
-                                  L'u',
-                                  kHex[(unit >> 12) & 0xF],
-                                  kHex[(unit >> 8) & 0xF],
-                                  kHex[(unit >> 4) & 0xF],
-                                  kHex[unit & 0xF]};
-        out_.append(escape, sizeof escape / sizeof escape[0]);
-    }
+    void write_string(const std::wstring& text) { append_escaped(out_, text); }
 
     void write_real(double number) {
         if (!classic_locale_) {
@@ -235,6 +272,10 @@ std::wstring write_formatted(const Value& value) {
     out.reserve(Writer::bound(value, 0));
     Writer(out).write(value);
     return out;
+}
+
+void append_string_utf8(std::string& out, const std::wstring& text) {
+    append_escaped(out, text);
 }
 
 }  // namespace json

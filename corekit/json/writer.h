@@ -31,5 +31,11 @@ namespace json {
 //   Unicode text can) is written as \uFFFD, the replacement character.
 std::wstring write_formatted(const Value& value);
 
+// Appends to `out` the text write_formatted gives for a string value holding `text` (quotes and
+// escapes included), encoded in UTF-8 as the file utilities encode text: the bytes a writer of
+// UTF-8 output needs for a string, without a wide copy of the whole document. Only allocation
+// failure throws.
+void append_string_utf8(std::string& out, const std::wstring& text);
+
 }  // namespace json
 }  // namespace corekit

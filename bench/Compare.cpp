@@ -1,0 +1,493 @@
+// Side by side with peer tools, on the same generated data in one run: the library's working-tree
+// scan of 100,000 files against `find -type f` and `git status` (every file untracked; in full runs
+// also every file tracked), its state read and write-back against nlohmann-json and RapidJSON
+// parsing and pretty-printing the same document in memory, its modification test on a 1 GiB file
+// against `openssl dgst -sha256`, and staging 100,000 candidates against fixed budgets.
+//
+// Each round runs every contender once, in turn, so that a change in the machine's load hits all
+// of them alike; the table shows medians over the rounds and the ratios between them.
+//
+//   rvk_compare [--quick] [--rounds N]
+//
+// --quick runs three rounds and hashes a 256 MiB file instead of 1 GiB (the hashing target is then
+// only indicative). The program also runs itself as a child ("scan-once DIR", "hash-once DIR URL")
+// so that the scan and the hashing are measured as the first call in a fresh process, where
+// nothing is warm but the file system cache.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+// The peers, for this program only.
+#include <rapidjson/document.h>
+#include <rapidjson/prettywriter.h>
+#include <rapidjson/stringbuffer.h>
+#include <nlohmann/json.hpp>
+
+#include "BenchSupport.h"
+
+#include <common/Cache.h>
+#include <common/ContentHash.h>
+#include <common/StagingExplorer.h>
+#include <common/StateFile.h>
+#include <common/WorkingTreeScan.h>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using bench_support::ScratchDir;
+
+double millisecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+struct Outcome {
+    int status = -1;
+    std::string output;
+    double milliseconds = 0;
+};
+
+// Runs `args` with its standard output captured (or thrown away) and its standard error passed
+// through; the time is from the spawn to the end of the child.
+Outcome run(const std::vector<std::string>& args, bool capture) {
+    std::vector<char*> argv;
+    for (const std::string& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+
+    int pipeFds[2] = {-1, -1};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (capture) {
+        if (::pipe2(pipeFds, O_CLOEXEC) != 0)
+            throw std::runtime_error("pipe failed");
+        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    }
+    Outcome outcome;
+    const auto start = Clock::now();
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (capture)
+        ::close(pipeFds[1]);
+    if (spawned != 0) {
+        if (capture)
+            ::close(pipeFds[0]);
+        throw std::runtime_error("cannot run " + args[0] + ": " + std::strerror(spawned));
+    }
+    if (capture) {
+        char buffer[65536];
+        for (ssize_t n; (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+            outcome.output.append(buffer, static_cast<std::size_t>(n));
+        ::close(pipeFds[0]);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    outcome.milliseconds = millisecondsSince(start);
+    outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return outcome;
+}
+
+Outcome mustRun(const std::vector<std::string>& args, bool capture = false) {
+    Outcome outcome = run(args, capture);
+    if (outcome.status != 0)
+        throw std::runtime_error(args[0] + " " + args[1] + " failed");
+    return outcome;
+}
+
+std::size_t countLines(const std::string& text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// A field of /proc/self/status in kilobytes ("VmRSS", "VmHWM"), or -1.
+long statusKilobytes(const char* field) {
+    std::ifstream status("/proc/self/status");
+    const std::string prefix = std::string(field) + ":";
+    for (std::string line; std::getline(status, line);) {
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            return std::atol(line.c_str() + prefix.size());
+    }
+    return -1;
+}
+
+// Resets the peak resident size to the current one. getrusage's ru_maxrss cannot be reset, and in
+// a spawned child it starts from the parent's peak, so the peak is read from /proc instead.
+void resetPeakResident() {
+    std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+class QuietIo : public common::IoInterface {
+public:
+    int check(const OdString&) const override { return 1; }
+    void report(Expected<void> outcome) const override { failed = failed || !outcome.hasValue(); }
+    mutable bool failed = false;
+};
+
+// --- children: one measured call in a fresh process -------------------------------------------
+
+// Prints "<milliseconds> <files listed>".
+int scanOnce(const char* folder) {
+    const auto root = common::RootPath::get(OdString(folder, kCodePageUtf8), false);
+    if (!root.hasValue())
+        return 2;
+    const auto start = Clock::now();
+    const auto files = common::collectRelPaths(root.value());
+    const double elapsed = millisecondsSince(start);
+    if (!files.hasValue())
+        return 3;
+    std::printf("%.3f %zu\n", elapsed, files.value().size());
+    return 0;
+}
+
+// Prints "<milliseconds> <peak resident kilobytes above the baseline> <modified>".
+int hashOnce(const char* folder, const char* url) {
+    const auto root = common::RootPath::get(OdString(folder, kCodePageUtf8), false);
+    if (!root.hasValue())
+        return 2;
+    const OdString relative = L"large.bin", storageUrl(url, kCodePageUtf8);
+    resetPeakResident();
+    const long baseline = statusKilobytes("VmRSS");
+    const auto start = Clock::now();
+    const auto modified = common::isModified(relative, storageUrl, root.value());
+    const double elapsed = millisecondsSince(start);
+    const long peak = statusKilobytes("VmHWM");
+    if (!modified.hasValue())
+        return 3;
+    std::printf("%.3f %ld %d\n", elapsed, peak - baseline, modified.value() ? 1 : 0);
+    return 0;
+}
+
+// --- the table ---------------------------------------------------------------------------------
+
+struct Row {
+    std::string measure;
+    std::string ours;
+    std::string peer;
+    std::string ratio;
+    std::string target;
+    bool met;
+};
+
+std::string format(const char* fmt, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, fmt, value);
+    return text;
+}
+
+std::string uptime() {
+    try {
+        std::string text = mustRun({"uptime"}, true).output;
+        while (!text.empty() && text.back() == '\n')
+            text.pop_back();
+        return text;
+    } catch (const std::exception&) {
+        return "(uptime not available)";
+    }
+}
+
+void printTable(const std::vector<Row>& rows) {
+    std::size_t widths[5] = {7, 4, 4, 5, 6};
+    for (const Row& row : rows) {
+        widths[0] = std::max(widths[0], row.measure.size());
+        widths[1] = std::max(widths[1], row.ours.size());
+        widths[2] = std::max(widths[2], row.peer.size());
+        widths[3] = std::max(widths[3], row.ratio.size());
+        widths[4] = std::max(widths[4], row.target.size());
+    }
+    auto line = [&](const std::string& a, const std::string& b, const std::string& c,
+                    const std::string& d, const std::string& e, const std::string& f) {
+        std::printf("| %-*s | %*s | %*s | %*s | %-*s | %-4s |\n", static_cast<int>(widths[0]),
+                    a.c_str(), static_cast<int>(widths[1]), b.c_str(), static_cast<int>(widths[2]),
+                    c.c_str(), static_cast<int>(widths[3]), d.c_str(), static_cast<int>(widths[4]),
+                    e.c_str(), f.c_str());
+    };
+    line("measure", "ours", "peer", "ratio", "target", "met");
+    line(std::string(widths[0], '-'), std::string(widths[1], '-'), std::string(widths[2], '-'),
+         std::string(widths[3], '-'), std::string(widths[4], '-'), "----");
+    for (const Row& row : rows)
+        line(row.measure, row.ours, row.peer, row.ratio, row.target, row.met ? "yes" : "NO");
+}
+
+struct Options {
+    int rounds = 7;
+    bool quick = false;
+    std::string self;
+};
+
+// --- the contests ------------------------------------------------------------------------------
+
+void compareScan(const Options& options, std::vector<Row>& rows) {
+    constexpr std::size_t kFiles = 100000;
+    ScratchDir dir("rvk-compare-scan");
+    std::printf("scan: generating %zu files in 5,000 folders...\n", kFiles);
+    std::fflush(stdout);
+    const std::size_t listed = bench_support::makeTree(dir.path(), kFiles);
+    const std::string folder = dir.path().string();
+    // git sees the same names refused as the built-in rules refuse; nothing is committed, so it
+    // lists every file as untracked, as the scan lists every file as a candidate.
+    bench_support::writeBytes(dir.path() / ".gitignore", "*.bak\n*.dwl\n*.dwl2\n");
+    mustRun({"git", "-C", folder, "init", "-q"});
+    mustRun({"git", "-C", folder, "config", "core.untrackedCache", "false"});
+
+    const std::vector<std::string> ours = {options.self, "scan-once", folder};
+    const std::vector<std::string> find = {"find", folder, "-type", "f"};
+    const std::vector<std::string> git = {"git",    "-C",          folder,
+                                          "status", "--porcelain", "--untracked-files=all"};
+
+    // Warm the caches, and check that everyone lists what was made.
+    const Outcome first = mustRun(ours, true);
+    const std::size_t ourCount = std::stoul(first.output.substr(first.output.find(' ') + 1));
+    const std::size_t gitCount = countLines(mustRun(git, true).output) - 1;  // less .gitignore
+    const std::size_t findCount = countLines(mustRun(find, true).output);
+    std::printf("scan: listed by us %zu (expected %zu), by git %zu, by find %zu (all files)\n",
+                ourCount, listed, gitCount, findCount);
+    if (ourCount != listed)
+        throw std::runtime_error("the scan did not list the generated files");
+
+    std::vector<double> oursMs, oursWarmMs, findMs, gitMs;
+    const auto root = common::RootPath::get(dir.od(), false).value();
+    for (int round = 0; round < options.rounds; ++round) {
+        oursMs.push_back(std::stod(mustRun(ours, true).output));
+        findMs.push_back(mustRun(find).milliseconds);
+        gitMs.push_back(mustRun(git).milliseconds);
+        const auto start = Clock::now();
+        const auto files = common::collectRelPaths(root);
+        oursWarmMs.push_back(millisecondsSince(start));
+    }
+    // git's everyday case, every file tracked and unchanged: an index to compare against, one
+    // lstat per file. Only in full runs: committing 100,000 files takes a while.
+    std::vector<double> oursAgainTrackedMs, gitTrackedMs;
+    if (!options.quick) {
+        mustRun({"git", "-C", folder, "add", "-A"});
+        mustRun({"git", "-C", folder, "-c", "user.name=bench", "-c", "user.email=bench@localhost",
+                 "commit", "-q", "-m", "generated tree"});
+        mustRun(git);
+        for (int round = 0; round < options.rounds; ++round) {
+            oursAgainTrackedMs.push_back(std::stod(mustRun(ours, true).output));
+            gitTrackedMs.push_back(mustRun(git).milliseconds);
+        }
+    }
+    const double o = median(oursMs), w = median(oursWarmMs), f = median(findMs), g = median(gitMs);
+    rows.push_back({"scan 100k files (the call, fresh process) vs find -type f",
+                    format("%.1f ms", o), format("%.1f ms", f), format("%.2fx", o / f), "<= 1.25x",
+                    o / f <= 1.25});
+    rows.push_back({"scan 100k files (the call, fresh process) vs git status -uall",
+                    format("%.1f ms", o), format("%.1f ms", g), format("%.2fx", o / g),
+                    "< 1x (clearly)", o / g < 0.8});
+    if (!gitTrackedMs.empty()) {
+        const double a = median(oursAgainTrackedMs), t = median(gitTrackedMs);
+        rows.push_back({"scan 100k files (the call, fresh process) vs git status, tracked",
+                        format("%.1f ms", a), format("%.1f ms", t), format("%.2fx", a / t),
+                        "(information)", true});
+    }
+    rows.push_back({"scan 100k files, repeated in one process, vs find -type f",
+                    format("%.1f ms", w), format("%.1f ms", f), format("%.2fx", w / f),
+                    "(information)", true});
+}
+
+void compareState(const Options& options, std::vector<Row>& rows) {
+    constexpr std::size_t kStaged = 100000;
+    ScratchDir dir("rvk-compare-state");
+    fs::create_directories(dir.path() / ".rvk");
+    const auto root = common::RootPath::get(dir.od(), false).value();
+    if (!common::writeState(bench_support::makeState(kStaged), root.statePath()).hasValue())
+        throw std::runtime_error("cannot write the state file");
+    std::string text;
+    {
+        std::ifstream in(dir.path() / ".rvk" / "rvk.state", std::ios::binary);
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    std::printf("state: %zu staged files, %.1f MB document\n", kStaged, text.size() / 1e6);
+
+    QuietIo io;
+    auto ours = [&] {
+        auto cache = common::Cache::get(root, false, io);
+        if (!cache.hasValue() || cache.value().read().stagedFiles.size() != kStaged)
+            throw std::runtime_error("the state did not load");
+        cache.value().write();  // the Cache writes the state back as it ends
+    };
+    std::size_t sink = 0;
+    auto nlohmann = [&] {
+        const auto document = nlohmann::json::parse(text);
+        sink += document.dump(4).size();
+    };
+    auto rapid = [&] {
+        rapidjson::Document document;
+        document.Parse(text.c_str(), text.size());
+        if (document.HasParseError())
+            throw std::runtime_error("RapidJSON refused the document");
+        rapidjson::StringBuffer buffer;
+        rapidjson::PrettyWriter<rapidjson::StringBuffer> writer(buffer);
+        writer.SetIndent(' ', 4);
+        document.Accept(writer);
+        sink += buffer.GetSize();
+    };
+    ours();
+    nlohmann();
+    rapid();
+    std::vector<double> oursMs, nlohmannMs, rapidMs;
+    for (int round = 0; round < options.rounds; ++round) {
+        for (auto* pair : {&oursMs, &nlohmannMs, &rapidMs}) {
+            const auto start = Clock::now();
+            if (pair == &oursMs)
+                ours();
+            else if (pair == &nlohmannMs)
+                nlohmann();
+            else
+                rapid();
+            pair->push_back(millisecondsSince(start));
+        }
+    }
+    if (io.failed)
+        throw std::runtime_error("a write-back of the state failed");
+    const double o = median(oursMs), n = median(nlohmannMs), r = median(rapidMs);
+    rows.push_back({"state 100k: Cache::get + write-back (file I/O) vs nlohmann parse+dump(4)",
+                    format("%.1f ms", o), format("%.1f ms", n), format("%.2fx", o / n), "< 1x",
+                    o < n});
+    rows.push_back({"state 100k: the same vs RapidJSON parse+pretty-print", format("%.1f ms", o),
+                    format("%.1f ms", r), format("%.2fx", o / r), "(information)", sink > 0});
+}
+
+void compareHashing(const Options& options, std::vector<Row>& rows) {
+    const std::uint64_t size = options.quick ? std::uint64_t{256} << 20 : std::uint64_t{1} << 30;
+    const double megabytes = static_cast<double>(size) / 1e6;
+    ScratchDir dir("rvk-compare-hash");
+    std::printf("hash: writing a %.0f MiB file...\n", static_cast<double>(size >> 20));
+    std::fflush(stdout);
+    const std::string digest(64, '0');  // no content has it: the whole file must be hashed
+    fs::create_directories(dir.path() / ".rvk" / "objects");
+    bench_support::makeLargeFile(dir.path() / "large.bin", size);
+    bench_support::setModificationTime(dir.path() / "large.bin", 1000000000);
+    bench_support::writeBytes(dir.path() / ".rvk" / "objects" / digest, "");
+    bench_support::setModificationTime(dir.path() / ".rvk" / "objects" / digest, 1000000001);
+
+    const std::string folder = dir.path().string();
+    const std::vector<std::string> ours = {options.self, "hash-once", folder, "po" + digest};
+    const std::vector<std::string> openssl = {"openssl", "dgst", "-sha256",
+                                              (dir.path() / "large.bin").string()};
+    mustRun(openssl);  // warm the page cache
+    std::vector<double> oursMs, opensslMs, extraKb;
+    for (int round = 0; round < options.rounds; ++round) {
+        const Outcome child = mustRun(ours, true);
+        double ms = 0, kb = 0, modified = 0;
+        std::sscanf(child.output.c_str(), "%lf %lf %lf", &ms, &kb, &modified);
+        if (modified != 1)
+            throw std::runtime_error("isModified did not find the file modified");
+        oursMs.push_back(ms);
+        extraKb.push_back(kb);
+        opensslMs.push_back(mustRun(openssl).milliseconds);
+    }
+    const double o = megabytes / (median(oursMs) / 1000);
+    const double s = megabytes / (median(opensslMs) / 1000);
+    const std::string label = options.quick ? "isModified 256 MiB" : "isModified 1 GiB";
+    rows.push_back({label + " vs openssl dgst -sha256 (MB/s)", format("%.0f MB/s", o),
+                    format("%.0f MB/s", s), format("%.0f%%", 100 * o / s), ">= 90%", o >= 0.9 * s});
+    rows.push_back({label + ": peak memory above baseline",
+                    format("%.1f MiB", *std::max_element(extraKb.begin(), extraKb.end()) / 1024),
+                    "", "", "(information)", true});
+}
+
+void compareStaging(const Options& options, std::vector<Row>& rows) {
+    constexpr std::size_t kCandidates = 100000;
+    ScratchDir dir("rvk-compare-staging");
+    const auto root = common::RootPath::get(dir.od(), true).value();
+    const common::RepoChanges changes = bench_support::makeChanges(kCandidates);
+    const OdString name = L"plan-054321";  // a plain name: exactly one candidate has it
+    std::vector<double> buildMs, stageMs, findMs;
+    for (int round = 0; round < options.rounds; ++round) {
+        auto start = Clock::now();
+        common::RepoFileExplorer explorer(changes, root);
+        buildMs.push_back(millisecondsSince(start));
+        const std::vector<common::StagedFile> candidates = explorer.possibleStageFiles();
+
+        start = Clock::now();
+        auto found = explorer.findForStaging(name);
+        findMs.push_back(millisecondsSince(start));
+        if (!boost::get<common::StagedFile>(&found))
+            throw std::runtime_error("the plain name was not found exactly once");
+
+        start = Clock::now();
+        for (const common::StagedFile& file : candidates) {
+            if (!explorer.stage(file))
+                throw std::runtime_error("a candidate was not staged");
+        }
+        stageMs.push_back(millisecondsSince(start));
+    }
+    const double b = median(buildMs), s = median(stageMs), f = median(findMs);
+    rows.push_back({"stage all 100k candidates, one by one", format("%.1f ms", s), "", "",
+                    "< 100 ms", s < 100});
+    rows.push_back({"findForStaging of a plain name among 100k", format("%.2f ms", f), "", "",
+                    "< 10 ms", f < 10});
+    rows.push_back({"build an explorer of 100k candidates", format("%.1f ms", b), "", "",
+                    "(information)", true});
+}
+
+int compare(const Options& options) {
+    std::vector<Row> rows;
+    std::printf("rvk-core peer comparison: %d rounds%s\n", options.rounds,
+                options.quick ? " (quick)" : "");
+    std::printf("load before: %s\n", uptime().c_str());
+    std::fflush(stdout);
+    compareScan(options, rows);
+    compareState(options, rows);
+    compareStaging(options, rows);
+    compareHashing(options, rows);
+    std::printf("\nload after:  %s\n", uptime().c_str());
+    std::printf("medians of %d rounds, contenders alternating within each round\n\n",
+                options.rounds);
+    printTable(rows);
+    const auto missed =
+        std::count_if(rows.begin(), rows.end(), [](const Row& r) { return !r.met; });
+    std::printf("\n%s\n", missed == 0 ? "all targets met"
+                                      : (std::to_string(missed) + " target(s) missed").c_str());
+    return missed == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        if (argc == 3 && std::strcmp(argv[1], "scan-once") == 0)
+            return scanOnce(argv[2]);
+        if (argc == 4 && std::strcmp(argv[1], "hash-once") == 0)
+            return hashOnce(argv[2], argv[3]);
+        Options options;
+        options.self = fs::canonical("/proc/self/exe").string();
+        int rounds = 0;
+        for (int i = 1; i < argc; ++i) {
+            if (std::strcmp(argv[i], "--quick") == 0) {
+                options.quick = true;
+            } else if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
+                rounds = std::max(1, std::atoi(argv[++i]));
+            } else {
+                std::fprintf(stderr, "usage: %s [--quick] [--rounds N]\n", argv[0]);
+                return 2;
+            }
+        }
+        options.rounds = rounds > 0 ? rounds : options.quick ? 3 : 7;
+        return compare(options);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "rvk_compare: %s\n", error.what());
+        return 2;
+    }
+}
