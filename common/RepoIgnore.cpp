@@ -5,6 +5,7 @@
 #include <utility>
 
 #include <common/Messages.h>
+#include <common/Patterns.h>
 #include <platform/FileName.h>
 #include <platform/TextFile.h>
 
@@ -103,7 +104,7 @@ RepoIgnore::~RepoIgnore() = default;
 
 void RepoIgnore::addRule(const char* pattern) {
     // Compiled even when the tail answers, so that a malformed pattern is refused all the same.
-    m_rules.emplace_back(pattern, std::regex::ECMAScript);
+    m_rules.push_back(compileEcmaScript(pattern, std::strlen(pattern)));
     LiteralTail shortcut;
     shortcut.applies = literalTailOf(pattern, shortcut.tail);
     m_tails.push_back(std::move(shortcut));

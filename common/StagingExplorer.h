@@ -59,8 +59,8 @@ public:
 
     // Stages the first candidate equal to `file` (same path, code unit by code unit, and same
     // kind). True when it was not staged before; false when no candidate is equal or it was
-    // staged already, and then nothing changes. Costs O(log n) on average, so staging every
-    // candidate of a large change one by one stays O(n log n).
+    // staged already, and then nothing changes. Takes constant time on average (a hash of the
+    // path), so staging every candidate of a large change one by one stays linear.
     bool stage(const StagedFile& file);
 
     // Copies of the staged candidates in candidate order (modified before added), whatever the

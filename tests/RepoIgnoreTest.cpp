@@ -76,6 +76,7 @@ TEST(IgnoreRules, MalformedPatternThrowsUnlessBehindAnEmptyLine) {
         {"([\n", true},
         {"^.*\\.bak$\n*x\n", true},
         {"a{2,1}\n", true},
+        {"^.*\\.bak$\n.**\\.tmp\n", true},  // a quantifier right after another
         {"^.*\\.bak$\n\n([\n", false},
     };
     for (const auto& c : cases) {

@@ -155,13 +155,24 @@ TEST_F(StagingExplorer, FindForStagingMatchesTheEndOfThePathAsAPattern) {
 TEST_F(StagingExplorer, NameThatIsNoPatternThrowsAndChangesNothing) {
     auto explorer = make({L"a.dwg", L"(.dwg"}, {}, {}, {L"(.dwg"});
     ASSERT_TRUE(explorer.stage({L"a.dwg", kMod}));
-    for (const wchar_t* name : {L"(", L"(.dwg", L"[a", L"a)", L"a{", L"plan\\"}) {
+    // A quantifier right after another ("*.dwg" makes ".**.dwg") is no ECMAScript pattern either,
+    // and would otherwise run in time exponential in the path's length.
+    for (const wchar_t* name : {L"(", L"(.dwg", L"[a", L"a)", L"a{", L"plan\\", L"*.dwg", L"+a",
+                                L"a**", L"a{2}+", L"a*??"}) {
         SCOPED_TRACE(OdString(name).ansi_str());
         EXPECT_THROW(explorer.findForStaging(name), std::regex_error);
         EXPECT_THROW(explorer.findUnchanged(name), std::regex_error);
         EXPECT_EQ(explorer.stagedFiles().value(), (Files{{L"a.dwg", kMod}}));
         EXPECT_TRUE(explorer.hasFilesToStage());
     }
+}
+
+TEST_F(StagingExplorer, LazyMarksAndBracketsAreNoRepeatedQuantifiers) {
+    EXPECT_EQ(boost::get<StagedFile>(make({L"ab.dwg", L"xy.dwg"}).findForStaging(L"a*?b")).path,
+              OdString(L"ab.dwg"));
+    const auto explorer = make({L"ab.dwg", L"a*b.dwg"});
+    EXPECT_EQ(boost::get<StagedFile>(explorer.findForStaging(L"a[*]b")).path, OdString(L"a*b.dwg"));
+    EXPECT_EQ(boost::get<StagedFile>(explorer.findForStaging(L"a\\*b")).path, OdString(L"a*b.dwg"));
 }
 
 TEST_F(StagingExplorer, FindUnchangedReturnsTheFirstMatchOrEmpty) {
