@@ -11,7 +11,9 @@ namespace common {
 // bytes. Throws std::regex_error when the text is no valid ECMAScript pattern, including one that
 // puts a quantifier right after another ("a**", "x+*", ".**.dwg"; the lazy mark in "a*?" is no
 // quantifier): ECMAScript refuses those, while the standard library accepts them as nested
-// repetitions whose matching takes time exponential in the subject's length.
+// repetitions whose matching takes time exponential in the subject's length. A repeat count or
+// back-reference number of more than nine digits is refused too: the standard library would
+// overflow reading it.
 std::regex compileEcmaScript(const char* pattern, std::size_t size);
 
 }  // namespace common

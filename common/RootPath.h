@@ -2,10 +2,10 @@
 //
 // A repository is a working folder that holds the hidden repository directory ".rvk":
 //
-//   <root>/.rvk                     repository directory
-//   <root>/.rvk/rvk.state           state file
-//   <root>/.rvk/rvk.db              database file (its path serves the host; the library never
-//   opens it) <root>/.rvk/properties          properties folder, holding the ignore file
+//   <root>/.rvk              repository directory
+//   <root>/.rvk/rvk.state    state file
+//   <root>/.rvk/rvk.db       database file (for the host; the library never opens it)
+//   <root>/.rvk/properties   properties folder, holding the ignore file
 //
 // Paths are composed by plain concatenation with ut::FileName::getPathSeparator(); nothing is
 // normalised. A RootPath is obtained only from get() (or by copying one).

@@ -157,8 +157,9 @@ TEST_F(StagingExplorer, NameThatIsNoPatternThrowsAndChangesNothing) {
     ASSERT_TRUE(explorer.stage({L"a.dwg", kMod}));
     // A quantifier right after another ("*.dwg" makes ".**.dwg") is no ECMAScript pattern either,
     // and would otherwise run in time exponential in the path's length.
-    for (const wchar_t* name : {L"(", L"(.dwg", L"[a", L"a)", L"a{", L"plan\\", L"*.dwg", L"+a",
-                                L"a**", L"a{2}+", L"a*??"}) {
+    for (const wchar_t* name :
+         {L"(", L"(.dwg", L"[a", L"a)", L"a{", L"plan\\", L"*.dwg", L"+a", L"a**", L"a{2}+",
+          L"a*??", L"a{1234567890,}", L"(a)\\12345678901"}) {
         SCOPED_TRACE(OdString(name).ansi_str());
         EXPECT_THROW(explorer.findForStaging(name), std::regex_error);
         EXPECT_THROW(explorer.findUnchanged(name), std::regex_error);
