@@ -12,6 +12,7 @@ packages=(
   libgtest-dev libbenchmark-dev
   libsqlite3-dev    # the reference host's database
   nlohmann-json3-dev rapidjson-dev openssl  # bench/compare: the peers it measures against
+  clang libclang-rt-14-dev clang-tidy cppcheck  # fuzz-smoke.sh and static-analysis.sh
   "$@"
 )
 

@@ -27,4 +27,9 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run_suite build/ci-sanitize "-fsanitize=address,undefined -fno-sanitize-recover=all \
 -fno-omit-frame-pointer -Wno-maybe-uninitialized"
 
+# A short fuzzing run of every target from its corpus, then the static analysers; each stops the
+# run on any finding.
+bash scripts/fuzz-smoke.sh build/ci-fuzz
+bash scripts/static-analysis.sh build/ci-analysis
+
 echo "=== all tests passed, plain and sanitized ==="

@@ -1,0 +1,261 @@
+#include "FuzzSupport.h"
+
+#include <stdlib.h>
+
+#include <cmath>
+#include <cwctype>
+#include <system_error>
+
+namespace fuzz_support {
+
+using corekit::json::Array;
+using corekit::json::Object;
+using corekit::json::Value;
+
+namespace {
+
+bool isHighSurrogate(std::uint32_t unit) {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+bool isLowSurrogate(std::uint32_t unit) {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+// Rebuilds what the reader makes of the writer's output for one string. The writer emits each
+// element as itself, as a named escape, or as one or two \u escapes; the reader keeps the first two
+// kinds as they are and joins a \u high surrogate with an immediately following \u low surrogate.
+class StringModel {
+public:
+    void raw(wchar_t element) {
+        flushHigh();
+        m_out.push_back(element);
+    }
+    void escaped(std::uint32_t unit) {
+        if (m_high != 0 && isLowSurrogate(unit)) {
+            m_out.push_back(
+                static_cast<wchar_t>(0x10000 + ((m_high - 0xD800) << 10) + (unit - 0xDC00)));
+            m_high = 0;
+            return;
+        }
+        flushHigh();
+        if (isHighSurrogate(unit))
+            m_high = unit;
+        else
+            m_out.push_back(static_cast<wchar_t>(unit));
+    }
+    std::wstring finish() {
+        flushHigh();
+        return m_out;
+    }
+
+private:
+    void flushHigh() {
+        if (m_high != 0)
+            m_out.push_back(static_cast<wchar_t>(m_high));
+        m_high = 0;
+    }
+
+    std::wstring m_out;
+    std::uint32_t m_high = 0;
+};
+
+// The double that the 16-decimal fixed-point text of `number` reads back as.
+double realAfterRoundTrip(double number) {
+    char text[400];
+    std::snprintf(text, sizeof text, "%.16f", number);
+    return std::strtod(text, nullptr);
+}
+
+void dumpTo(std::string& out, const Value& value) {
+    char buffer[64];
+    switch (value.type()) {
+        case corekit::json::object_type:
+            out += '{';
+            for (const auto& member : value.as_object()) {
+                out += dump(member.first) + ':';
+                dumpTo(out, member.second);
+                out += ',';
+            }
+            out += '}';
+            break;
+        case corekit::json::array_type:
+            out += '[';
+            for (const Value& element : value.as_array()) {
+                dumpTo(out, element);
+                out += ',';
+            }
+            out += ']';
+            break;
+        case corekit::json::string_type:
+            out += dump(value.as_string());
+            break;
+        case corekit::json::bool_type:
+            out += value.as_bool() ? "true" : "false";
+            break;
+        case corekit::json::int_type:
+            out += value.is_unsigned() ? "u" + std::to_string(value.as_uint64())
+                                       : "i" + std::to_string(value.as_int64());
+            break;
+        case corekit::json::real_type:
+            std::snprintf(buffer, sizeof buffer, "r%a", value.as_real());
+            out += buffer;
+            break;
+        case corekit::json::null_type:
+            out += "null";
+            break;
+    }
+}
+
+std::filesystem::path makeScratchFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "rvk-fuzz-XXXXXX").string();
+    require(::mkdtemp(pattern.data()) != nullptr, "a temporary folder can be made");
+    return pattern;
+}
+
+common::RootPath makeRepository(const std::filesystem::path& folder) {
+    Expected<common::RootPath> root =
+        common::RootPath::get(OdString(folder.c_str(), kCodePageUtf8), true);
+    require(root.hasValue(), "the temporary repository can be made");
+    return root.value();
+}
+
+// Removes its folder when the process ends normally (the replay program returning, libFuzzer
+// finishing its runs); a crash leaves it behind with the input that caused it.
+struct Scratch {
+    Scratch() : folder(makeScratchFolder()), root(makeRepository(folder)) {}
+    ~Scratch() {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+    }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+
+    const std::filesystem::path folder;
+    const common::RootPath root;
+};
+
+const Scratch& scratch() {
+    static const Scratch made;
+    return made;
+}
+
+}  // namespace
+
+const std::filesystem::path& scratchFolder() {
+    return scratch().folder;
+}
+
+const common::RootPath& scratchRoot() {
+    return scratch().root;
+}
+
+std::string dump(const std::wstring& text) {
+    std::string out = "\"";
+    char buffer[16];
+    for (wchar_t element : text) {
+        std::snprintf(buffer, sizeof buffer, "<%X>", static_cast<unsigned>(element));
+        out += buffer;
+    }
+    return out + '"';
+}
+
+std::string dump(const Value& value) {
+    std::string out;
+    dumpTo(out, value);
+    return out;
+}
+
+bool sameTree(const Value& a, const Value& b) {
+    if (a.type() != b.type())
+        return false;
+    switch (a.type()) {
+        case corekit::json::object_type: {
+            const Object& x = a.as_object();
+            const Object& y = b.as_object();
+            if (x.size() != y.size())
+                return false;
+            for (auto i = x.begin(), j = y.begin(); i != x.end(); ++i, ++j) {
+                if (i->first != j->first || !sameTree(i->second, j->second))
+                    return false;
+            }
+            return true;
+        }
+        case corekit::json::array_type: {
+            const Array& x = a.as_array();
+            const Array& y = b.as_array();
+            if (x.size() != y.size())
+                return false;
+            for (std::size_t i = 0; i < x.size(); ++i) {
+                if (!sameTree(x[i], y[i]))
+                    return false;
+            }
+            return true;
+        }
+        case corekit::json::string_type:
+            return a.as_string() == b.as_string();
+        case corekit::json::bool_type:
+            return a.as_bool() == b.as_bool();
+        case corekit::json::int_type:
+            return a.is_unsigned() == b.is_unsigned() && a.as_uint64() == b.as_uint64();
+        case corekit::json::real_type: {
+            // Bit for bit, so that -0.0 and 0.0 differ.
+            const double x = a.as_real();
+            const double y = b.as_real();
+            return std::memcmp(&x, &y, sizeof x) == 0;
+        }
+        case corekit::json::null_type:
+            return true;
+    }
+    return false;
+}
+
+std::wstring stringAfterRoundTrip(const std::wstring& text) {
+    StringModel model;
+    for (wchar_t element : text) {
+        const auto unit = static_cast<std::uint32_t>(element);
+        if (unit >= 0x20 && unit <= 0x7E) {
+            model.raw(element);  // printable ASCII, '"' and '\\' as named escapes
+        } else if (unit == 0x08 || unit == 0x09 || unit == 0x0A || unit == 0x0C || unit == 0x0D) {
+            model.raw(element);  // named escapes
+        } else if (unit > 0x10FFFF) {
+            model.escaped(0xFFFD);
+        } else if (unit >= 0x80 && std::iswprint(static_cast<std::wint_t>(unit))) {
+            model.raw(element);
+        } else if (unit > 0xFFFF) {
+            model.escaped(0xD800 + ((unit - 0x10000) >> 10));
+            model.escaped(0xDC00 + ((unit - 0x10000) & 0x3FF));
+        } else {
+            model.escaped(unit);
+        }
+    }
+    return model.finish();
+}
+
+Value afterRoundTrip(const Value& value) {
+    switch (value.type()) {
+        case corekit::json::object_type: {
+            Object out;
+            for (const auto& member : value.as_object())
+                out[stringAfterRoundTrip(member.first)] = afterRoundTrip(member.second);
+            return Value(std::move(out));
+        }
+        case corekit::json::array_type: {
+            Array out;
+            for (const Value& element : value.as_array())
+                out.push_back(afterRoundTrip(element));
+            return Value(std::move(out));
+        }
+        case corekit::json::string_type:
+            return Value(stringAfterRoundTrip(value.as_string()));
+        case corekit::json::int_type:
+            if (!value.is_unsigned() && value.as_int64() >= 0)
+                return Value(value.as_uint64());
+            return value;
+        case corekit::json::real_type:
+            return Value(realAfterRoundTrip(value.as_real()));
+        default:
+            return value;
+    }
+}
+
+}  // namespace fuzz_support

@@ -1,0 +1,217 @@
+// Working trees built to break the scan: link loops, names no one types, paths near the system's
+// limit, a crowded folder, folders the scan may not read. The scan must end, list exactly the
+// files it can reach, and every path it lists must lead back to its file.
+#include <common/WorkingTreeScan.h>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+
+namespace {
+
+using common::RootPath;
+using testing_support::TempDir;
+namespace fs = std::filesystem;
+
+enum class Kind { kFile, kFolder, kLink, kFifo };
+
+// Makes `relative` ('/' between names) below `base` one name at a time with the *at() calls, so
+// that paths longer than PATH_MAX can be built; missing folders on the way are created.
+void make(const fs::path& base, const std::string& relative, Kind kind = Kind::kFile,
+          const char* linkTarget = "") {
+    int dir = ::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(dir, 0) << base;
+    std::size_t start = 0;
+    for (auto slash = relative.find('/'); slash != std::string::npos;
+         start = slash + 1, slash = relative.find('/', start)) {
+        const std::string folder = relative.substr(start, slash - start);
+        ::mkdirat(dir, folder.c_str(), 0755);  // already there is fine
+        const int next = ::openat(dir, folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(dir);
+        ASSERT_GE(next, 0) << relative;
+        dir = next;
+    }
+    const std::string name = relative.substr(start);
+    int made = -1;
+    switch (kind) {
+        case Kind::kFile:
+            made = ::openat(dir, name.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+            if (made >= 0)
+                made = ::close(made);
+            break;
+        case Kind::kFolder:
+            made = ::mkdirat(dir, name.c_str(), 0755);
+            break;
+        case Kind::kLink:
+            made = ::symlinkat(linkTarget, dir, name.c_str());
+            break;
+        case Kind::kFifo:
+            made = ::mkfifoat(dir, name.c_str(), 0644);
+            break;
+    }
+    ::close(dir);
+    ASSERT_EQ(made, 0) << relative;
+}
+
+// Paths written with '/' here, joined with the library's separator instead.
+std::string withSeparator(std::string path) {
+    const std::string sep = ut::FileName::getPathSeparator().ansi_str();
+    for (auto at = path.find('/'); at != std::string::npos; at = path.find('/', at + sep.size()))
+        path.replace(at, 1, sep);
+    return path;
+}
+
+// The scan's paths in their narrow form, in order; each must name a regular file.
+std::vector<std::string> scanAndFollow(const RootPath& root) {
+    const auto files = common::collectRelPaths(root);
+    EXPECT_TRUE(files.hasValue());
+    std::vector<std::string> paths;
+    if (!files.hasValue())
+        return paths;
+    for (const auto& file : files.value()) {
+        paths.emplace_back(file.path.ansi_str());
+        struct stat st;
+        EXPECT_TRUE(::stat(root.pathTo(file.path).ansi_str(), &st) == 0 && S_ISREG(st.st_mode))
+            << "listed path leads nowhere: " << paths.back();
+    }
+    return paths;
+}
+
+struct Case {
+    const char* what;
+    // Builds the tree below the root and returns what the scan must list, in order.
+    std::function<std::vector<std::string>(const fs::path& root)> build;
+};
+
+const Case kCases[] = {
+    {"links: loops, a link to a folder, a dangling link and a link cycle",
+     [](const fs::path& root) -> std::vector<std::string> {
+         make(root, "plan.dwg");
+         make(root, "sub/a.dwg");
+         make(root, "sub/up", Kind::kLink, "..");
+         make(root, "sub/self", Kind::kLink, ".");
+         make(root, "sublink", Kind::kLink, "sub");
+         make(root, "ping", Kind::kLink, "pong");
+         make(root, "pong", Kind::kLink, "ping");
+         make(root, "dangling", Kind::kLink, "missing.dwg");
+         make(root, "alias.dwg", Kind::kLink, "plan.dwg");  // a link to a file is a file
+         return {"alias.dwg", "plan.dwg", "sub/a.dwg"};
+     }},
+    {"names with line breaks, backslashes, undecodable bytes and 255 bytes; a FIFO",
+     [](const fs::path& root) -> std::vector<std::string> {
+         const std::string longest = std::string(NAME_MAX - 4, 'n') + ".dwg";
+         const std::string longFolder(NAME_MAX, 'f');
+         // clang-format off
+         const std::vector<std::string> names = {
+             "l\nb.dwg", "b\\s.dwg", "\xFF\xFE.dwg", "t\tb.dwg", " ", longest,
+             "\xC3\xBC/\xE5\x9B\xB3.dwg", longFolder + "/" + longest, "x.bak", "a\nb.bak"};
+         // clang-format on
+         for (const std::string& name : names)
+             make(root, name);
+         make(root, "pipe.dwg", Kind::kFifo);  // never opened, so the scan cannot block on it
+         // The built-in rules end in '$' and their '.' stops at a line break, so a name with one
+         // is not taken for a backup file.
+         // clang-format off
+         return {" ", "a\nb.bak", "b\\s.dwg", "l\nb.dwg", longest, "t\tb.dwg", "\xFF\xFE.dwg",
+                 longFolder + "/" + longest, "\xC3\xBC/\xE5\x9B\xB3.dwg"};
+         // clang-format on
+     }},
+    {"paths just under PATH_MAX are listed, a folder beyond it cannot be opened",
+     [](const fs::path& root) -> std::vector<std::string> {
+         const std::string folder(200, 'd');
+         std::string near;
+         while (root.native().size() + 1 + near.size() + folder.size() + 1 + 8 < PATH_MAX)
+             near += folder + "/";
+         make(root, near + "near.dwg");
+         make(root, near + folder + "/" + folder + "/far.dwg");
+         return {near + "near.dwg"};
+     }},
+    {"ten thousand files in one folder",
+     [](const fs::path& root) -> std::vector<std::string> {
+         std::vector<std::string> listed;
+         char name[32];
+         for (int i = 0; i < 10000; ++i) {
+             std::snprintf(name, sizeof name, "many/f%05d.dwg", i);
+             make(root, name);
+             listed.emplace_back(name);
+         }
+         return listed;
+     }},
+};
+
+TEST(HostileTree, ScanEndsAndListsEveryReachableFileOnce) {
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.what);
+        TempDir tmp;
+        const RootPath root = RootPath::get(tmp.od(), true).value();
+        std::vector<std::string> expected = c.build(tmp.path());
+        ASSERT_FALSE(::testing::Test::HasFatalFailure());
+        std::transform(expected.begin(), expected.end(), expected.begin(), withSeparator);
+        EXPECT_EQ(scanAndFollow(root), expected);
+    }
+}
+
+TEST(HostileTree, FoldersThatCannotBeReadAddNothing) {
+    TempDir tmp;
+    const RootPath root = RootPath::get(tmp.od(), true).value();
+    for (const char* file : {"open/a.dwg", "noread/b.dwg", "none/c.dwg", "none/sub/d.dwg"})
+        make(tmp.path(), file);
+    // Whoever runs the scan, owner or not, may enter "noread" but not list it, and not even
+    // enter "none".
+    constexpr auto kEnterOnly = fs::perms::owner_write | fs::perms::owner_exec |
+                                fs::perms::group_exec | fs::perms::others_exec;
+    fs::permissions(tmp.path(), fs::perms::owner_all | fs::perms::group_read |
+                                    fs::perms::group_exec | fs::perms::others_read |
+                                    fs::perms::others_exec);
+    fs::permissions(tmp / "noread", kEnterOnly);
+    fs::permissions(tmp / "none", fs::perms::none);
+
+    // Permissions do not bind root, so the scan runs in a child that gives up root first and
+    // sends back its paths, each ended by a NUL.
+    int channel[2];
+    ASSERT_EQ(::pipe(channel), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(channel[0]);
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(3);
+        const auto files = common::collectRelPaths(root);
+        if (!files.hasValue())
+            ::_exit(4);
+        for (const auto& file : files.value()) {
+            const std::string path = file.path.ansi_str();
+            if (::write(channel[1], path.c_str(), path.size() + 1) !=
+                static_cast<ssize_t>(path.size() + 1))
+                ::_exit(5);
+        }
+        ::_exit(0);
+    }
+    ::close(channel[1]);
+    std::string sent;
+    char buffer[256];
+    for (ssize_t got; (got = ::read(channel[0], buffer, sizeof buffer)) > 0;)
+        sent.append(buffer, static_cast<std::size_t>(got));
+    ::close(channel[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 3)
+        GTEST_SKIP() << "cannot give up root to make the permissions bind";
+    ASSERT_EQ(WEXITSTATUS(status), 0) << "4: the scan failed, 5: the pipe failed";
+    EXPECT_EQ(sent, withSeparator("open/a.dwg") + '\0');
+}
+
+}  // namespace
