@@ -17,11 +17,11 @@ using testing_support::readFile;
 using testing_support::TempDir;
 namespace fs = std::filesystem;
 
-std::vector<std::string> listing(const OdString& folder, int flags, const OdString& spec = {}) {
+std::vector<std::string> listing(const OdString& folder, int flags, const OdString& filespec = {}) {
     ut::Dir dir(folder);
     std::vector<std::string> names;
     OdString name;
-    for (bool more = dir.getFirst(&name, spec, flags); more; more = dir.getNext(&name)) {
+    for (bool more = dir.getFirst(&name, filespec, flags); more; more = dir.getNext(&name)) {
         names.emplace_back(name.ansi_str());
     }
     EXPECT_TRUE(name.isEmpty()) << "a finished listing leaves the name empty";
