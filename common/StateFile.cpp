@@ -11,7 +11,6 @@
 #include <corekit/json/writer.h>
 
 #include <common/Messages.h>
-#include <platform/File.h>
 #include <platform/OdError.h>
 #include <platform/TextFile.h>
 #include <platform/Utf8.h>
@@ -599,21 +598,6 @@ private:
     std::wstring m_kindTexts[3];
 };
 
-// The bytes of the file at `path`; empty when it cannot be read.
-std::string readBytes(const OdString& path) {
-    ut::File file(path, ut::File::kRead);
-    std::string bytes;
-    if (!file.isOpen())
-        return bytes;
-    // length() is a hint only: a file may grow or shrink while it is read.
-    bytes.resize(static_cast<std::size_t>(file.length()));
-    bytes.resize(file.read(bytes.data(), bytes.size()));
-    char chunk[4096];
-    for (std::size_t n; (n = file.read(chunk, sizeof chunk)) > 0;)
-        bytes.append(chunk, n);
-    return bytes;
-}
-
 }  // namespace
 
 boost::optional<State> parseStateText(const char* begin, const char* end) {
@@ -627,7 +611,7 @@ boost::optional<State> parseStateText(const char* begin, const char* end) {
 
 Expected<State> readState(const OdString& path) {
     {
-        const std::string bytes = readBytes(path);
+        const std::string bytes = ut::readFileBytes(path);
         boost::optional<State> state = parseStateText(bytes.data(), bytes.data() + bytes.size());
         if (state)
             return std::move(*state);

@@ -95,18 +95,22 @@ bool writeFileAtomically(const OdString& path, const char* bytes, std::size_t si
     return true;
 }
 
-OdString readEntireFile(const OdString& path) {
+std::string readFileBytes(const OdString& path) {
     File file(path, File::kRead);
-    if (!file.isOpen())
-        return OdString();
     std::string bytes;
+    if (!file.isOpen())
+        return bytes;
     // length() is a hint only: a file may grow or shrink while it is read.
     bytes.resize(static_cast<std::size_t>(file.length()));
     bytes.resize(file.read(bytes.data(), bytes.size()));
     char chunk[65536];
     for (std::size_t n; (n = file.read(chunk, sizeof chunk)) > 0;)
         bytes.append(chunk, n);
+    return bytes;
+}
 
+OdString readEntireFile(const OdString& path) {
+    std::string bytes = readFileBytes(path);
     std::size_t out = 0;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n')

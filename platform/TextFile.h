@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 #include <platform/Export.h>
@@ -48,6 +49,9 @@ private:
 // Replaces the file at `path` with `bytes` by the same atomic route as TextFile::write.
 RVKPLATFORM_EXPORT bool writeFileAtomically(const OdString& path, const char* bytes,
                                             std::size_t size);
+
+// The whole file's bytes, as they are; empty when it cannot be read.
+RVKPLATFORM_EXPORT std::string readFileBytes(const OdString& path);
 
 // The whole file decoded from UTF-8, with CR LF turned into LF; empty when it cannot be read.
 RVKPLATFORM_EXPORT OdString readEntireFile(const OdString& path);
