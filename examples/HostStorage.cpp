@@ -24,6 +24,8 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::size_t kChunkSize = std::size_t{1} << 20;
+// The name of every temporary copy begins with this; removeAbandonedCopies() looks for it.
+constexpr const char kIncomingPrefix[] = ".incoming-";
 
 // Stored copies are read-only, so that nobody edits history by accident.
 constexpr mode_t kStoredMode = 0444;
@@ -137,7 +139,7 @@ Expected<Incoming> copyToTemp(const std::string& source, const std::string& show
 
     Incoming incoming;
     incoming.modified = info.st_mtim;
-    std::string pattern = folder + "/.incoming-XXXXXX";
+    std::string pattern = folder + "/" + kIncomingPrefix + "XXXXXX";
     Fd out(::mkstemp(pattern.data()));
     if (out.get() < 0)
         return hostError("cannot write in '" + folder + "': " + lastError());
@@ -214,12 +216,24 @@ Expected<void> restoreCopy(const common::RootPath& root, const OdString& url,
     fs::create_directories(folder, ec);
     if (ec)
         return hostError("cannot restore '" + utf8(relativePath) + "': " + ec.message());
-    auto incoming = copyToTemp(utf8(stored.value()), utf8(url), folder, workingFileMode(), false);
+    // The copy is made inside ".rvk", where removeAbandonedCopies() finds it after a crash, and
+    // renamed into the working tree; only a working folder on another file system than ".rvk"
+    // needs the copy made beside the file.
+    const std::string source = utf8(stored.value());
+    auto incoming = copyToTemp(source, utf8(url), utf8(root.rvkPath()), workingFileMode(), false);
     if (!incoming.hasValue())
         return incoming.error();
-    const auto placed = place(incoming.value(), target, utf8(relativePath));
-    if (!placed.hasValue())
-        return placed;
+    if (::rename(incoming.value().tempPath.c_str(), target.c_str()) != 0) {
+        TempGuard discard(incoming.value().tempPath);
+        if (errno != EXDEV)
+            return hostError("cannot restore '" + utf8(relativePath) + "': " + lastError());
+        incoming = copyToTemp(source, utf8(url), folder, workingFileMode(), false);
+        if (!incoming.hasValue())
+            return incoming.error();
+        const auto placed = place(incoming.value(), target, utf8(relativePath));
+        if (!placed.hasValue())
+            return placed;
+    }
     return flushFileSystem(folder);
 }
 
@@ -321,6 +335,18 @@ Expected<void> ObjectStore::doMerge(const common::RootPath&, const OdString& tar
 
 std::unique_ptr<common::FileStorage> ObjectStore::clone() const {
     return std::make_unique<ObjectStore>(*this);
+}
+
+int removeAbandonedCopies(const common::RootPath& root) {
+    int removed = 0;
+    std::error_code ec;
+    for (fs::directory_iterator it(utf8(root.rvkPath()), ec), end; !ec && it != end;
+         it.increment(ec)) {
+        if (it->path().filename().string().rfind(kIncomingPrefix, 0) == 0 &&
+            fs::remove(it->path(), ec))
+            ++removed;
+    }
+    return removed;
 }
 
 Expected<void> flushStoredCopies(const common::RootPath& root) {

@@ -69,6 +69,11 @@ public:
     std::unique_ptr<FileStorage> clone() const override;
 };
 
+// Removes the temporary copies in ".rvk" that a store or restore left behind when it was killed.
+// Call it only while no other command can be copying, that is, holding the repository lock
+// exclusively. Returns the number removed.
+int removeAbandonedCopies(const common::RootPath& root);
+
 // Flushes the stored copies of `root` to disk, with everything else written to their file system
 // (a restored working file included), so that a commit that names them survives a crash. Fails
 // when the file system reports a write error.

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -22,6 +23,7 @@
 #include <common/Cache.h>
 #include <common/FileRecords.h>
 #include <common/RepoIgnore.h>
+#include <common/RepoLock.h>
 #include <common/RootPath.h>
 #include <common/StagingExplorer.h>
 #include <platform/FileName.h>
@@ -29,6 +31,7 @@
 #include "Console.h"
 #include "Database.h"
 #include "HostStorage.h"
+#include "RepositoryLock.h"
 #include "WorkingTree.h"
 
 namespace {
@@ -39,7 +42,7 @@ using host::ConsoleIo;
 using host::hostError;
 using host::utf8;
 
-constexpr const char* kUsage = R"(usage: rvk <command> [arguments]
+constexpr const char* kUsage = R"(usage: rvk [--lock-timeout SECONDS] <command> [arguments]
 
 commands:
   init [DIR]          make DIR (default: the current folder) a repository, or complete the
@@ -71,6 +74,13 @@ log prints one line per commit: the id, a tab, the time (UTC), a tab, the number
 commit tracks, a tab, the message. RVK_COMMIT_TIME=SECONDS (since 1970) sets the time of the next
 commit, for sessions that must repeat exactly.
 
+Two commands never work on one repository at once: each holds the repository lock
+(.rvk/rvk.lock) for its whole run, exclusive for init, stage, unstage and commit, shared for
+status, log and show-state (several of those may run together); where and relpath take none. A
+command that finds the lock taken says so once and waits, for 30 seconds unless
+--lock-timeout SECONDS or the environment variable RVK_LOCK_TIMEOUT=SECONDS (the option wins)
+says otherwise, then gives up with an error naming the lock file.
+
 exit status: 0 success, 1 error (reported on stderr as "rvk: <message>"), 2 bad usage.
 )";
 
@@ -83,6 +93,26 @@ void printUsage(std::FILE* out, bool full) {
 
 // Raised for a command line that does not fit the usage; main() prints the usage for it.
 struct BadUsage {};
+
+enum class LockMode { none, shared, exclusive };
+
+// What every command gets besides its arguments.
+struct Session {
+    const ConsoleIo& io;
+    std::chrono::milliseconds lockTimeout;
+    LockMode lockMode;  // the command's, from its entry in the command table
+};
+
+// The repository lock in the mode of the running command. The caller keeps it until the command
+// has ended, its Caches included (their end writes the state file): declared before them, it is
+// released after them.
+Expected<common::RepoLock> lockRepository(const Session& session, const common::RootPath& root) {
+    return host::lockRepository(root,
+                                session.lockMode == LockMode::shared
+                                    ? common::RepoLock::EMode::shared
+                                    : common::RepoLock::EMode::exclusive,
+                                session.lockTimeout);
+}
 
 OdString fromArg(const std::string& arg) {
     return OdString(arg.data(), arg.size(), kCodePageUtf8);
@@ -137,20 +167,25 @@ Expected<common::RootPath> findRoot() {
     return common::RootPath::get(here.value(), false);
 }
 
-// The repository of the current folder with its state, its database and the files HEAD's commit
-// tracks: what every command that looks at changes starts from.
+// The repository of the current folder, locked for the running command, with its state, its
+// database and the files HEAD's commit tracks: what every command that looks at changes starts
+// from.
 struct Repository {
+    common::RepoLock lock;  // first, so that it is released last
     common::RootPath root;
     Expected<common::Cache> cache;
     host::Database db;
     host::TrackedFiles head;
 };
 
-Expected<Repository> openRepository(const ConsoleIo& io) {
+Expected<Repository> openRepository(const Session& session) {
     auto root = findRoot();
     if (!root.hasValue())
         return root.error();
-    auto cache = common::Cache::get(root.value(), false, io);
+    auto lock = lockRepository(session, root.value());
+    if (!lock.hasValue())
+        return lock.error();
+    auto cache = common::Cache::get(root.value(), false, session.io);
     if (!cache.hasValue())
         return cache.error();
     auto db = host::Database::open(root.value().dbPath());
@@ -159,8 +194,8 @@ Expected<Repository> openRepository(const ConsoleIo& io) {
     auto head = db.value().trackedFiles(cache.value().read().head.commit);
     if (!head.hasValue())
         return head.error();
-    return Repository{root.value(), std::move(cache), std::move(db.value()),
-                      std::move(head.value())};
+    return Repository{std::move(lock.value()), root.value(), std::move(cache),
+                      std::move(db.value()), std::move(head.value())};
 }
 
 void sortByPath(std::vector<StagedFile>& files) {
@@ -179,7 +214,7 @@ void storeStaged(common::Cache& cache, std::vector<StagedFile> staged) {
     transaction.commit();
 }
 
-int init(const std::vector<std::string>& args, const ConsoleIo& io) {
+int init(const std::vector<std::string>& args, const Session& session) {
     const auto folder = folderArg(args);
     if (!folder.hasValue())
         return fail(folder.error());
@@ -187,16 +222,20 @@ int init(const std::vector<std::string>& args, const ConsoleIo& io) {
     const auto root = common::RootPath::get(folder.value(), true);
     if (!root.hasValue())
         return fail(root.error());
+    // Only now is there a ".rvk" to hold the lock file.
+    const auto lock = lockRepository(session, root.value());
+    if (!lock.hasValue())
+        return fail(lock.error());
     const auto ignore = common::RepoIgnore::write(root.value());
     if (!ignore.hasValue())
         return fail(ignore.error());
     {
         // Made fresh, the state file is written at once and again when the Cache ends.
-        const auto cache = common::Cache::get(root.value(), true, io);
+        const auto cache = common::Cache::get(root.value(), true, session.io);
         if (!cache.hasValue())
             return fail(cache.error());
     }
-    if (io.failures() > 0)
+    if (session.io.failures() > 0)
         return 1;
     const auto db = host::Database::create(root.value().dbPath());
     if (!db.hasValue())
@@ -207,10 +246,10 @@ int init(const std::vector<std::string>& args, const ConsoleIo& io) {
     return 0;
 }
 
-int status(const std::vector<std::string>& args, const ConsoleIo& io) {
+int status(const std::vector<std::string>& args, const Session& session) {
     if (!args.empty())
         throw BadUsage();
-    auto repo = openRepository(io);
+    auto repo = openRepository(session);
     if (!repo.hasValue())
         return fail(repo.error());
     Repository& r = repo.value();
@@ -261,11 +300,11 @@ Expected<StagedFile> resolveName(const common::RepoFileExplorer& explorer,
     }
 }
 
-int stage(const std::vector<std::string>& args, const ConsoleIo& io) {
+int stage(const std::vector<std::string>& args, const Session& session) {
     const bool all = args.size() == 1 && args[0] == "--all";
     if (args.empty() || (!all && std::find(args.begin(), args.end(), "--all") != args.end()))
         throw BadUsage();
-    auto repo = openRepository(io);
+    auto repo = openRepository(session);
     if (!repo.hasValue())
         return fail(repo.error());
     Repository& r = repo.value();
@@ -319,14 +358,17 @@ int stage(const std::vector<std::string>& args, const ConsoleIo& io) {
     return 0;
 }
 
-int unstage(const std::vector<std::string>& args, const ConsoleIo& io) {
+int unstage(const std::vector<std::string>& args, const Session& session) {
     const bool all = args.size() == 1 && args[0] == "--all";
     if (args.empty() || (!all && std::find(args.begin(), args.end(), "--all") != args.end()))
         throw BadUsage();
     const auto root = findRoot();
     if (!root.hasValue())
         return fail(root.error());
-    auto cache = common::Cache::get(root.value(), false, io);
+    const auto lock = lockRepository(session, root.value());
+    if (!lock.hasValue())
+        return fail(lock.error());
+    auto cache = common::Cache::get(root.value(), false, session.io);
     if (!cache.hasValue())
         return fail(cache.error());
     std::vector<StagedFile> kept;
@@ -394,7 +436,7 @@ bool insideRepository(const OdString& path) {
 // works. Writing the state first would instead let a crash leave HEAD on a commit the database
 // lacks, and the staged files lost. When the write in 3 reports failure, the commit is deleted
 // again, so the database is back to what it was too.
-int commit(const std::vector<std::string>& args, const ConsoleIo& io) {
+int commit(const std::vector<std::string>& args, const Session& session) {
     if (args.size() != 2 || args[0] != "-m")
         throw BadUsage();
     const OdString message = fromArg(args[1]);
@@ -403,7 +445,7 @@ int commit(const std::vector<std::string>& args, const ConsoleIo& io) {
     const auto time = commitTime();
     if (!time.hasValue())
         return fail(time.error());
-    auto repo = openRepository(io);
+    auto repo = openRepository(session);
     if (!repo.hasValue())
         return fail(repo.error());
     Repository& r = repo.value();
@@ -454,7 +496,7 @@ int commit(const std::vector<std::string>& args, const ConsoleIo& io) {
     if (!committed.hasValue())
         return fail(committed.error());
 
-    const int failuresBefore = io.failures();
+    const int failuresBefore = session.io.failures();
     {
         common::Cache cache(std::move(r.cache.value()));
         common::Transaction transaction = cache.getTransaction();
@@ -463,7 +505,7 @@ int commit(const std::vector<std::string>& args, const ConsoleIo& io) {
         changed.head.commit = id.value();
         transaction.commit();
     }
-    if (io.failures() != failuresBefore) {
+    if (session.io.failures() != failuresBefore) {
         const auto undone = r.db.deleteCommit(id.value());
         if (!undone.hasValue()) {
             host::printError(undone.error());
@@ -487,10 +529,10 @@ std::string isoTime(std::int64_t seconds) {
     return text;
 }
 
-int log(const std::vector<std::string>& args, const ConsoleIo& io) {
+int log(const std::vector<std::string>& args, const Session& session) {
     if (!args.empty())
         throw BadUsage();
-    auto repo = openRepository(io);
+    auto repo = openRepository(session);
     if (!repo.hasValue())
         return fail(repo.error());
     const auto commits = repo.value().db.history(repo.value().cache.value().read().head.commit);
@@ -509,14 +551,17 @@ int log(const std::vector<std::string>& args, const ConsoleIo& io) {
     return 0;
 }
 
-int showState(const std::vector<std::string>& args, const ConsoleIo& io) {
+int showState(const std::vector<std::string>& args, const Session& session) {
     if (!args.empty())
         throw BadUsage();
     const auto root = findRoot();
     if (!root.hasValue())
         return fail(root.error());
+    const auto lock = lockRepository(session, root.value());
+    if (!lock.hasValue())
+        return fail(lock.error());
     // Loading it first turns a missing or broken state file into the library's message for it.
-    const auto cache = common::Cache::get(root.value(), false, io);
+    const auto cache = common::Cache::get(root.value(), false, session.io);
     if (!cache.hasValue())
         return fail(cache.error());
     std::ifstream file(root.value().statePath().ansi_str(), std::ios::binary);
@@ -526,7 +571,7 @@ int showState(const std::vector<std::string>& args, const ConsoleIo& io) {
     return 0;
 }
 
-int where(const std::vector<std::string>& args, const ConsoleIo&) {
+int where(const std::vector<std::string>& args, const Session&) {
     const auto folder = folderArg(args);
     if (!folder.hasValue())
         return fail(folder.error());
@@ -546,7 +591,7 @@ int where(const std::vector<std::string>& args, const ConsoleIo&) {
     return 0;
 }
 
-int relpath(const std::vector<std::string>& args, const ConsoleIo&) {
+int relpath(const std::vector<std::string>& args, const Session&) {
     if (args.size() != 1)
         throw BadUsage();
     const OdString full = ut::FileName(fromArg(args[0])).getFullPath();
@@ -561,17 +606,31 @@ int relpath(const std::vector<std::string>& args, const ConsoleIo&) {
     return 0;
 }
 
-using Command = int (*)(const std::vector<std::string>&, const ConsoleIo&);
+using Command = int (*)(const std::vector<std::string>&, const Session&);
 
-Command findCommand(const std::string& name) {
-    static const std::pair<const char*, Command> kCommands[] = {
-        {"init", init},       {"status", status}, {"stage", stage},          {"unstage", unstage},
-        {"commit", commit},   {"log", log},       {"show-state", showState}, {"where", where},
-        {"relpath", relpath},
+struct CommandEntry {
+    const char* name;
+    Command run;
+    // The lock the command holds on its repository from the moment its arguments are found
+    // good until it has ended; `where` and `relpath` only compute paths and take none.
+    LockMode lock;
+};
+
+const CommandEntry* findCommand(const std::string& name) {
+    static const CommandEntry kCommands[] = {
+        {"init", init, LockMode::exclusive},
+        {"status", status, LockMode::shared},
+        {"stage", stage, LockMode::exclusive},
+        {"unstage", unstage, LockMode::exclusive},
+        {"commit", commit, LockMode::exclusive},
+        {"log", log, LockMode::shared},
+        {"show-state", showState, LockMode::shared},
+        {"where", where, LockMode::none},
+        {"relpath", relpath, LockMode::none},
     };
-    for (const auto& [commandName, command] : kCommands) {
-        if (name == commandName)
-            return command;
+    for (const CommandEntry& entry : kCommands) {
+        if (name == entry.name)
+            return &entry;
     }
     return nullptr;
 }
@@ -579,20 +638,54 @@ Command findCommand(const std::string& name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string name = argc > 1 ? argv[1] : "";
+    std::vector<std::string> words(argv + 1, argv + argc);
+    // Options before the command: --lock-timeout SECONDS or --lock-timeout=SECONDS.
+    std::string timeoutText, timeoutSource;
+    if (const char* fromEnvironment = std::getenv("RVK_LOCK_TIMEOUT")) {
+        timeoutText = fromEnvironment;
+        timeoutSource = "RVK_LOCK_TIMEOUT";
+    }
+    while (!words.empty() && words[0].rfind("--lock-timeout", 0) == 0) {
+        const std::string option = words[0];
+        words.erase(words.begin());
+        if (option.rfind("--lock-timeout=", 0) == 0) {
+            timeoutText = option.substr(std::strlen("--lock-timeout="));
+        } else if (option == "--lock-timeout" && !words.empty()) {
+            timeoutText = words[0];
+            words.erase(words.begin());
+        } else {
+            printUsage(stderr, false);
+            return 2;
+        }
+        timeoutSource = "--lock-timeout";
+    }
+    std::chrono::milliseconds lockTimeout = host::kDefaultLockTimeout;
+    if (!timeoutSource.empty()) {
+        const auto parsed = host::parseLockTimeout(timeoutText, timeoutSource);
+        if (!parsed.hasValue()) {
+            host::printError(parsed.error());
+            return 2;
+        }
+        lockTimeout = parsed.value();
+    }
+
+    const std::string name = words.empty() ? "" : words[0];
     if (name == "help" || name == "-h" || name == "--help") {
         printUsage(stdout, true);
         return 0;
     }
-    const Command command = findCommand(name);
+    const CommandEntry* command = findCommand(name);
     if (command == nullptr) {
+        if (!name.empty())
+            host::printError(hostError("'" + name + "' is not an rvk command"));
         printUsage(stderr, false);
         return 2;
     }
     ConsoleIo io;
     int result;
     try {
-        result = command(std::vector<std::string>(argv + 2, argv + argc), io);
+        result = command->run(std::vector<std::string>(words.begin() + 1, words.end()),
+                              Session{io, lockTimeout, command->lock});
     } catch (const BadUsage&) {
         printUsage(stderr, false);
         return 2;

@@ -1,5 +1,6 @@
 #include <platform/TextFile.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include <platform/File.h>
@@ -42,13 +44,16 @@ void splitPath(const std::string& path, std::string& folder, std::string& name) 
     }
 }
 
+// The temporary file of an atomic write of `name` is "." + name + kTempInfix + "<pid>-<hex>".
+constexpr const char kTempInfix[] = ".tmp-";
+
 // Creates a new hidden temporary file next to the target; -1 when the folder does not allow it.
 int createTemporary(const std::string& folder, const std::string& name, std::string& tempPath) {
     const auto seed = static_cast<unsigned long long>(
         std::chrono::steady_clock::now().time_since_epoch().count());
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
         char suffix[64];
-        std::snprintf(suffix, sizeof suffix, ".tmp-%d-%llx", static_cast<int>(::getpid()),
+        std::snprintf(suffix, sizeof suffix, "%s%d-%llx", kTempInfix, static_cast<int>(::getpid()),
                       seed + attempt * 7919ULL);
         tempPath = (folder == "/" ? std::string() : folder) + "/." + name + suffix;
         // 0666 before the umask, as for any file the user creates.
@@ -93,6 +98,25 @@ bool writeFileAtomically(const OdString& path, const char* bytes, std::size_t si
         ::close(dirFd);
     }
     return true;
+}
+
+int removeAbandonedTemporaries(const OdString& path) {
+    std::string folder, name;
+    splitPath(path.ansi_str(), folder, name);
+    if (name.empty())
+        return 0;
+    const std::string prefix = "." + name + kTempInfix;
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr)
+        return 0;
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0 &&
+            ::unlinkat(::dirfd(dir), entry->d_name, 0) == 0)
+            ++removed;
+    }
+    ::closedir(dir);
+    return removed;
 }
 
 std::string readFileBytes(const OdString& path) {

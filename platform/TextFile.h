@@ -50,6 +50,13 @@ private:
 RVKPLATFORM_EXPORT bool writeFileAtomically(const OdString& path, const char* bytes,
                                             std::size_t size);
 
+// Removes the temporary files that atomic writes of `path` left behind when their writer died
+// before renaming them (they are hidden, so listings never show them). Call it only while no one
+// can be writing `path`, for instance under an exclusive lock that every writer takes: a live
+// writer whose temporary file disappears fails its write and keeps the old content. Returns the
+// number removed; a file that cannot be removed is left and not counted.
+RVKPLATFORM_EXPORT int removeAbandonedTemporaries(const OdString& path);
+
 // The whole file's bytes, as they are; empty when it cannot be read.
 RVKPLATFORM_EXPORT std::string readFileBytes(const OdString& path);
 

@@ -58,8 +58,12 @@ for line in "${bad_usage[@]}"; do
     read -r -a words <<<"$line"
     run 2 ${words[@]+"${words[@]}"}
     expect_quiet_out
-    [[ $(head -n 1 "$err") == "usage: rvk <command> [arguments]" ]] || fail "$last: no usage"
+    usage_line=$(grep -m 1 '^usage: ' "$err" || true)
+    [[ $usage_line == "usage: rvk [--lock-timeout SECONDS] <command> [arguments]" ]] ||
+        fail "$last: no usage"
 done
+run 2 frobnicate
+[[ $(head -n 1 "$err") == "rvk: 'frobnicate' is not an rvk command" ]] || fail "$last: not named"
 [[ -z $(ls -A) ]] || fail "bad usage left files behind"
 
 refused "Path: $base/outside is not a rvk directory." status

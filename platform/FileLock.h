@@ -1,0 +1,46 @@
+// ut::FileLock: an advisory lock of a whole file, shared or exclusive, held through an open
+// descriptor for as long as the object lives.
+//
+// The lock belongs to the open file, not to the process's memory: the kernel drops it when the
+// descriptor is closed, so a process that dies, however it dies, never leaves it held. Locks are
+// advisory: they exclude only those who take them too.
+#pragma once
+
+#include <platform/Export.h>
+#include <platform/OdString.h>
+
+namespace ut {
+
+class RVKPLATFORM_EXPORT FileLock {
+public:
+    enum class Mode { kShared, kExclusive };
+    enum class Outcome {
+        kLocked,  // the lock is held now
+        kBusy,    // another holder's lock conflicts with this mode; nothing is held
+        kFailed,  // the file could not be opened, made or locked; error() tells why
+    };
+
+    FileLock() = default;
+    ~FileLock();
+    FileLock(FileLock&& other) noexcept;
+    FileLock& operator=(FileLock&& other) noexcept;
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    // Opens `path`, making it (empty) when it does not exist, and tries once, without waiting, to
+    // lock it in `mode`. Any lock this object held before is released first. The descriptor is
+    // closed on exec, so a program the holder starts does not inherit the lock.
+    Outcome tryLock(const OdString& path, Mode mode);
+    // Releases the lock, if any. Never fails.
+    void unlock() noexcept;
+
+    bool isLocked() const { return m_fd >= 0; }
+    // The errno of the last kFailed outcome, 0 otherwise.
+    int error() const { return m_error; }
+
+private:
+    int m_fd = -1;
+    int m_error = 0;
+};
+
+}  // namespace ut
