@@ -1,0 +1,140 @@
+// The repository lock: shared holders together, an exclusive one alone, a bounded wait, and a
+// holder that dies never leaves the repository locked.
+#include <common/RepoLock.h>
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "TestSupport.h"
+
+namespace {
+
+using common::RepoLock;
+using common::RootPath;
+using testing_support::TempDir;
+using Mode = RepoLock::EMode;
+using std::chrono::milliseconds;
+
+OdString timeoutMessage(const RootPath& root) {
+    return L"Timed out waiting for the repository lock " + RepoLock::lockPath(root) +
+           L": another program is working on this repository";
+}
+
+TEST(RepoLock, SharedHoldersGoTogetherAndAnExclusiveOneGoesAlone) {
+    struct Case {
+        Mode held, wanted;
+        bool granted;
+    };
+    const Case cases[] = {
+        {Mode::shared, Mode::shared, true},
+        {Mode::shared, Mode::exclusive, false},
+        {Mode::exclusive, Mode::shared, false},
+        {Mode::exclusive, Mode::exclusive, false},
+    };
+    TempDir tmp;
+    const RootPath root = RootPath::get(tmp.od(), true).value();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "held " << int(c.held) << ", wanted " << int(c.wanted));
+        const auto held = RepoLock::acquire(root, c.held, milliseconds(0));
+        ASSERT_TRUE(held.hasValue());
+        int waits = 0;
+        const auto wanted = RepoLock::acquire(root, c.wanted, milliseconds(30), [&] { ++waits; });
+        EXPECT_EQ(wanted.hasValue(), c.granted);
+        EXPECT_EQ(waits, c.granted ? 0 : 1);
+        if (!wanted.hasValue()) {
+            EXPECT_EQ(wanted.error().message, timeoutMessage(root));
+        }
+    }
+    // With every holder gone, the strongest mode is free again.
+    EXPECT_TRUE(RepoLock::acquire(root, Mode::exclusive, milliseconds(0)).hasValue());
+}
+
+// Runs `body` in a child process that holds `root`'s lock in `mode`; the parent learns through a
+// pipe that the child holds it. Returns the child's pid.
+template <typename Body>
+pid_t childHolding(const RootPath& root, Mode mode, Body body) {
+    int ready[2];
+    if (::pipe(ready) != 0)
+        return -1;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(ready[0]);
+        const auto lock = RepoLock::acquire(root, mode, milliseconds(0));
+        if (!lock.hasValue())
+            ::_exit(3);
+        const char byte = 1;
+        if (::write(ready[1], &byte, 1) != 1)
+            ::_exit(4);
+        body();
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    const bool held = ::read(ready[0], &byte, 1) == 1;
+    ::close(ready[0]);
+    return held ? child : -1;
+}
+
+TEST(RepoLock, WaiterGetsTheLockWhenTheHolderLetsGo) {
+    TempDir tmp;
+    const RootPath root = RootPath::get(tmp.od(), true).value();
+    const pid_t child = childHolding(root, Mode::exclusive, [] { ::usleep(150 * 1000); });
+    ASSERT_GT(child, 0);
+    int waits = 0;
+    const auto lock = RepoLock::acquire(root, Mode::shared, milliseconds(20000), [&] { ++waits; });
+    EXPECT_TRUE(lock.hasValue());
+    EXPECT_EQ(waits, 1);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST(RepoLock, HolderKilledWithSigkillLeavesTheRepositoryUnlocked) {
+    TempDir tmp;
+    const RootPath root = RootPath::get(tmp.od(), true).value();
+    const pid_t child = childHolding(root, Mode::exclusive, [] {
+        for (;;)
+            ::pause();
+    });
+    ASSERT_GT(child, 0);
+    EXPECT_FALSE(RepoLock::acquire(root, Mode::shared, milliseconds(0)).hasValue());
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_TRUE(RepoLock::acquire(root, Mode::exclusive, milliseconds(0)).hasValue());
+}
+
+TEST(RepoLock, OnlyAnExclusiveHolderRemovesWhatKilledWritersLeft) {
+    TempDir tmp;
+    const RootPath root = RootPath::get(tmp.od(), true).value();
+    const char* abandoned[] = {".rvk/.rvk.state.tmp-4242-1f", ".rvk/properties/.ignore.tmp-7-aa"};
+    const char* kept[] = {".rvk/.rvk.state.old", ".rvk/.incoming-x1", ".rvk/properties/ignore"};
+    for (const char* name : abandoned)
+        tmp.writeFile(name, "partial");
+    for (const char* name : kept)
+        tmp.writeFile(name, "mine");
+
+    ASSERT_TRUE(RepoLock::acquire(root, Mode::shared, milliseconds(0)).hasValue());
+    for (const char* name : abandoned)
+        EXPECT_TRUE(std::filesystem::exists(tmp / name)) << name;
+    ASSERT_TRUE(RepoLock::acquire(root, Mode::exclusive, milliseconds(0)).hasValue());
+    for (const char* name : abandoned)
+        EXPECT_FALSE(std::filesystem::exists(tmp / name)) << name;
+    for (const char* name : kept)
+        EXPECT_TRUE(std::filesystem::exists(tmp / name)) << name;
+}
+
+TEST(RepoLock, LockFileThatCannotBeOpenedIsReportedWithTheReason) {
+    TempDir tmp;
+    const RootPath root = RootPath::get(tmp.od(), true).value();
+    tmp.makeDir(".rvk/rvk.lock");
+    const auto lock = RepoLock::acquire(root, Mode::shared, milliseconds(0));
+    ASSERT_FALSE(lock.hasValue());
+    EXPECT_EQ(lock.error().message,
+              L"Unable to lock " + RepoLock::lockPath(root) + L": Is a directory");
+}
+
+}  // namespace
