@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string_view>
 
+#include <platform/internal/WriteCalls.h>
+
 namespace ut {
 
 namespace {
@@ -67,7 +69,7 @@ bool Dir::exists(const OdString& path) {
 }
 
 bool Dir::create(const OdString& path) {
-    return !path.isEmpty() && ::mkdir(path.ansi_str(), 0777) == 0;
+    return !path.isEmpty() && sys::mkdir(path.ansi_str(), 0777) == 0;
 }
 
 void Dir::readOnce() {

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <utility>
 
+#include <platform/internal/WriteCalls.h>
+
 namespace ut {
 
 FileLock::~FileLock() {
@@ -32,7 +34,7 @@ FileLock::Outcome FileLock::tryLock(const OdString& path, Mode mode) {
     // repository still serves when its permissions let us read it.
     int fd;
     do {
-        fd = ::open(path.ansi_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
+        fd = sys::open(path.ansi_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         m_error = errno;

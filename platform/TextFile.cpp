@@ -12,6 +12,7 @@
 #include <string>
 
 #include <platform/File.h>
+#include <platform/internal/WriteCalls.h>
 #include <platform/Utf8.h>
 
 namespace ut {
@@ -20,7 +21,7 @@ namespace {
 
 bool writeAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
+        const ssize_t n = sys::write(fd, data, size);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -57,7 +58,7 @@ int createTemporary(const std::string& folder, const std::string& name, std::str
                       seed + attempt * 7919ULL);
         tempPath = (folder == "/" ? std::string() : folder) + "/." + name + suffix;
         // 0666 before the umask, as for any file the user creates.
-        const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = sys::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST)
             return fd;
     }
@@ -84,9 +85,9 @@ bool writeFileAtomically(const OdString& path, const char* bytes, std::size_t si
     if (::stat(target.c_str(), &old) == 0)
         ::fchmod(fd, old.st_mode & 07777);
 
-    bool ok = writeAll(fd, bytes, size) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(tempPath.c_str(), target.c_str()) == 0;
+    bool ok = writeAll(fd, bytes, size) && sys::fsync(fd) == 0;
+    ok = (sys::close(fd) == 0) && ok;
+    ok = ok && sys::rename(tempPath.c_str(), target.c_str()) == 0;
     if (!ok) {
         ::unlink(tempPath.c_str());
         return false;
@@ -187,7 +188,7 @@ bool TextFile::create() {
     const std::string path = m_path.ansi_str();
     for (auto slash = path.find('/', 1); slash != std::string::npos;
          slash = path.find('/', slash + 1)) {
-        ::mkdir(path.substr(0, slash).c_str(), 0777);
+        sys::mkdir(path.substr(0, slash).c_str(), 0777);
     }
     return !exists();
 }

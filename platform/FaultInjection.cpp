@@ -1,0 +1,36 @@
+// The counters behind the fault seam of platform/internal/WriteCalls.h. Compiled only into the
+// test build of the platform sources (RVK_FAULT_INJECTION), so the shipped library keeps no state.
+#include <platform/internal/WriteCalls.h>
+
+#include <array>
+
+namespace ut::sys {
+
+namespace {
+
+struct Plan {
+    int remaining = 0;  // calls to let through before the failing one, plus one; 0: no plan
+    int error = 0;
+};
+
+std::array<Plan, 6> plans;
+
+}  // namespace
+
+void failNth(Call call, int nth, int error) {
+    plans[static_cast<std::size_t>(call)] = Plan{nth, error};
+}
+
+void clearFaults() {
+    plans.fill(Plan{});
+}
+
+bool shouldFail(Call call) {
+    Plan& plan = plans[static_cast<std::size_t>(call)];
+    if (plan.remaining == 0 || --plan.remaining > 0)
+        return false;
+    errno = plan.error;
+    return true;
+}
+
+}  // namespace ut::sys
