@@ -1,6 +1,7 @@
 #include <common/RepoLock.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <thread>
 
@@ -40,8 +41,13 @@ Expected<RepoLock> RepoLock::acquire(const RootPath& root, EMode mode,
         const auto outcome = lock.tryLock(path, lockMode);
         if (outcome == ut::FileLock::Outcome::kLocked)
             break;
-        if (outcome == ut::FileLock::Outcome::kFailed)
+        if (outcome == ut::FileLock::Outcome::kFailed) {
+            // A repository on a read-only file system cannot change under a reader, and no lock
+            // file can be made there: reading goes ahead without one.
+            if (mode == EMode::shared && lock.error() == EROFS)
+                break;
             return lockFailure(path, lock.error());
+        }
         const auto now = Clock::now();
         if (now >= deadline)
             return translatedError(

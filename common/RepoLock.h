@@ -48,6 +48,9 @@ public:
     // "Timed out waiting for the repository lock %ls: another program is working on this repository"
     // or, when the file cannot be made or locked, "Unable to lock %ls: %ls" with the system's reason.
     //
+    // On a read-only file system, where no lock file can be made and nothing can change, a shared
+    // lock is granted without one.
+    //
     // Taking it exclusively also removes the temporary files that a writer of the state file or of
     // the ignore file left behind when it died (with the lock held, no one can be writing them).
     static Expected<RepoLock> acquire(const RootPath& root, EMode mode,

@@ -3,6 +3,7 @@
 // and no temporary file left behind.
 #include <common/Cache.h>
 #include <common/RepoIgnore.h>
+#include <common/RepoLock.h>
 #include <common/StateFile.h>
 #include <platform/internal/WriteCalls.h>
 
@@ -112,6 +113,18 @@ TEST_F(WriteFaults, FreshStateThatCannotBeWrittenAtOnceIsWrittenWhenTheCacheEnds
         L"Error writing to file '" + ut::FileName(root.statePath()).getFullPath() + L"'";
     EXPECT_EQ(io.reports, (std::vector<OdString>{failed, L"ok"}));
     EXPECT_TRUE(readState(root.statePath()).hasValue());
+}
+
+TEST_F(WriteFaults, ReadOnlyFileSystemLetsReadersGoUnlockedButRefusesWriters) {
+    TempDir tmp;
+    const RootPath root = RootPath::get(tmp.od(), true).value();
+    ut::sys::failNth(Call::kOpen, 1, EROFS);
+    EXPECT_TRUE(RepoLock::acquire(root, RepoLock::EMode::shared, std::chrono::seconds(0)));
+    ut::sys::failNth(Call::kOpen, 1, EROFS);
+    const auto writer = RepoLock::acquire(root, RepoLock::EMode::exclusive, std::chrono::seconds(0));
+    ASSERT_FALSE(writer.hasValue());
+    EXPECT_EQ(writer.error().message,
+              L"Unable to lock " + RepoLock::lockPath(root) + L": Read-only file system");
 }
 
 }  // namespace
