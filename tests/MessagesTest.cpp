@@ -99,11 +99,11 @@ protected:
 TEST_F(Translated, UnformattedMessagesKeepTheEntryAsItStands) {
     const auto change = common::toString(static_cast<common::EFileChange>(7));
     ASSERT_FALSE(change.hasValue());
-    EXPECT_EQ(change.error().message,
-              OdString(L"zu 100% nicht unterst\u00FCtzte \u00C4nderung"));
-    EXPECT_EQ(common::translatedUnformattedError(
-                  "There are no modified or untracked files for commit.").message,
-              OdString(L"Nichts zu 100%% erfassen"));
+    EXPECT_EQ(change.error().message, OdString(L"zu 100% nicht unterst\u00FCtzte \u00C4nderung"));
+    EXPECT_EQ(
+        common::translatedUnformattedError("There are no modified or untracked files for commit.")
+            .message,
+        OdString(L"Nichts zu 100%% erfassen"));
 }
 
 TEST_F(Translated, FormattedMessagesUseEveryTranslationThatReadsOnlyPassedArguments) {

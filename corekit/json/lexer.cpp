@@ -250,8 +250,8 @@ Token Lexer<Char>::scan_string() {
                 }
                 if (high != 0 && unit >= 0xDC00 && unit <= 0xDFFF) {
                     if (sizeof(wchar_t) >= 4) {
-                        text_.push_back(
-                            static_cast<wchar_t>(0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00)));
+                        text_.push_back(static_cast<wchar_t>(0x10000 + ((high - 0xD800) << 10) +
+                                                             (unit - 0xDC00)));
                     } else {
                         // A 16-bit element cannot hold the code point: keep the pair as it is.
                         text_.push_back(static_cast<wchar_t>(high));

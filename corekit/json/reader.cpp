@@ -114,9 +114,9 @@ void Parser<Value, Char>::parse_object(Value& out) {
         if (lexer_.next() != Token::colon) {
             throw Error{};
         }
-        // The ':' token left the key in the lexer's text. Members usually arrive in key order (the writer
-        // sorts them), so the end hint makes each insertion constant time. A repeated key finds
-        // its earlier member, which the new value then replaces.
+        // The ':' token left the key in the lexer's text. Members usually arrive in key order (the
+        // writer sorts them), so the end hint makes each insertion constant time. A repeated key
+        // finds its earlier member, which the new value then replaces.
         Value& member = object.try_emplace(object.end(), String(lexer_.text()))->second;
         parse_value(member, false);
         token = lexer_.next();
