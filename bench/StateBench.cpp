@@ -1,6 +1,6 @@
 // The state file: loading it through the Cache and writing it back when the Cache ends (file I/O,
-// decoding and the atomic replace included), and the JSON reader and writer alone on the same
-// document, for states of 1,000 and 100,000 staged files.
+// decoding and the atomic replace included), reading it alone, and the JSON reader and writer
+// alone on the same document, for states of 1,000 and 100,000 staged files.
 #include <benchmark/benchmark.h>
 
 #include <map>
@@ -63,6 +63,22 @@ void BM_CacheGetAndWriteBack(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(repository.text.size()));
 }
 BENCHMARK(BM_CacheGetAndWriteBack)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// readState alone: the file's bytes to a State.
+void BM_ReadState(benchmark::State& state) {
+    const Repository& repository = repositoryOf(static_cast<std::size_t>(state.range(0)));
+    const auto root = common::RootPath::get(repository.dir.od(), false).value();
+    for (auto _ : state) {
+        Expected<common::State> read = common::readState(root.statePath());
+        if (!read.hasValue()) {
+            state.SkipWithError("the state file did not load");
+            break;
+        }
+        benchmark::DoNotOptimize(read);
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(repository.text.size()));
+}
+BENCHMARK(BM_ReadState)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 void BM_ReadValue(benchmark::State& state) {
     const Repository& repository = repositoryOf(static_cast<std::size_t>(state.range(0)));

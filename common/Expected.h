@@ -3,11 +3,14 @@
 // Every operation that can fail for a reason a user should see returns an Expected<T>: either the
 // value or an ErrorMessage whose text is complete (translated and formatted where it was made).
 // Callers test hasValue() first; there is no throwing accessor. An error passed on by a caller is
-// copied whole, code included, never wrapped or extended.
+// copied whole, code included, never wrapped or extended. A result may not be dropped unread (the
+// class is [[nodiscard]]), and reading the member it does not hold ends the process with a message
+// in every build: carrying on would use storage that holds the other member.
 #pragma once
 
-#include <cassert>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <new>
 #include <type_traits>
 #include <utility>
@@ -19,10 +22,20 @@ struct ErrorMessage {
     std::int32_t code = 0;  // always 0 for errors the library makes
 };
 
+namespace expected_detail {
+
+[[noreturn]] inline void readMissing(const char* member, const ErrorMessage* held) {
+    std::fprintf(stderr, "Expected: %s read, but it holds %s%s\n", member,
+                 held ? "the error: " : "a value", held ? held->message.ansi_str() : "");
+    std::abort();
+}
+
+}  // namespace expected_detail
+
 // One shared storage for the value or the error, and a flag that says which one is alive. Only the
 // live member is ever destroyed: an Expected<Cache> holding an error never runs ~Cache().
 template <typename T>
-class Expected {
+class [[nodiscard]] Expected {
 public:
     Expected(T value) : m_hasValue(true) {  // NOLINT(google-explicit-constructor)
         ::new (&m_value) T(std::move(value));
@@ -60,19 +73,23 @@ public:
     explicit operator bool() const { return m_hasValue; }
 
     T& value() & {
-        assert(m_hasValue);
+        if (!m_hasValue)
+            expected_detail::readMissing("value()", &m_error);
         return m_value;
     }
     const T& value() const& {
-        assert(m_hasValue);
+        if (!m_hasValue)
+            expected_detail::readMissing("value()", &m_error);
         return m_value;
     }
     T&& value() && {
-        assert(m_hasValue);
+        if (!m_hasValue)
+            expected_detail::readMissing("value()", &m_error);
         return std::move(m_value);
     }
     const ErrorMessage& error() const {
-        assert(!m_hasValue);
+        if (m_hasValue)
+            expected_detail::readMissing("error()", nullptr);
         return m_error;
     }
 
@@ -108,7 +125,7 @@ private:
 
 // Success without a value, or an ErrorMessage.
 template <>
-class Expected<void> {
+class [[nodiscard]] Expected<void> {
 public:
     Expected() : m_hasValue(true) {}
     Expected(ErrorMessage error) : m_hasValue(false) {  // NOLINT(google-explicit-constructor)
@@ -134,7 +151,8 @@ public:
     bool hasValue() const { return m_hasValue; }
     explicit operator bool() const { return m_hasValue; }
     const ErrorMessage& error() const {
-        assert(!m_hasValue);
+        if (m_hasValue)
+            expected_detail::readMissing("error()", nullptr);
         return m_error;
     }
 

@@ -24,7 +24,7 @@ Expected<OdString> toString(EFileChange change) {
         if (entry.change == change)
             return OdString(entry.text);
     }
-    return translatedError("unsupported file change");
+    return translatedUnformattedError("unsupported file change");
 }
 
 Expected<EFileChange> toEFileChange(const OdString& text) {

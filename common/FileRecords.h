@@ -25,15 +25,16 @@ RVK_EXPORT Expected<OdString> toString(EFileChange change);
 RVK_EXPORT Expected<EFileChange> toEFileChange(const OdString& text);
 
 // One entry of the staging area: a path relative to the repository root and its kind of change.
-struct RVK_EXPORT StagedFile {
-    StagedFile(const OdString& path, EFileChange change);
+// Exported member by member, as PossibleRepoFile below.
+struct StagedFile {
+    RVK_EXPORT StagedFile(const OdString& path, EFileChange change);
     // Moving copies (no move operations are declared): the source keeps both fields.
     StagedFile(const StagedFile&) = default;
     StagedFile& operator=(const StagedFile&) = default;
     ~StagedFile() = default;
 
     // Same path, code unit by code unit, and same kind.
-    bool operator==(const StagedFile& other) const;
+    RVK_EXPORT bool operator==(const StagedFile& other) const;
     bool operator!=(const StagedFile& other) const { return !(*this == other); }
 
     OdString path;
@@ -42,13 +43,16 @@ struct RVK_EXPORT StagedFile {
 
 // A file of the working tree that may become part of the repository. The scan sets only `path`;
 // the two details are the host's.
-struct RVK_EXPORT PossibleRepoFile {
-    explicit PossibleRepoFile(const OdString& path);
-    PossibleRepoFile(const OdString& path, const OdString& detail);
-    PossibleRepoFile(const OdString& path, const OdString& detail, const OdString& secondDetail);
-    PossibleRepoFile(const OdString& path, const boost::optional<OdString>& detail);
-    PossibleRepoFile(const OdString& path, const boost::optional<OdString>& detail,
-                     const OdString& secondDetail);
+// Its members are exported one by one, not the type: standard containers of it, instantiated in
+// the library, then stay the library's own.
+struct PossibleRepoFile {
+    RVK_EXPORT explicit PossibleRepoFile(const OdString& path);
+    RVK_EXPORT PossibleRepoFile(const OdString& path, const OdString& detail);
+    RVK_EXPORT PossibleRepoFile(const OdString& path, const OdString& detail,
+                                const OdString& secondDetail);
+    RVK_EXPORT PossibleRepoFile(const OdString& path, const boost::optional<OdString>& detail);
+    RVK_EXPORT PossibleRepoFile(const OdString& path, const boost::optional<OdString>& detail,
+                                const OdString& secondDetail);
     // Moving copies (no move operations are declared): the source keeps every field.
     PossibleRepoFile(const PossibleRepoFile&) = default;
     PossibleRepoFile& operator=(const PossibleRepoFile&) = default;

@@ -3,6 +3,10 @@
 #include <wx/string.h>
 #include <wx/translation.h>
 
+#include <cwchar>
+#include <cwctype>
+#include <string>
+
 namespace common {
 
 OdString translate(const char* english) {
@@ -17,30 +21,48 @@ OdString translate(const char* english) {
 
 namespace {
 
-// Number of `%ls` conversions, or -1 when the text holds any other conversion but `%%`.
-int countWideStringConversions(const OdString& text) {
-    int count = 0;
-    const std::wstring& s = text.wstr();
+// Whether formatting `text` reads nothing but wide strings among the first `arguments` passed.
+// Conversions are either all numbered (`%2$ls`) or all in order, as printf requires.
+bool readsOnlyPassedWideStrings(const std::wstring& s, int arguments) {
+    int next = 0;  // arguments read in order so far
+    bool numbered = false;
+    bool ordered = false;
     for (std::size_t i = 0; i < s.size(); ++i) {
         if (s[i] != L'%')
             continue;
-        if (s.compare(i + 1, 1, L"%") == 0) {
+        if (++i < s.size() && s[i] == L'%')
+            continue;
+        std::size_t digits = i;
+        long index = 0;
+        while (i < s.size() && std::iswdigit(s[i]) && index <= arguments)
+            index = index * 10 + (s[i++] - L'0');
+        if (i > digits && i < s.size() && s[i] == L'$') {
             ++i;
-        } else if (s.compare(i + 1, 2, L"ls") == 0) {
-            ++count;
-            i += 2;
+            numbered = true;
+            if (index < 1 || index > arguments)
+                return false;
         } else {
-            return -1;
+            i = digits;
+            ordered = true;
+            if (++next > arguments)
+                return false;
         }
+        while (i < s.size() && std::wcschr(L"-+ #0'", s[i]))
+            ++i;
+        while (i < s.size() && (std::iswdigit(s[i]) || s[i] == L'.'))
+            ++i;
+        if (s.compare(i, 2, L"ls") != 0 || (numbered && ordered))
+            return false;
+        ++i;
     }
-    return count;
+    return true;
 }
 
 }  // namespace
 
-OdString translateFormat(const char* english, int placeholders) {
+OdString translateFormat(const char* english, int arguments) {
     OdString text = translate(english);
-    if (countWideStringConversions(text) != placeholders)
+    if (!readsOnlyPassedWideStrings(text.wstr(), arguments))
         text = OdString(english, kCodePageUtf8);
     return text;
 }

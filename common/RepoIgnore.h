@@ -23,34 +23,35 @@
 
 namespace common {
 
-class RVK_EXPORT RepoIgnore {
+// Only the public members are exported: the private ones are the library's own.
+class RepoIgnore {
 public:
     // Reads the rules of `root`'s ignore file, or takes the built-in rules when the file does not
     // exist. An existing file whose first line is empty (or that cannot be read) gives no rules, so
     // every name is accepted. A line that is no valid pattern throws std::regex_error, and no
     // object is made.
-    explicit RepoIgnore(const RootPath& root);
+    RVK_EXPORT explicit RepoIgnore(const RootPath& root);
 
     // Copies are independent values holding the same rules.
-    RepoIgnore(const RepoIgnore& other);
-    RepoIgnore& operator=(const RepoIgnore& other);
+    RVK_EXPORT RepoIgnore(const RepoIgnore& other);
+    RVK_EXPORT RepoIgnore& operator=(const RepoIgnore& other);
     // Moving copies the path and takes the rules over: the source keeps its path but has no rules
     // left, so it accepts every name.
-    RepoIgnore(RepoIgnore&& other) noexcept;
-    RepoIgnore& operator=(RepoIgnore&& other) noexcept;
-    ~RepoIgnore();
+    RVK_EXPORT RepoIgnore(RepoIgnore&& other) noexcept;
+    RVK_EXPORT RepoIgnore& operator=(RepoIgnore&& other) noexcept;
+    RVK_EXPORT ~RepoIgnore();
 
     // True when no rule matches the whole of `name`, a bare file or folder name. Safe to call from
     // several threads at once, provided each passes its own `name` object.
-    bool accept(const OdString& name) const;
+    RVK_EXPORT bool accept(const OdString& name) const;
 
     // The path of the ignore file that the rules were read from (whether it existed or not).
-    OdString ignorePath() const;
+    RVK_EXPORT OdString ignorePath() const;
 
     // Creates `root`'s ignore file holding the built-in rules, one per line, unless a file is
     // already there; an existing file is left untouched, whatever it holds. Creates no folder.
     // Fails with "Failed to write Ignore file." (never translated) when the file cannot be written.
-    static Expected<void> write(const RootPath& root);
+    RVK_EXPORT static Expected<void> write(const RootPath& root);
 
 private:
     // A rule that asks no more than "the name ends with this text and holds no line break before

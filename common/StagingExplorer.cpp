@@ -241,7 +241,7 @@ bool RepoFileExplorer::stage(const StagedFile& file) {
 Expected<std::vector<StagedFile>> RepoFileExplorer::stagedFiles() const {
     assert(m_state);
     if (m_state->stagedCount == 0 && m_state->removed.empty())
-        return translatedError("There are no modified or untracked files for commit.");
+        return translatedUnformattedError("There are no modified or untracked files for commit.");
     std::vector<StagedFile> files;
     files.reserve(m_state->stagedCount);
     for (std::size_t position = 0; position < m_state->candidates.size(); ++position) {

@@ -2,11 +2,10 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstdint>
 #include <cstring>
-#include <limits>
 #include <string_view>
 
+#include <corekit/json/lexer.h>
 #include <corekit/json/reader.h>
 #include <corekit/json/writer.h>
 
@@ -193,15 +192,24 @@ Expected<void> writeState(const State& state, const OdString& path) {
 
 // --- reading ---------------------------------------------------------------------------------
 
-Object readJsonObject(const OdString& path) {
-    const OdString text = ut::readEntireFile(path);
-    const wchar_t* begin = text.c_str();
+namespace {
+
+// The document of JSON text, which must be an object.
+template <class Char>
+Object objectFromText(const Char* begin, const Char* end) {
     Value document;
-    if (!corekit::json::read_value(begin, begin + text.getLength(), document)) {
+    if (!corekit::json::read_value(begin, end, document)) {
         throw OdError(translate("Unable to parse json, please check if syntax is valid"));
     }
     checkType(document, corekit::json::object_type, kNoContext, kNoContext);
     return std::move(document.as_object());
+}
+
+}  // namespace
+
+Object readJsonObject(const OdString& path) {
+    const OdString text = ut::readEntireFile(path);
+    return objectFromText(text.c_str(), text.c_str() + text.getLength());
 }
 
 Expected<Head> headFromJson(Object head) {
@@ -258,9 +266,10 @@ Expected<std::map<OdString, OdString>> mapFromJson(Array items) {
     return out;
 }
 
-Expected<State> readStateDocument(const OdString& path) {
+namespace {
+
+Expected<State> stateFromJson(Object document) {
     State state;
-    Object document = readJsonObject(path);
 
     if (!hasKey(document, kHead))
         return translatedError("State does not contain HEAD.");
@@ -291,20 +300,29 @@ Expected<State> readStateDocument(const OdString& path) {
     return state;
 }
 
+}  // namespace
+
+Expected<State> readStateDocument(const OdString& path) {
+    return stateFromJson(readJsonObject(path));
+}
+
 // --- reading the common shape directly ---------------------------------------------------------
 
 namespace {
 
-// Reads the state document straight from its UTF-8 bytes into a State, for documents of the shape
-// writeState writes (with any spacing and any member order). It accepts only what it can answer
-// exactly as the general reader would, and declines everything else: other members, repeated
-// members, a missing or malformed member, a number that is not a plain unsigned integer, a string
-// with a raw control character (the file utilities would turn CR LF into LF there), any syntax
-// the reader's leniency allows. A declined document goes to the general reader, which gives its
-// result or its error.
+using corekit::json::Token;
+using namespace std::string_view_literals;
+
+// Reads the state document straight from the tokens of its UTF-8 bytes into a State, for
+// documents of the shape writeState writes (with any spacing and any member order). It accepts
+// only what it can answer exactly as the general reader would, and declines everything else:
+// other members, repeated members, a missing or malformed member, a number that is not an
+// unsigned integer, the leniencies of the reader (trailing commas, text after the document).
+// A declined document goes to the general reader, which gives its result or its error.
 class StateTextParser {
 public:
-    StateTextParser(const char* begin, const char* end) : m_p(begin), m_end(end) {
+    StateTextParser(const char* begin, const char* end)
+        : m_begin(begin), m_end(end), m_lexer(m_begin, end) {
         for (int kind = 0; kind < 3; ++kind)
             m_kindTexts[kind] = toString(static_cast<EFileChange>(kind)).value().wstr();
     }
@@ -315,261 +333,117 @@ public:
         // bytes, which bounds the count for a text full of braces.
         constexpr std::size_t kShortestEntry = sizeof R"({"file_change":"added","path":""})" - 1;
         std::size_t braces = 0;
-        for (const char* p = m_p; (p = static_cast<const char*>(std::memchr(p, '{', m_end - p)));
-             ++p) {
+        for (const char* p = m_begin;
+             (p = static_cast<const char*>(std::memchr(p, '{', m_end - p))); ++p) {
             ++braces;
         }
         out.stagedFiles.reserve(
-            std::min(braces, static_cast<std::size_t>(m_end - m_p) / kShortestEntry));
+            std::min(braces, static_cast<std::size_t>(m_end - m_begin) / kShortestEntry));
         bool head = false, staged = false, renames = false;
-        if (!take('{'))
+        if (m_lexer.next() != Token::begin_object)
             return false;
         do {
-            const std::string_view key = readKey();
-            if (key == "head" && !head) {
-                head = parseHead(out.head);
-                if (!head)
-                    return false;
-            } else if (key == "staged_files" && !staged) {
-                staged = parseStaged(out.stagedFiles);
-                if (!staged)
-                    return false;
-            } else if (key == "renames" && !renames) {
-                renames = parseRenames(out.renames);
-                if (!renames)
-                    return false;
-            } else {
+            bool read = false;
+            if (!readKey())
                 return false;
-            }
-        } while (take(','));
-        return head && take('}');
+            if (keyIs(L"head"sv) && !head)
+                read = head = parseHead(out.head);
+            else if (keyIs(L"staged_files"sv) && !staged)
+                read = staged = parseStaged(out.stagedFiles);
+            else if (keyIs(L"renames"sv) && !renames)
+                read = renames = parseRenames(out.renames);
+            if (!read)
+                return false;
+        } while (afterMember());
+        return head && m_last == Token::end_object;
     }
 
 private:
-    void skipSpace() {
-        while (m_p != m_end && (*m_p == ' ' || (*m_p >= '\t' && *m_p <= '\r')))
-            ++m_p;
+    // A member name and its colon; the name stays in the lexer's text.
+    bool readKey() { return m_lexer.next() == Token::string && m_lexer.next() == Token::colon; }
+    bool keyIs(std::wstring_view name) const { return m_lexer.text() == name; }
+
+    // True after a comma; false at anything else, which the caller then expects to be the close.
+    bool afterMember() {
+        m_last = m_lexer.next();
+        return m_last == Token::comma;
     }
 
-    bool take(char c) {
-        skipSpace();
-        if (m_p == m_end || *m_p != c)
-            return false;
-        ++m_p;
-        return true;
-    }
-
-    // A member name of plain characters and its colon; empty when it is anything else.
-    std::string_view readKey() {
-        if (!take('"'))
-            return {};
-        const char* const begin = m_p;
-        while (m_p != m_end && *m_p != '"') {
-            if (*m_p == '\\' || static_cast<unsigned char>(*m_p) < 0x20 ||
-                static_cast<unsigned char>(*m_p) >= 0x80) {
-                return {};
-            }
-            ++m_p;
-        }
-        if (m_p == m_end)
-            return {};
-        const std::string_view key(begin, static_cast<std::size_t>(m_p++ - begin));
-        return take(':') ? key : std::string_view();
-    }
-
-    // The characters of a string value, as the reader gives them for the file's decoded text.
+    // A string value into `out`, whose buffer is reused.
     bool readString(std::wstring& out) {
-        if (!take('"'))
+        if (m_lexer.next() != Token::string)
             return false;
-        // Most strings are plain ASCII up to the closing quote: widened straight into `out`.
-        const char* const quote = std::find_if(m_p, m_end, [](char c) {
-            return c == '"' || c == '\\' || static_cast<unsigned char>(c) - 0x20u >= 0x60u;
-        });
-        if (quote != m_end && *quote == '"') {
-            out.resize(static_cast<std::size_t>(quote - m_p));
-            std::transform(m_p, quote, out.begin(), [](char c) { return wchar_t(c); });
-            m_p = quote + 1;
-            return true;
-        }
-        m_text.clear();
-        for (;;) {
-            const char* const run = m_p;
-            bool wide = false;
-            while (m_p != m_end && *m_p != '"' && *m_p != '\\' &&
-                   static_cast<unsigned char>(*m_p) >= 0x20) {
-                wide |= static_cast<unsigned char>(*m_p) >= 0x80;
-                ++m_p;
-            }
-            const auto size = static_cast<std::size_t>(m_p - run);
-            if (wide) {
-                // Decoded alone, a run between two ASCII characters gives what decoding the
-                // whole file gives there: no UTF-8 sequence spans an ASCII byte.
-                m_text += ut::decodeUtf8(run, size);
-            } else {
-                const std::size_t old = m_text.size();
-                m_text.resize(old + size);
-                std::transform(run, m_p, &m_text[old], [](char c) { return wchar_t(c); });
-            }
-            if (m_p == m_end || static_cast<unsigned char>(*m_p) < 0x20)
-                return false;
-            if (*m_p++ == '"')
-                break;
-            if (!readEscape())
-                return false;
-        }
-        out.assign(m_text);  // exactly as long as the text, like the reader's copy
-        return true;
-    }
-
-    bool readEscape() {
-        if (m_p == m_end)
-            return false;
-        switch (*m_p++) {
-            case '"':
-                m_text += L'"';
-                return true;
-            case '\\':
-                m_text += L'\\';
-                return true;
-            case '/':
-                m_text += L'/';
-                return true;
-            case 'b':
-                m_text += L'\b';
-                return true;
-            case 'f':
-                m_text += L'\f';
-                return true;
-            case 'n':
-                m_text += L'\n';
-                return true;
-            case 'r':
-                m_text += L'\r';
-                return true;
-            case 't':
-                m_text += L'\t';
-                return true;
-            case 'u':
-                break;
-            default:
-                return false;
-        }
-        std::uint32_t unit = 0;
-        if (!readHex(m_p, unit))
-            return false;
-        m_p += 4;
-        // As the reader joins them: a high-surrogate escape immediately followed by a
-        // low-surrogate escape is the one character they encode; any other is one element.
-        std::uint32_t low = 0;
-        if (unit >= 0xD800 && unit <= 0xDBFF && m_end - m_p >= 6 && m_p[0] == '\\' &&
-            m_p[1] == 'u' && readHex(m_p + 2, low) && low >= 0xDC00 && low <= 0xDFFF) {
-            unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-            m_p += 6;
-        }
-        m_text += static_cast<wchar_t>(unit);
-        return true;
-    }
-
-    // The four hexadecimal digits at `at`, when there are four.
-    bool readHex(const char* at, std::uint32_t& unit) const {
-        if (m_end - at < 4)
-            return false;
-        unit = 0;
-        for (int i = 0; i < 4; ++i) {
-            const char c = at[i];
-            const int digit = c >= '0' && c <= '9'   ? c - '0'
-                              : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                              : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                     : -1;
-            if (digit < 0)
-                return false;
-            unit = unit * 16 + static_cast<std::uint32_t>(digit);
-        }
-        return true;
-    }
-
-    // A plain unsigned integer: "0" or digits without a leading zero, and no fraction or exponent
-    // after them. Beyond 64 bits it saturates, as in the reader.
-    bool readCommit(std::uint64_t& out) {
-        skipSpace();
-        const char* const begin = m_p;
-        while (m_p != m_end && *m_p >= '0' && *m_p <= '9')
-            ++m_p;
-        const auto digits = m_p - begin;
-        if (digits == 0 || (*begin == '0' && digits > 1))
-            return false;
-        if (m_p != m_end && (*m_p == '.' || *m_p == 'e' || *m_p == 'E'))
-            return false;
-        if (std::from_chars(begin, m_p, out).ec != std::errc())
-            out = std::numeric_limits<std::uint64_t>::max();  // well formed, so only too large
+        out.assign(m_lexer.text());
         return true;
     }
 
     bool parseHead(Head& head) {
         bool reference = false, commit = false;
-        if (!take('{'))
+        if (m_lexer.next() != Token::begin_object)
             return false;
         do {
-            const std::string_view key = readKey();
+            if (!readKey())
+                return false;
             std::wstring text;
-            std::uint64_t number = 0;
-            if (key == "reference" && !reference && readString(text)) {
+            if (keyIs(L"reference"sv) && !reference) {
+                reference = readString(text);
+                if (!reference)
+                    return false;
                 head.reference = OdString(std::move(text));
-                reference = true;
-            } else if (key == "commit" && !commit && readCommit(number)) {
-                head.commit = number;
+            } else if (keyIs(L"commit"sv) && !commit && m_lexer.next() == Token::unsigned_int) {
+                head.commit = m_lexer.unsigned_value();
                 commit = true;
             } else {
                 return false;
             }
-        } while (take(','));
-        return reference && take('}');
+        } while (afterMember());
+        return reference && m_last == Token::end_object;
     }
 
-    // An object of exactly the two string members `first` and `second`, in either order.
-    bool readPair(std::string_view first, std::string_view second, std::wstring& a,
+    // The rest of an object, after its '{', of exactly the string members `first` and `second`,
+    // in either order.
+    bool readPair(std::wstring_view first, std::wstring_view second, std::wstring& a,
                   std::wstring& b) {
-        if (!take('{'))
-            return false;
         bool haveA = false, haveB = false;
         for (int member = 0; member < 2; ++member) {
-            if (member == 1 && !take(','))
+            bool read = false;
+            if ((member == 1 && m_lexer.next() != Token::comma) || !readKey())
                 return false;
-            const std::string_view key = readKey();
-            if (key == first && !haveA) {
-                haveA = readString(a);
-                if (!haveA)
-                    return false;
-            } else if (key == second && !haveB) {
-                haveB = readString(b);
-                if (!haveB)
-                    return false;
-            } else {
+            if (keyIs(first) && !haveA)
+                read = haveA = readString(a);
+            else if (keyIs(second) && !haveB)
+                read = haveB = readString(b);
+            if (!read)
                 return false;
-            }
         }
-        return take('}');
+        return m_lexer.next() == Token::end_object;
     }
 
-    // Calls `element` for each element of an array; false on anything but a well-formed array
-    // of elements that `element` accepts.
+    // Calls `element` after the '{' of each element of an array of objects; false on anything
+    // but a well-formed array of elements that `element` accepts.
     template <class Element>
     bool parseArray(Element element) {
-        if (!take('['))
+        if (m_lexer.next() != Token::begin_array)
             return false;
-        if (take(']'))
+        Token token = m_lexer.next();
+        if (token == Token::end_array)
             return true;
-        do {
-            if (!element())
+        for (;;) {
+            if (token != Token::begin_object || !element())
                 return false;
-        } while (take(','));
-        return take(']');
+            token = m_lexer.next();
+            if (token == Token::end_array)
+                return true;
+            if (token != Token::comma)
+                return false;
+            token = m_lexer.next();
+        }
     }
 
     bool parseStaged(std::vector<StagedFile>& files) {
         std::wstring change, path;
         return parseArray([&] {
-            if (!readPair("file_change", "path", change, path))
+            if (!readPair(L"file_change"sv, L"path"sv, change, path))
                 return false;
             const auto kind = std::find(std::begin(m_kindTexts), std::end(m_kindTexts), change);
             if (kind == std::end(m_kindTexts))
@@ -585,16 +459,17 @@ private:
     bool parseRenames(std::map<OdString, OdString>& renames) {
         std::wstring next, previous;
         return parseArray([&] {
-            if (!readPair("new", "previous", next, previous))
+            if (!readPair(L"new"sv, L"previous"sv, next, previous))
                 return false;
             renames.emplace(OdString(std::move(next)), OdString(std::move(previous)));
             return true;  // the first entry for a new path stays, as in the general reader
         });
     }
 
-    const char* m_p;
+    const char* m_begin;
     const char* const m_end;
-    std::wstring m_text;  // the string being read, reused for every string
+    corekit::json::Lexer<char> m_lexer;
+    Token m_last = Token::end;
     std::wstring m_kindTexts[3];
 };
 
@@ -610,13 +485,12 @@ boost::optional<State> parseStateText(const char* begin, const char* end) {
 }
 
 Expected<State> readState(const OdString& path) {
-    {
-        const std::string bytes = ut::readFileBytes(path);
-        boost::optional<State> state = parseStateText(bytes.data(), bytes.data() + bytes.size());
-        if (state)
-            return std::move(*state);
-    }
-    return readStateDocument(path);
+    const std::string bytes = ut::readFileBytes(path);
+    const char* const begin = bytes.data();
+    const char* const end = begin + bytes.size();
+    if (boost::optional<State> state = parseStateText(begin, end))
+        return std::move(*state);
+    return stateFromJson(objectFromText(begin, end));
 }
 
 }  // namespace common

@@ -26,8 +26,10 @@ namespace common {
 // a missing required member of an element throws JsonParseError. Nothing partial survives a
 // failure.
 //
-// The result is always readStateDocument's; documents in the shape writeState writes are read
-// straight from their bytes by parseStateText, which is many times faster for a large state.
+// The result is always readStateDocument's. The file is read once, as bytes: documents in the
+// shape writeState writes go straight from their tokens into a State (parseStateText), which is
+// many times faster for a large state than building the JSON tree; any other document is read
+// into the tree from the same bytes and converted as readStateDocument converts it.
 Expected<State> readState(const OdString& path);
 
 // Replaces the file at `path` with the document of `state` (atomically: a failed write leaves the
@@ -46,9 +48,9 @@ Expected<State> readStateDocument(const OdString& path);
 
 // The State of a UTF-8 document in the shape writeState writes (any spacing, members in any
 // order), or none when the document holds anything else: other or repeated members, a missing or
-// malformed member, numbers other than plain unsigned ones, raw control characters in strings,
-// any syntax error. When it gives a State, that State equals what
-// readStateDocument gives for a file holding these bytes.
+// malformed member, numbers other than unsigned ones, the reader's leniencies, any syntax error.
+// Its tokens are the JSON reader's, so strings and numbers read exactly as there. When it gives a
+// State, that State equals what readStateDocument gives for a file holding these bytes.
 boost::optional<State> parseStateText(const char* begin, const char* end);
 
 // Replaces `out` with the bytes writeState writes for `state`: the UTF-8 form of

@@ -1,8 +1,10 @@
 // Fuzz target: Cache::get on a state file holding arbitrary bytes.
 //
-// One scratch repository per process; each input becomes its state file. Loading must give a
-// Cache or an ErrorMessage with a text, never an escaping exception or a crash. A state that loads
-// must survive being written and read back: the same head, staged files and renames, up to the
+// One scratch repository per process; each input becomes its state file. readState, with its
+// direct road over the file's bytes, must answer exactly as readStateDocument, the general reader
+// it stands in for: the same State, error or exception text. Loading must give a Cache or an
+// ErrorMessage with a text, never an escaping exception or a crash. A state that loads must
+// survive being written and read back: the same head, staged files and renames, up to the
 // writer's documented string losses (an escaped surrogate pair comes back as one code point).
 #include <filesystem>
 #include <fstream>
@@ -11,6 +13,7 @@
 #include <common/Cache.h>
 #include <common/StateFile.h>
 #include <corekit/json/writer.h>
+#include <platform/OdError.h>
 #include <platform/Utf8.h>
 
 #include "FuzzSupport.h"
@@ -81,11 +84,30 @@ void checkRoundTrip(const State& state) {
             [&] { return describe(got) + "\nexpected\n" + describe(expected); });
 }
 
+// A result of reading the state file, whatever its form, in one comparable shape.
+std::string outcomeOf(Expected<State> (*read)(const OdString&), const OdString& path) {
+    try {
+        const Expected<State> state = read(path);
+        return state.hasValue() ? "state " + describe(state.value())
+                                : "error " + fuzz_support::dump(state.error().message.wstr());
+    } catch (const common::JsonParseError& e) {
+        return "JsonParseError " + fuzz_support::dump(e.description().wstr());
+    } catch (const OdError& e) {
+        return "OdError " + fuzz_support::dump(e.description().wstr());
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     writeBytes(fuzz_support::scratchFolder() / ".rvk" / "rvk.state",
                reinterpret_cast<const char*>(data), size);
+
+    const OdString path = fuzz_support::scratchRoot().statePath();
+    const std::string direct = outcomeOf(&common::readState, path);
+    const std::string general = outcomeOf(&common::readStateDocument, path);
+    require(direct == general, "readState answers as the general reader",
+            [&] { return direct + "\nexpected\n" + general; });
 
     const SilentIo io;
     const Expected<common::Cache> cache =

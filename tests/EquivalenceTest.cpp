@@ -1,6 +1,6 @@
 // The fast roads of the hot paths against the plain definitions they stand in for, on many
-// generated inputs: name search against std::regex_match, the state file's direct reader and
-// writer against the JSON tree, the narrow-form cache of OdString against a fresh encoding, and
+// generated inputs: name search against std::regex_match, the state file's direct writer and
+// reader against the JSON tree, the narrow-form cache of OdString against a fresh encoding, and
 // the folder listing against std::filesystem. Inputs are drawn from pieces that sit on the edges
 // each shortcut decides on: line breaks, dots, letters and their neighbours in ASCII, non-ASCII and
 // undecodable elements, escapes, pattern characters.
@@ -9,7 +9,6 @@
 #include <corekit/json/writer.h>
 #include <platform/Dir.h>
 #include <platform/FileName.h>
-#include <platform/OdError.h>
 #include <platform/Utf8.h>
 
 #include <gtest/gtest.h>
@@ -148,89 +147,27 @@ TEST(Equivalence, StateTextIsTheFormattedDocumentInUtf8) {
     }
 }
 
-// A result of reading the state file, whatever its form, in one comparable shape.
-std::string outcomeOf(const std::function<Expected<State>()>& read) {
-    try {
-        const Expected<State> state = read();
-        if (!state.hasValue())
-            return "error: " + ut::encodeUtf8(state.error().message.wstr());
-        std::string text;
-        EXPECT_TRUE(formatStateText(state.value(), text).hasValue());
-        return "state: " + text;
-    } catch (const JsonParseError& e) {
-        return "JsonParseError: " + ut::encodeUtf8(e.description().wstr());
-    } catch (const OdError& e) {
-        return "OdError: " + ut::encodeUtf8(e.description().wstr());
-    }
-}
-
-TEST(Equivalence, StateTextReaderAgreesWithTheGeneralReader) {
+// The direct road reads every document the writer writes, as the general reader reads it; the
+// state file fuzzer holds it to the general reader on every other input.
+TEST(Equivalence, WrittenStatesTakeTheDirectRoadToTheGeneralReadersAnswer) {
     Generator g(11);
-    std::vector<std::string> canonical;
-    for (int i = 0; i < 150; ++i) {
-        std::string text;
-        if (formatStateText(randomState(g), text).hasValue())
-            canonical.push_back(text);
-    }
-    // Hand-made variants of what a person or another tool may leave, and edits of written files
-    // that reach the reader's leniency and each of its errors.
-    std::vector<std::string> documents = {
-        R"({"staged_files":[{"path":"a","file_change":"added"}],"head":{"reference":"m"}})",
-        "\t{\v\"head\"\f:{\"commit\":7,\"reference\":\"m\"}\r\n}trailing",
-        R"({"head":{"reference":"\/\u0041\uD83D\uDE00\u00e9","commit":0}})",
-        R"({"head":{"reference":"\uD83D"}})",
-        R"({"head":{"reference":"\uDE00x"}})",
-        R"({"head":{"reference":"m","commit":01}})",
-        R"({"head":{"reference":"m","commit":1.}})",
-        R"({"head":{"reference":"m","commit":-0}})",
-        R"({"head":{"reference":"m","commit":1e2}})",
-        R"({"head":{"reference":"m","commit":18446744073709551616}})",
-        R"({"head":{"reference":"m"},"head":{"reference":"n"}})",
-        R"({"head":{"reference":"m"},"renames":[{"new":"a","previous":"b"},)"
-        R"({"previous":"c","new":"a"}]})",
-        R"({"head":{"reference":"m"},"staged_files":[{"path":"a","file_change":"added",}]})",
-        R"({"head":{"reference":"m"},"staged_files":[],})",
-        "\xEF\xBB\xBF{\"head\":{}}",
-        "{\"head\":{\"reference\":\"a\r\nb\xC3\xA9\xFF\"}}"};
-    for (const std::string& text : canonical) {
-        documents.push_back(text);
-        for (int edit = 0; edit < 12; ++edit) {
-            std::string changed = text;
-            const std::size_t at = g.below(changed.size());
-            static const char kBytes[] = "{}[],:\"\\0-.e \r\n\x01\xC3\xFF";
-            switch (g.below(3)) {
-                case 0:
-                    changed.erase(at, 1 + g.below(3));
-                    break;
-                case 1:
-                    changed.insert(at, 1, kBytes[g.below(sizeof kBytes)]);
-                    break;
-                default:
-                    changed.insert(at, changed.substr(g.below(changed.size()), g.below(40)));
-                    break;
-            }
-            documents.push_back(changed);
-        }
-    }
-
     TempDir tmp;
     const OdString path = tmp.od("rvk.state");
-    std::size_t accepted = 0;
-    for (const std::string& text : documents) {
+    for (int i = 0; i < 150; ++i) {
+        std::string text;
+        if (!formatStateText(randomState(g), text).hasValue())
+            continue;
         SCOPED_TRACE(text);
         tmp.writeFile("rvk.state", text);
-        const std::string reference = outcomeOf([&] { return readStateDocument(path); });
-        ASSERT_EQ(outcomeOf([&] { return readState(path); }), reference);
         const boost::optional<State> fast = parseStateText(text.data(), text.data() + text.size());
-        if (fast) {
-            ++accepted;
-            ASSERT_EQ(outcomeOf([&] { return Expected<State>(*fast); }), reference);
-        }
+        ASSERT_TRUE(fast);
+        const Expected<State> general = readStateDocument(path);
+        ASSERT_TRUE(general.hasValue());
+        EXPECT_EQ(fast->head.reference, general.value().head.reference);
+        EXPECT_TRUE(fast->head.commit == general.value().head.commit);
+        EXPECT_EQ(fast->stagedFiles, general.value().stagedFiles);
+        EXPECT_EQ(fast->renames, general.value().renames);
     }
-    // Every document the writer writes takes the direct road; otherwise it is lost.
-    for (const std::string& text : canonical)
-        EXPECT_TRUE(parseStateText(text.data(), text.data() + text.size())) << text;
-    EXPECT_GT(accepted, canonical.size() + 3);
 }
 
 TEST(Equivalence, NarrowFormAlwaysEncodesTheCurrentText) {

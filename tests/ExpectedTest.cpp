@@ -56,4 +56,14 @@ TEST(ExpectedResult, VoidIsSuccessOrError) {
     EXPECT_TRUE(copy.hasValue());
 }
 
+TEST(ExpectedResultDeathTest, ReadingTheMemberNotHeldEndsTheProcessWithAMessage) {
+    const Expected<int> failed(ErrorMessage{OdString(L"no file"), 0});
+    const Expected<int> value(1);
+    const Expected<void> ok;
+    EXPECT_DEATH(static_cast<void>(failed.value()),
+                 "value\\(\\) read, but it holds the error: no file");
+    EXPECT_DEATH(static_cast<void>(value.error()), "error\\(\\) read, but it holds a value");
+    EXPECT_DEATH(static_cast<void>(ok.error()), "error\\(\\) read, but it holds a value");
+}
+
 }  // namespace

@@ -1,3 +1,4 @@
+#include <common/FileRecords.h>
 #include <common/Messages.h>
 #include <common/RootPath.h>
 
@@ -65,23 +66,76 @@ private:
     std::string m_mo;
 };
 
-// Installs a German catalogue for the lifetime of the fixture and removes it afterwards.
+// The entries of the German catalogue: each message's translation exercises one rule.
+const std::map<std::string, std::string> kGerman = {
+    {"", "Content-Type: text/plain; charset=UTF-8\n"},
+    {"Path: %ls is not a rvk directory.", "Pfad: %ls ist kein rvk-Verzeichnis."},
+    {"unsupported file change", "zu 100% nicht unterst\xC3\xBCtzte \xC3\x84nderung"},
+    {"There are no modified or untracked files for commit.", "Nichts zu 100%% erfassen"},
+    {"HEAD does not point to a branch", "HEAD zeigt zu 100%% auf keinen Zweig"},
+    {"No state file found at %ls", "Keine Zustandsdatei gefunden"},
+    {"Error writing to file '%ls'", "Fehler beim Schreiben von '%1$ls'"},
+    {"invalid url: %ls", "ung\xC3\xBCltige URL: %-4ls!"},
+    {"%ls is not located in the current repository", "%ls %d passt nicht"},
+    {"Internal error, invalid url occur: %ls", "%ls und %ls"},
+    {"State does not contain HEAD.", "HEAD fehlt zu 100%"},
+    {"Unsupported file change enum: %ls", "Nicht unterst\xC3\xBCtzt: %*ls"},
+    {"More that one file found with name %ls.\n", "%2$ls mehrfach"},
+};
+
+// Installs the German catalogue for the lifetime of the fixture and removes it afterwards.
 class Translated : public ::testing::Test {
 protected:
     void SetUp() override {
         auto* translations = new wxTranslations;
         wxTranslations::Set(translations);
-        translations->SetLoader(new MemoryLoader(makeCatalogue({
-            {"", "Content-Type: text/plain; charset=UTF-8\n"},
-            {"Path: %ls is not a rvk directory.", "Pfad: %ls ist kein rvk-Verzeichnis."},
-            {"%ls is not located in the current repository", "%ls %d passt nicht"},
-            {"unsupported file change", "nicht unterst\xC3\xBCtzte \xC3\x84nderung"},
-        })));
+        translations->SetLoader(new MemoryLoader(makeCatalogue(kGerman)));
         translations->SetLanguage("de");
         ASSERT_TRUE(translations->AddCatalog("rvktest"));
     }
     void TearDown() override { wxTranslations::Set(nullptr); }
 };
+
+TEST_F(Translated, UnformattedMessagesKeepTheEntryAsItStands) {
+    const auto change = common::toString(static_cast<common::EFileChange>(7));
+    ASSERT_FALSE(change.hasValue());
+    EXPECT_EQ(change.error().message, OdString(L"zu 100% nicht unterst\u00FCtzte \u00C4nderung"));
+    EXPECT_EQ(
+        common::translatedUnformattedError("There are no modified or untracked files for commit.")
+            .message,
+        OdString(L"Nichts zu 100%% erfassen"));
+}
+
+TEST_F(Translated, FormattedMessagesUseEveryTranslationThatReadsOnlyPassedArguments) {
+    const OdString arg(L"/a b");
+    struct Case {
+        const char* english;
+        bool withArgument;
+        const wchar_t* expected;
+    } cases[] = {
+        {"Path: %ls is not a rvk directory.", true, L"Pfad: /a b ist kein rvk-Verzeichnis."},
+        {"HEAD does not point to a branch", false, L"HEAD zeigt zu 100% auf keinen Zweig"},
+        {"No state file found at %ls", true, L"Keine Zustandsdatei gefunden"},
+        {"Error writing to file '%ls'", true, L"Fehler beim Schreiben von '/a b'"},
+        {"invalid url: %ls", true, L"ung\u00FCltige URL: /a b!"},
+        // Refused: an int, a second argument, a lone `%`, a `*` width, an argument not passed.
+        {"%ls is not located in the current repository", true,
+         L"/a b is not located in the current repository"},
+        {"Internal error, invalid url occur: %ls", true,
+         L"Internal error, invalid url occur: /a b"},
+        {"State does not contain HEAD.", false, L"State does not contain HEAD."},
+        {"Unsupported file change enum: %ls", true, L"Unsupported file change enum: /a b"},
+        {"More that one file found with name %ls.\n", true,
+         L"More that one file found with name /a b.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.english);
+        const ErrorMessage error = c.withArgument ? common::translatedError(c.english, arg)
+                                                  : common::translatedError(c.english);
+        EXPECT_EQ(error.message, OdString(c.expected));
+        EXPECT_EQ(error.code, 0);
+    }
+}
 
 TEST_F(Translated, CatalogueIsAskedWithTheUnformattedText) {
     TempDir tmp;
@@ -89,15 +143,6 @@ TEST_F(Translated, CatalogueIsAskedWithTheUnformattedText) {
     auto result = common::RootPath::get(missing, false);
     ASSERT_FALSE(result.hasValue());
     EXPECT_EQ(result.error().message, L"Pfad: " + missing + L" ist kein rvk-Verzeichnis.");
-    EXPECT_EQ(result.error().code, 0);
-    EXPECT_EQ(common::translatedError("unsupported file change").message,
-              OdString(L"nicht unterst\u00FCtzte \u00C4nderung"));
-}
-
-TEST_F(Translated, TranslationWithOtherConversionsFallsBackToEnglish) {
-    const auto error =
-        common::translatedError("%ls is not located in the current repository", OdString(L"/x"));
-    EXPECT_EQ(error.message, OdString(L"/x is not located in the current repository"));
 }
 
 TEST(Untranslated, EnglishTextWithoutCatalogue) {
@@ -105,6 +150,8 @@ TEST(Untranslated, EnglishTextWithoutCatalogue) {
     EXPECT_EQ(
         common::translatedError("Path: %ls is not a rvk directory.", OdString(L"/a b")).message,
         OdString(L"Path: /a b is not a rvk directory."));
+    EXPECT_EQ(common::translatedUnformattedError("unsupported file change").message,
+              OdString(L"unsupported file change"));
     EXPECT_EQ(common::untranslatedError("Failed to write Ignore file.").message,
               OdString(L"Failed to write Ignore file."));
 }

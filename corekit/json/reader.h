@@ -38,5 +38,10 @@ constexpr int kMaxNestingDepth = 512;
 // outside a string is treated as the end of the input. Only allocation failure throws.
 bool read_value(const wchar_t*& begin, const wchar_t* end, Value& out);
 
+// The same over UTF-8 bytes, read as the file utilities decode a text file (invalid bytes become
+// U+DC80..U+DCFF, a CR before an LF is dropped): the value of the text that ut::readEntireFile
+// makes of a file holding these bytes, without making that text. `begin` moves over bytes.
+bool read_value(const char*& begin, const char* end, Value& out);
+
 }  // namespace json
 }  // namespace corekit
