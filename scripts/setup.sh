@@ -9,6 +9,7 @@ packages=(
   libwxgtk3.2-dev   # wxWidgets base: message translation
   libssl-dev        # OpenSSL libcrypto: SHA-256
   libboost-dev      # Boost headers: optional, variant
+  libre2-dev libpcre2-dev  # the engines behind patterns from users
   libgtest-dev libbenchmark-dev
   libsqlite3-dev    # the reference host's database
   nlohmann-json3-dev rapidjson-dev openssl  # bench/compare: the peers it measures against
