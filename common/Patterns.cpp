@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <utility>
 
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
@@ -18,6 +19,18 @@ using std::regex_constants::error_type;
 [[noreturn]] void refuse(error_type code) {
     throw std::regex_error(code);
 }
+
+// A refusal past the limits, with a text saying which: the standard one for error_space speaks
+// of memory, which would send the user looking in the wrong place.
+class LimitError : public std::regex_error {
+public:
+    LimitError(std::regex_constants::error_type code, std::string text)
+        : std::regex_error(code), m_text(std::move(text)) {}
+    const char* what() const noexcept override { return m_text.c_str(); }
+
+private:
+    std::string m_text;
+};
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
@@ -82,7 +95,8 @@ std::size_t bracketLength(const char* pattern, std::size_t i, std::size_t size) 
 // group) sees the text, so that checking a pattern needs a bounded stack.
 void checkLimits(const char* pattern, std::size_t size, std::size_t frameBytes) {
     if (size > kMaxPatternBytes + frameBytes)
-        refuse(std::regex_constants::error_space);
+        throw LimitError(std::regex_constants::error_space,
+                         "Pattern longer than " + std::to_string(kMaxPatternBytes) + " bytes");
     std::size_t depth = 0;
     for (std::size_t i = 0; i < size;) {
         const char c = pattern[i];
@@ -92,7 +106,9 @@ void checkLimits(const char* pattern, std::size_t size, std::size_t frameBytes) 
             i += bracketLength(pattern, i, size);
         } else {
             if (c == '(' && ++depth > kMaxPatternNesting)
-                refuse(std::regex_constants::error_complexity);
+                throw LimitError(std::regex_constants::error_complexity,
+                                 "Pattern nests groups more than " +
+                                     std::to_string(kMaxPatternNesting) + " deep");
             if (c == ')' && depth > 0)
                 --depth;
             ++i;
@@ -373,7 +389,8 @@ UserPattern::UserPattern(const char* pattern, std::size_t size, std::size_t fram
         engine->code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(),
                                      options, &error, &offset, nullptr);
         if (!engine->code)
-            refuse(std::regex_constants::error_space);
+            throw LimitError(std::regex_constants::error_space,
+                             "Pattern too large for the matcher (a repeat count above 65535?)");
         engine->context = pcre2_match_context_create(nullptr);
         if (!engine->context)
             refuse(std::regex_constants::error_space);
