@@ -382,10 +382,11 @@ UserPattern::UserPattern(const char* pattern, std::size_t size, std::size_t fram
     if (!engine->automaton) {
         int error = 0;
         PCRE2_SIZE offset = 0;
-        // ECMAScript reads an unset group's back-reference as empty; the rest of the meaning is
-        // carried by the translation (explicit byte sets, \A and \z).
-        const std::uint32_t options = PCRE2_ANCHORED | PCRE2_ENDANCHORED | PCRE2_NEVER_UTF |
-                                      PCRE2_NEVER_UCP | PCRE2_MATCH_UNSET_BACKREF;
+        // The meaning is carried by the translation (explicit byte sets, \A and \z). A
+        // back-reference to a group that took part in no match fails here as in the standard
+        // library (which, unlike ECMAScript, does not read it as empty).
+        const std::uint32_t options =
+            PCRE2_ANCHORED | PCRE2_ENDANCHORED | PCRE2_NEVER_UTF | PCRE2_NEVER_UCP;
         engine->code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(),
                                      options, &error, &offset, nullptr);
         if (!engine->code)
