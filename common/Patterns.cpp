@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
@@ -184,6 +185,8 @@ public:
             case '\\': {
                 const std::size_t length = escapeLength(m_pattern, i, m_size);
                 const char kind = m_pattern[i + 1];
+                if ((kind == 'b' || kind == 'B') && m_lookAheads > 0)
+                    refuseAnchorInLookAhead();
                 if (kind == 'b' || kind == 'B') {
                     m_out += '\\';
                     m_out += kind;
@@ -208,18 +211,24 @@ public:
                 appendSet(i, 1);
                 ++i;
                 break;
-            case '(':
-                if (i + 1 < m_size && m_pattern[i + 1] == '?') {
-                    // "(?:", or a look-ahead "(?=" / "(?!", which only the backtracking engine has.
-                    m_backtracking = m_backtracking || m_pattern[i + 2] != ':';
-                    m_out.append(m_pattern + i, 3);
-                    i += 3;
-                } else {
-                    m_out += '(';
-                    ++i;
-                }
+            case '(': {
+                // "(?:", or a look-ahead "(?=" / "(?!", which only the backtracking engine has.
+                const bool lookAhead = i + 1 < m_size && m_pattern[i + 1] == '?' &&
+                                       m_pattern[i + 2] != ':';
+                const std::size_t length = i + 1 < m_size && m_pattern[i + 1] == '?' ? 3 : 1;
+                m_backtracking = m_backtracking || lookAhead;
+                m_groups.push_back(lookAhead);
+                m_lookAheads += lookAhead;
+                m_out.append(m_pattern + i, length);
+                i += length;
                 break;
+            }
             case ')':
+                m_lookAheads -= m_groups.back();
+                m_groups.pop_back();
+                m_out += c;
+                ++i;
+                break;
             case '|':
             case '*':
             case '+':
@@ -228,6 +237,8 @@ public:
                 ++i;
                 break;
             case '^':
+                if (m_lookAheads > 0)
+                    refuseAnchorInLookAhead();
                 m_out += "\\A";
                 ++i;
                 break;
@@ -250,6 +261,14 @@ public:
     bool backtracking() const { return m_backtracking; }
 
 private:
+    // Inside a look-ahead the standard library takes the look-ahead's start for the start of the
+    // subject: '^' matches there, and \b and \B see no character before it. No engine has that
+    // meaning, and no sensible rule needs it.
+    [[noreturn]] static void refuseAnchorInLookAhead() {
+        throw LimitError(std::regex_constants::error_complexity,
+                         "Pattern uses ^, \\b or \\B inside a look-ahead");
+    }
+
     // "{n}", "{n,}" or "{n,m}", written with plain numbers ("{007}" is a count of seven).
     std::size_t appendInterval(std::size_t i) {
         ++i;
@@ -332,6 +351,8 @@ private:
     std::size_t m_size;
     std::string m_out;
     bool m_backtracking = false;
+    std::vector<bool> m_groups;  // for each open group, whether it is a look-ahead
+    std::size_t m_lookAheads = 0;
     std::map<std::string, std::bitset<256>> m_sets;
 };
 

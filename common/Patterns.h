@@ -35,6 +35,8 @@ public:
     //    accepts them as nested repetitions;
     //  - error_backref / error_badbrace for a back-reference number or repeat count of more than
     //    nine digits, which the standard library would overflow reading;
+    //  - error_complexity for '^', \b or \B inside a look-ahead, where the standard library
+    //    reads them against the look-ahead's start instead of the subject's;
     //  - whatever std::regex throws for the text;
     //  - error_space when the compiled form outgrows the engines (repeat counts beyond 65,535).
     UserPattern(const char* pattern, std::size_t size, std::size_t frameBytes = 0);

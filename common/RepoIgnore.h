@@ -11,12 +11,13 @@
 // even when the file changes or goes away afterwards.
 //
 // Limits: a rule of up to 4096 bytes with up to 100 nested groups is refused exactly when
-// std::regex refuses it, but for a quantifier right after another ("a**") and a repeat count or
-// back-reference number of more than nine digits, which are refused on purpose. A longer rule is
-// refused with std::regex_constants::error_space, a deeper one with error_complexity. Matching takes
-// time linear in the name's length, except for rules with a back-reference or a look-ahead, whose
-// work per name is bounded: past that bound accept() throws std::regex_error with
-// error_complexity.
+// std::regex refuses it, but for what is refused on purpose: a quantifier right after another
+// ("a**", error_badrepeat), a repeat count or back-reference number of more than nine digits
+// (error_badbrace, error_backref), and '^', \b or \B inside a look-ahead (error_complexity). A
+// longer rule is refused with std::regex_constants::error_space, a deeper one with
+// error_complexity. Matching takes time linear in the name's length, except for rules with a
+// back-reference or a look-ahead, whose work per name is bounded: past that bound accept() throws
+// std::regex_error with error_complexity.
 #pragma once
 
 #include <memory>
