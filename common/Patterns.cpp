@@ -122,21 +122,18 @@ void refuseRepeatedQuantifier(const char* pattern, std::size_t size) {
     bool lazyMarkAllowed = false;
     for (std::size_t i = 0; i < size; ++i) {
         const char c = pattern[i];
+        // An escape or a bracket expression is one atom, read as the standard library's scanner
+        // reads it ("\\c[" is the character '[', no bracket); an unclosed one is left to the
+        // compiler to refuse.
         if (c == '\\') {
-            if (longDigitRun(pattern, i + 1, size))
+            if (i + 1 < size && pattern[i + 1] != '0' && longDigitRun(pattern, i + 1, size))
                 refuse(std::regex_constants::error_backref);
-            ++i;  // an escape is one atom, whatever follows the backslash
+            i += escapeLength(pattern, i, size) - 1;
             quantified = false;
             continue;
         }
         if (c == '[') {
-            // A bracket expression is one atom; an unclosed one is left to the compiler to refuse.
-            std::size_t j = i + 1;
-            for (; j < size && pattern[j] != ']'; ++j) {
-                if (pattern[j] == '\\')
-                    ++j;
-            }
-            i = j;
+            i += bracketLength(pattern, i, size) - 1;
             quantified = false;
             continue;
         }
