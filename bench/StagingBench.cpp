@@ -102,4 +102,18 @@ void BM_FindForStagingNameWithExtension(benchmark::State& state) {
 }
 BENCHMARK(BM_FindForStagingNameWithExtension)->Unit(benchmark::kMillisecond);
 
+// A name that is a pattern, "plan-05432[1]": every path meets the pattern matcher.
+void BM_FindForStagingPattern(benchmark::State& state) {
+    const Fixture& f = fixture();
+    RepoFileExplorer explorer(f.changes, f.root);
+    const OdString name = L"plan-05432[1]";
+    for (auto _ : state) {
+        auto found = explorer.findForStaging(name);
+        if (!boost::get<StagedFile>(&found))
+            state.SkipWithError("the pattern was not found exactly once");
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(kCandidates));
+}
+BENCHMARK(BM_FindForStagingPattern)->Unit(benchmark::kMillisecond);
+
 }  // namespace

@@ -65,76 +65,75 @@ bool matchesLiteralTail(const char* begin, const char* end, const std::string& t
     return std::memcmp(cut, tail.data(), tail.size()) == 0 && std::none_of(begin, cut, isLineBreak);
 }
 
+// One rule: a name matches it when the pattern matches the whole name. A rule that asks no more
+// than "the name ends with this text and holds no line break before it" (the built-in rules are of
+// that kind) is answered by comparing bytes, which is cheaper than any matcher; the result is the
+// same.
+struct Rule {
+    explicit Rule(const char* pattern)
+        // Compiled even when the tail answers, so that a malformed pattern is refused all the same.
+        : compiled(pattern, std::strlen(pattern)), literalTail(literalTailOf(pattern, tail)) {}
+
+    bool matches(const char* begin, const char* end) const {
+        return literalTail ? matchesLiteralTail(begin, end, tail) : compiled.matches(begin, end);
+    }
+
+    UserPattern compiled;
+    std::string tail;
+    bool literalTail;
+};
+
 }  // namespace
+
+struct RepoIgnore::Rules {
+    std::vector<Rule> rules;
+};
 
 RepoIgnore::RepoIgnore(const RootPath& root) : m_path(ignoreFileOf(root)) {
     load();
 }
 
+// Copies share the compiled rules, which nothing changes after load().
 RepoIgnore::RepoIgnore(const RepoIgnore& other) = default;
-
-RepoIgnore& RepoIgnore::operator=(const RepoIgnore& other) {
-    if (this != &other) {
-        m_path = other.m_path;
-        m_rules = other.m_rules;
-        m_tails = other.m_tails;
-    }
-    return *this;
-}
+RepoIgnore& RepoIgnore::operator=(const RepoIgnore& other) = default;
 
 RepoIgnore::RepoIgnore(RepoIgnore&& other) noexcept
-    : m_path(other.m_path), m_rules(std::move(other.m_rules)), m_tails(std::move(other.m_tails)) {
-    // A moved-from vector is only "valid"; the source must be left without rules.
-    other.m_rules.clear();
-    other.m_tails.clear();
-}
+    : m_path(other.m_path), m_rules(std::move(other.m_rules)) {}
 
 RepoIgnore& RepoIgnore::operator=(RepoIgnore&& other) noexcept {
     if (this != &other) {
         m_path = other.m_path;
-        m_rules = std::move(other.m_rules);
-        m_tails = std::move(other.m_tails);
-        other.m_rules.clear();
-        other.m_tails.clear();
+        m_rules = std::move(other.m_rules);  // leaves the source's pointer null: no rules
     }
     return *this;
 }
 
 RepoIgnore::~RepoIgnore() = default;
 
-void RepoIgnore::addRule(const char* pattern) {
-    // Compiled even when the tail answers, so that a malformed pattern is refused all the same.
-    m_rules.push_back(compileEcmaScript(pattern, std::strlen(pattern)));
-    LiteralTail shortcut;
-    shortcut.applies = literalTailOf(pattern, shortcut.tail);
-    m_tails.push_back(std::move(shortcut));
-}
-
 void RepoIgnore::load() {
+    auto rules = std::make_shared<Rules>();
     ut::TextFile file(m_path);
     if (!file.exists()) {
         for (const char* rule : kBuiltInRules)
-            addRule(rule);
-        return;
+            rules->rules.emplace_back(rule);
+    } else {
+        // A file that cannot be read yields no lines, which leaves the list empty: everything is
+        // accepted rather than everything refused.
+        file.open(nullptr);
+        for (OdString line = file.getFirstLine(); !line.isEmpty(); line = file.getNextLine())
+            rules->rules.emplace_back(line.ansi_str());
     }
-    // A file that cannot be read yields no lines, which leaves the list empty: everything is
-    // accepted rather than everything refused.
-    file.open(nullptr);
-    for (OdString line = file.getFirstLine(); !line.isEmpty(); line = file.getNextLine())
-        addRule(line.ansi_str());
+    m_rules = std::move(rules);
 }
 
 bool RepoIgnore::accept(const OdString& name) const {
-    if (m_rules.empty())
+    if (!m_rules || m_rules->rules.empty())
         return true;
     // Encode the name once for all rules; the narrow form ends at its first zero, as a C string.
     const char* const begin = name.ansi_str();
     const char* const end = begin + std::strlen(begin);
-    for (std::size_t i = 0; i < m_rules.size(); ++i) {
-        const LiteralTail& shortcut = m_tails[i];
-        const bool matches = shortcut.applies ? matchesLiteralTail(begin, end, shortcut.tail)
-                                              : std::regex_match(begin, end, m_rules[i]);
-        if (matches)
+    for (const Rule& rule : m_rules->rules) {
+        if (rule.matches(begin, end))
             return false;
     }
     return true;

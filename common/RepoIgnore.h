@@ -9,11 +9,18 @@
 //
 // A RepoIgnore reads its rules once, when it is made, and never reloads them: it keeps what it read
 // even when the file changes or goes away afterwards.
+//
+// Limits: a rule of up to 4096 bytes with up to 100 nested groups is refused exactly when
+// std::regex refuses it, but for what is refused on purpose: a quantifier right after another
+// ("a**", error_badrepeat), a repeat count or back-reference number of more than nine digits
+// (error_badbrace, error_backref), and '^', \b or \B inside a look-ahead (error_complexity). A
+// longer rule is refused with std::regex_constants::error_space, a deeper one with
+// error_complexity. Matching takes time linear in the name's length, except for rules with a
+// back-reference or a look-ahead, whose work per name is bounded: past that bound accept() throws
+// std::regex_error with error_complexity.
 #pragma once
 
-#include <string>
-#include <vector>
-
+#include <memory>
 #include <regex>
 
 #include <common/Expected.h>
@@ -32,7 +39,8 @@ public:
     // object is made.
     RVK_EXPORT explicit RepoIgnore(const RootPath& root);
 
-    // Copies are independent values holding the same rules.
+    // Copies are independent values holding the same rules (the compiled rules are immutable and
+    // shared).
     RVK_EXPORT RepoIgnore(const RepoIgnore& other);
     RVK_EXPORT RepoIgnore& operator=(const RepoIgnore& other);
     // Moving copies the path and takes the rules over: the source keeps its path but has no rules
@@ -42,7 +50,8 @@ public:
     RVK_EXPORT ~RepoIgnore();
 
     // True when no rule matches the whole of `name`, a bare file or folder name. Safe to call from
-    // several threads at once, provided each passes its own `name` object.
+    // several threads at once, provided each passes its own `name` object. Throws std::regex_error
+    // with error_complexity when a rule that needs backtracking exceeds its bounded work.
     RVK_EXPORT bool accept(const OdString& name) const;
 
     // The path of the ignore file that the rules were read from (whether it existed or not).
@@ -54,20 +63,12 @@ public:
     RVK_EXPORT static Expected<void> write(const RootPath& root);
 
 private:
-    // A rule that asks no more than "the name ends with this text and holds no line break before
-    // it" (the built-in rules are of that kind) is answered by comparing bytes, which is far
-    // cheaper than running the regular expression; the result is the same.
-    struct LiteralTail {
-        bool applies = false;
-        std::string tail;
-    };
+    struct Rules;
 
     void load();
-    void addRule(const char* pattern);
 
     OdString m_path;
-    std::vector<std::regex> m_rules;
-    std::vector<LiteralTail> m_tails;  // one per rule, in the same order
+    std::shared_ptr<const Rules> m_rules;  // null: no rules, every name accepted
 };
 
 }  // namespace common

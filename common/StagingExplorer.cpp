@@ -12,8 +12,6 @@
 #include <boost/container_hash/hash.hpp>
 #include <boost/optional.hpp>
 
-#include <regex>
-
 #include <common/Messages.h>
 #include <common/Patterns.h>
 #include <platform/FileName.h>
@@ -36,7 +34,7 @@ namespace {
 //     and one or more ASCII letters;
 //   - the name's bytes match the bytes just before j, P[j-n..j), one for one;
 //   - P[0..j-n), what ".*" takes, holds no LF or CR.
-// Other names go to std::regex.
+// Other names go to the user-pattern matcher.
 class NamePattern {
 public:
     // Throws std::regex_error when `name` does not form a valid pattern; callers build the
@@ -47,14 +45,14 @@ public:
           m_plain(isPlain(m_name)),
           m_asciiName(std::all_of(m_name.begin(), m_name.end(), isAscii)) {
         if (!m_plain)
-            m_regex = compile(name, m_extensions);
+            m_pattern = compile(m_name, m_extensions);
     }
 
     // True when the whole narrow form of `path` matches.
     bool matches(const OdString& path) const {
         if (!m_plain) {
             const char* narrow = path.ansi_str();
-            return std::regex_match(narrow, narrow + path.ansiLength(), *m_regex);
+            return m_pattern->matches(narrow, narrow + path.ansiLength());
         }
         // Wide elements below 0x80 are their own UTF-8 bytes, and counted from the end of the
         // path they keep their byte positions as long as no other element stands between; only
@@ -81,11 +79,16 @@ private:
                std::string::npos;
     }
 
-    static std::regex compile(const OdString& name, bool extensions) {
-        OdString pattern = OdString(L".*") + name;
-        if (extensions)
-            pattern += L"(\\.[a-zA-Z]+)+$";
-        return compileEcmaScript(pattern.ansi_str(), pattern.ansiLength());
+    static UserPattern compile(const std::string& narrowName, bool extensions) {
+        static constexpr char kHead[] = ".*";
+        static constexpr char kExtensions[] = "(\\.[a-zA-Z]+)+$";
+        std::string pattern = kHead + narrowName;
+        std::size_t frame = sizeof kHead - 1;
+        if (extensions) {
+            pattern += kExtensions;
+            frame += sizeof kExtensions - 1;
+        }
+        return UserPattern(pattern.data(), pattern.size(), frame);
     }
 
     static bool isAscii(char c) { return static_cast<unsigned char>(c) < 0x80; }
@@ -155,7 +158,7 @@ private:
     bool m_extensions;   // whether "(\.[a-zA-Z]+)+$" follows the name
     bool m_plain;
     bool m_asciiName;
-    boost::optional<std::regex> m_regex;  // only for names that are not plain
+    boost::optional<UserPattern> m_pattern;  // only for names that are not plain
     mutable std::string m_bytes;          // a path's narrow form, when the elements cannot tell
 };
 

@@ -39,7 +39,15 @@ struct RepoChanges {
 // Names given to findForStaging and findUnchanged are regular expressions (ECMAScript,
 // case-sensitive) matched against the end of a path: the name is not escaped, so a dot stands for
 // any character; a name without an extension also accepts any run of letter-only extensions after
-// it ("plan" finds "sub/plan.dwg" and "plan.bak.dwg", not "plan.dwg2" nor "plan").
+// it ("plan" finds "sub/plan.dwg" and "plan.bak.dwg", not "plan.dwg2" nor "plan"). A path matches
+// exactly when std::regex_match says so, but the search takes time linear in each path's length.
+// Limits: a name of up to 4096 bytes (its narrow form) with up to 100 nested groups is refused
+// exactly when std::regex refuses it, but for what is refused on purpose: a quantifier right after
+// another ("*.dwg" makes ".**.dwg", error_badrepeat), a repeat count or back-reference number of
+// more than nine digits (error_badbrace, error_backref), and '^', \b or \B inside a look-ahead
+// (error_complexity). A longer name is refused with std::regex_constants::error_space, a deeper
+// one with error_complexity. A name with a back-reference or a look-ahead is matched with bounded
+// work per path: past that bound the search throws std::regex_error with error_complexity.
 //
 // Calls on one explorer must not overlap, not even const ones: matching fills the narrow-form
 // cache of the stored paths.
@@ -74,7 +82,7 @@ public:
     // The one candidate whose path matches `name`; NotFound when none does; when several do, the
     // error "More that one file found with name <name>.\n" (trailing newline included). Staged
     // candidates take part like the others. Throws std::regex_error, changing nothing, when `name`
-    // is no valid pattern.
+    // is no valid pattern or passes the limits above.
     boost::variant<StagedFile, NotFound, ErrorMessage> findForStaging(const OdString& name) const;
 
     // The path of the first unchanged file that matches `name`, or the empty string; further

@@ -31,6 +31,17 @@ std::string utf8(const OdString& text) {
     return std::string(text.ansi_str(), text.ansiLength());
 }
 
+std::string shortened(const std::string& utf8Text) {
+    constexpr std::size_t kCharacters = 60;
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < utf8Text.size(); ++i) {
+        // Cut only before the first byte of a sequence, never inside one.
+        if ((static_cast<unsigned char>(utf8Text[i]) & 0xC0) != 0x80 && characters++ == kCharacters)
+            return utf8Text.substr(0, i) + "...";
+    }
+    return utf8Text;
+}
+
 void printError(const ErrorMessage& error) {
     std::string text = utf8(error.message);
     if (!text.empty() && text.back() == '\n')

@@ -39,6 +39,10 @@ ErrorMessage hostError(const std::string& utf8Text);
 // The UTF-8 text of `text`, embedded zero elements included.
 std::string utf8(const OdString& text);
 
+// `utf8Text` cut to its first 60 characters and "..." when longer, so that a pattern of any length
+// fits a message.
+std::string shortened(const std::string& utf8Text);
+
 // Prints "rvk: <message>" and a line end on stderr. A message that already ends in a line end (the
 // library's "More that one file found" does) gets no second one.
 void printError(const ErrorMessage& error);

@@ -1,13 +1,17 @@
 #include "WorkingTree.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <regex>
 #include <set>
 
 #include <common/ContentHash.h>
+#include <common/RepoIgnore.h>
 #include <common/WorkingTreeScan.h>
 #include <platform/FileName.h>
+#include <platform/TextFile.h>
 
 #include "Console.h"
 
@@ -15,13 +19,46 @@ namespace host {
 
 namespace {
 
+// The library refuses the ignore file as a whole; to name the rule, each line is given to it
+// alone, in a scratch repository, in the order the library reads them (up to the first empty
+// line). Gives ", line N: 'rule'", or nothing when no single line is refused.
+std::string refusedRule(const common::RootPath& root) {
+    const OdString separator = ut::FileName::getPathSeparator();
+    ut::TextFile file(root.propertiesPath() + separator + L"ignore");
+    if (!file.open(nullptr))
+        return {};
+    std::string scratch = (std::filesystem::temp_directory_path() / "rvk-ignore-XXXXXX").string();
+    if (!mkdtemp(scratch.data()))
+        return {};
+    const OdString scratchPath(scratch.c_str(), kCodePageUtf8);
+    std::string found;
+    const auto scratchRoot = common::RootPath::get(scratchPath, true);
+    std::size_t number = 1;
+    for (OdString line = file.getFirstLine(); scratchRoot.hasValue() && !line.isEmpty();
+         line = file.getNextLine(), ++number) {
+        ut::TextFile alone(scratchRoot.value().propertiesPath() + separator + L"ignore");
+        alone.create();
+        alone.addLine(line);
+        if (!alone.write(nullptr, nullptr, 0))
+            break;
+        try {
+            common::RepoIgnore ignore(scratchRoot.value());
+        } catch (const std::regex_error&) {
+            found = ", line " + std::to_string(number) + ": '" + shortened(utf8(line)) + "'";
+            break;
+        }
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(scratch, ignored);
+    return found;
+}
+
 Expected<std::vector<common::PossibleRepoFile>> scan(const common::RootPath& root) {
     try {
         return common::collectRelPaths(root);
     } catch (const std::regex_error& e) {
-        return hostError(std::string("the ignore file .rvk/properties/ignore holds a rule that is "
-                                     "no valid regular expression: ") +
-                         e.what());
+        return hostError("the ignore file .rvk/properties/ignore holds a rule that is no valid "
+                         "regular expression" + refusedRule(root) + ": " + e.what());
     }
 }
 

@@ -40,6 +40,7 @@ using common::EFileChange;
 using common::StagedFile;
 using host::ConsoleIo;
 using host::hostError;
+using host::shortened;
 using host::utf8;
 
 constexpr const char* kUsage = R"(usage: rvk [--lock-timeout SECONDS] <command> [arguments]
@@ -292,11 +293,11 @@ Expected<StagedFile> resolveName(const common::RepoFileExplorer& explorer,
             return *error;
         const OdString unchanged = explorer.findUnchanged(name);
         if (!unchanged.isEmpty())
-            return hostError("'" + utf8(name) + "' finds only '" + utf8(unchanged) +
+            return hostError("'" + shortened(utf8(name)) + "' finds only '" + utf8(unchanged) +
                              "', which is unchanged: there is nothing to stage");
-        return hostError("'" + utf8(name) + "' finds no changed, new or removed file");
+        return hostError("'" + shortened(utf8(name)) + "' finds no changed, new or removed file");
     } catch (const std::regex_error& e) {
-        return hostError("'" + utf8(name) + "' is no valid regular expression: " + e.what());
+        return hostError("'" + shortened(utf8(name)) + "' is no valid regular expression: " + e.what());
     }
 }
 

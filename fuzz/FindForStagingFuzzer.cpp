@@ -6,10 +6,6 @@
 // must agree (nothing found by one is found by the other; one match is the path findUnchanged
 // gives; several matches give the exact "More that one file found" message), a found candidate is
 // one of the candidates, and neither lookup changes the explorer.
-//
-// Two families of names are skipped for now, each by a stop-gap helper below: they reach defects
-// of the standard library's std::regex (an exponential match, an integer overflow) that the
-// library is to guard against by refusing such names.
 #include <algorithm>
 #include <regex>
 #include <string>

@@ -9,6 +9,7 @@ packages=(
   libwxgtk3.2-dev   # wxWidgets base: message translation
   libssl-dev        # OpenSSL libcrypto: SHA-256
   libboost-dev      # Boost headers: optional, variant
+  libre2-dev libpcre2-dev  # the engines behind patterns from users
   libgtest-dev libbenchmark-dev
   libsqlite3-dev    # the reference host's database
   sqlite3 strace    # the crash tests read the database and kill commands at chosen system calls

@@ -200,8 +200,17 @@ cp "$base/state" .rvk/rvk.state
 # Copies keep the time, so that the tracked ignore file counts as unchanged once put back.
 cp -p .rvk/properties/ignore "$base/ignore"
 printf '(\n' >>.rvk/properties/ignore
-refused "the ignore file .rvk/properties/ignore holds a rule that is no valid regular expression: \
-Mismatched '(' and ')' in regular expression" status
+refused "the ignore file .rvk/properties/ignore holds a rule that is no valid regular expression, \
+line 4: '(': Mismatched '(' and ')' in regular expression" status
+# Past the library's limits: the rule is named by its line and shortened, as is a typed name.
+cp -p "$base/ignore" .rvk/properties/ignore
+space_error="Pattern longer than 4096 bytes"
+deep=$(printf '(%.0s' {1..60000})a$(printf ')%.0s' {1..60000})
+printf '%s\n' "$deep" >>.rvk/properties/ignore
+refused "the ignore file .rvk/properties/ignore holds a rule that is no valid regular expression, \
+line 4: '$(printf '(%.0s' {1..60})...': ${space_error}" status
+long=$(printf 'x%.0s' {1..100000})
+refused "'$(printf 'x%.0s' {1..60})...' is no valid regular expression: ${space_error}" stage "$long("
 cp -p "$base/ignore" .rvk/properties/ignore
 
 mv .rvk/rvk.db "$base/db"
