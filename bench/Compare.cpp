@@ -38,7 +38,7 @@
 #include <common/Cache.h>
 #include <common/ContentHash.h>
 #include <common/StagingExplorer.h>
-#include <common/StateFile.h>
+#include <common/internal/StateFile.h>
 #include <common/WorkingTreeScan.h>
 
 extern char** environ;

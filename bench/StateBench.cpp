@@ -10,9 +10,9 @@
 #include "BenchSupport.h"
 
 #include <common/Cache.h>
-#include <common/StateFile.h>
-#include <corekit/json/reader.h>
-#include <corekit/json/writer.h>
+#include <common/internal/StateFile.h>
+#include <corekit/json/internal/reader.h>
+#include <corekit/json/internal/writer.h>
 
 namespace {
 

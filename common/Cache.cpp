@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include <common/Messages.h>
-#include <common/StateFile.h>
+#include <common/internal/Messages.h>
+#include <common/internal/StateFile.h>
 #include <platform/OdError.h>
 
 namespace common {

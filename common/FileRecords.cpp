@@ -1,6 +1,6 @@
 #include <common/FileRecords.h>
 
-#include <common/Messages.h>
+#include <common/internal/Messages.h>
 
 namespace common {
 

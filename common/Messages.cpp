@@ -1,4 +1,4 @@
-#include <common/Messages.h>
+#include <common/internal/Messages.h>
 
 #include <wx/string.h>
 #include <wx/translation.h>

@@ -1,4 +1,4 @@
-#include <common/Patterns.h>
+#include <common/internal/Patterns.h>
 
 #include <bitset>
 #include <cstdio>

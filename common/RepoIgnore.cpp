@@ -4,8 +4,8 @@
 #include <cstring>
 #include <utility>
 
-#include <common/Messages.h>
-#include <common/Patterns.h>
+#include <common/internal/Messages.h>
+#include <common/internal/Patterns.h>
 #include <platform/FileName.h>
 #include <platform/TextFile.h>
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <thread>
 
-#include <common/Messages.h>
+#include <common/internal/Messages.h>
 #include <platform/FileName.h>
 #include <platform/TextFile.h>
 

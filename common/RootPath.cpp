@@ -1,6 +1,6 @@
 #include <common/RootPath.h>
 
-#include <common/Messages.h>
+#include <common/internal/Messages.h>
 #include <platform/Dir.h>
 #include <platform/FileName.h>
 #include <platform/Hidden.h>

@@ -12,8 +12,8 @@
 #include <boost/container_hash/hash.hpp>
 #include <boost/optional.hpp>
 
-#include <common/Messages.h>
-#include <common/Patterns.h>
+#include <common/internal/Messages.h>
+#include <common/internal/Patterns.h>
 #include <platform/FileName.h>
 #include <platform/Utf8.h>
 

@@ -1,15 +1,15 @@
-#include <common/StateFile.h>
+#include <common/internal/StateFile.h>
 
 #include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <string_view>
 
-#include <corekit/json/lexer.h>
-#include <corekit/json/reader.h>
-#include <corekit/json/writer.h>
+#include <corekit/json/internal/lexer.h>
+#include <corekit/json/internal/reader.h>
+#include <corekit/json/internal/writer.h>
 
-#include <common/Messages.h>
+#include <common/internal/Messages.h>
 #include <platform/OdError.h>
 #include <platform/TextFile.h>
 #include <platform/Utf8.h>

@@ -3,7 +3,7 @@
 #include <string>
 
 #include <common/FileStorage.h>
-#include <common/Messages.h>
+#include <common/internal/Messages.h>
 #include <platform/FileName.h>
 
 namespace common {

@@ -8,8 +8,8 @@
 #include <cmath>
 #include <string>
 
-#include <corekit/json/reader.h>
-#include <corekit/json/writer.h>
+#include <corekit/json/internal/reader.h>
+#include <corekit/json/internal/writer.h>
 
 #include "FuzzSupport.h"
 

@@ -14,8 +14,8 @@
 #include <cstring>
 #include <string>
 
-#include <corekit/json/reader.h>
-#include <corekit/json/writer.h>
+#include <corekit/json/internal/reader.h>
+#include <corekit/json/internal/writer.h>
 #include <platform/Utf8.h>
 
 #include "FuzzSupport.h"

@@ -11,8 +11,8 @@
 #include <string>
 
 #include <common/Cache.h>
-#include <common/StateFile.h>
-#include <corekit/json/writer.h>
+#include <common/internal/StateFile.h>
+#include <corekit/json/internal/writer.h>
 #include <platform/OdError.h>
 #include <platform/Utf8.h>
 

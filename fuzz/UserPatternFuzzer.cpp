@@ -12,7 +12,7 @@
 #include <regex>
 #include <string>
 
-#include <common/Patterns.h>
+#include <common/internal/Patterns.h>
 
 #include "FuzzSupport.h"
 

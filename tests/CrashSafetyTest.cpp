@@ -1,7 +1,7 @@
 // The state file survives a writer that dies at any moment, a full disk and a folder it may not
 // write to: every read afterwards gives one complete state, never a torn one.
 #include <common/Cache.h>
-#include <common/StateFile.h>
+#include <common/internal/StateFile.h>
 #include <platform/TextFile.h>
 
 #include <gtest/gtest.h>

@@ -5,8 +5,8 @@
 // each shortcut decides on: line breaks, dots, letters and their neighbours in ASCII, non-ASCII and
 // undecodable elements, escapes, pattern characters.
 #include <common/StagingExplorer.h>
-#include <common/StateFile.h>
-#include <corekit/json/writer.h>
+#include <common/internal/StateFile.h>
+#include <corekit/json/internal/writer.h>
 #include <platform/Dir.h>
 #include <platform/FileName.h>
 #include <platform/Utf8.h>

@@ -4,7 +4,7 @@
 #include <common/Cache.h>
 #include <common/RepoIgnore.h>
 #include <common/RepoLock.h>
-#include <common/StateFile.h>
+#include <common/internal/StateFile.h>
 #include <platform/internal/WriteCalls.h>
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include <corekit/json/reader.h>
-#include <corekit/json/writer.h>
+#include <corekit/json/internal/reader.h>
+#include <corekit/json/internal/writer.h>
 
 #include <cmath>
 #include <cstdio>

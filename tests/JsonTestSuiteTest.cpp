@@ -2,7 +2,7 @@
 // decoded as UTF-8, then read_value. Every must-accept file is read with the right kind at the top,
 // every other file is read or refused without harm, and the must-refuse files that our lenient
 // grammar accepts are exactly the ones listed below, each with the leniency that lets it through.
-#include <corekit/json/reader.h>
+#include <corekit/json/internal/reader.h>
 
 #include <gtest/gtest.h>
 

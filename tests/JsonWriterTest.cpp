@@ -1,4 +1,4 @@
-#include <corekit/json/writer.h>
+#include <corekit/json/internal/writer.h>
 
 #include <clocale>
 #include <cmath>

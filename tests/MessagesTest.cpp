@@ -1,5 +1,5 @@
 #include <common/FileRecords.h>
-#include <common/Messages.h>
+#include <common/internal/Messages.h>
 #include <common/RootPath.h>
 
 #include <gtest/gtest.h>

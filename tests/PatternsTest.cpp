@@ -1,7 +1,7 @@
 // The matcher of user patterns against its definition, std::regex_match with the ECMAScript
 // grammar over the same bytes: answers on generated (pattern, subject) pairs, refusals on
 // generated malformed patterns, and hostile patterns that must end with an answer or a refusal.
-#include <common/Patterns.h>
+#include <common/internal/Patterns.h>
 
 #include <gtest/gtest.h>
 

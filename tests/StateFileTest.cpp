@@ -1,4 +1,4 @@
-#include <common/StateFile.h>
+#include <common/internal/StateFile.h>
 
 #include <gtest/gtest.h>
 

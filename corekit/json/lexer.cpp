@@ -1,4 +1,4 @@
-#include <corekit/json/lexer.h>
+#include <corekit/json/internal/lexer.h>
 
 #include <locale.h>
 #include <algorithm>

@@ -1,8 +1,8 @@
-#include <corekit/json/reader.h>
+#include <corekit/json/internal/reader.h>
 
 #include <utility>
 
-#include <corekit/json/lexer.h>
+#include <corekit/json/internal/lexer.h>
 
 namespace corekit {
 namespace json {

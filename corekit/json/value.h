@@ -25,6 +25,9 @@
 #include <utility>
 #include <vector>
 
+// The one export macro of librvkcore, whose JSON part shares it with the rest of the library.
+#include <common/Export.h>
+
 namespace corekit {
 namespace json {
 
@@ -42,12 +45,8 @@ enum Value_type : int {
 
 // Thrown by the accessors of Value_impl when a value is not of the kind asked for. what() is the
 // English text "value type is <actual> not <expected>" with both kinds as decimal numbers.
-// Visible from every shared object that throws or catches it, so a host catches the same type.
-struct
-#if defined(__GNUC__)
-    __attribute__((visibility("default")))
-#endif
-    ValueError : std::runtime_error {
+// Exported, so that a host catches the very type the library throws.
+struct RVK_EXPORT ValueError : std::runtime_error {
     explicit ValueError(const std::string& message) : std::runtime_error(message) {}
 };
 
