@@ -7,8 +7,18 @@
 #include <common/StagingExplorer.h>
 
 #include "Database.h"
+#include "StatCache.h"
 
 namespace host {
+
+// The files of a working tree sorted against HEAD's: paths only, each list in the order of the
+// paths' wide text, so that a status of many files holds each path once.
+struct TreeComparison {
+    std::vector<const OdString*> unchanged;  // keys of the tracked files given
+    std::vector<const OdString*> modified;   // keys of the tracked files given
+    std::vector<OdString> untracked;
+    std::vector<const OdString*> removed;    // keys of the tracked files given
+};
 
 // Scans the working tree of `root` (collectRelPaths) and sorts its files by `tracked`, HEAD's
 // files with their storage URLs:
@@ -16,15 +26,22 @@ namespace host {
 //   - not tracked: `untracked`;
 //   - tracked but no longer a file in the working tree: `removed`.
 // A tracked file that the ignore rules now hide is still tracked: it is tested like the others, and
-// only its absence makes it removed. The RepoFile records carry the storage URL as their `detail`.
-// Each list is in the order of the paths' UTF-8 bytes. Fails with the error of the scan or of
-// isModified() (a URL the database should never have held), or when the ignore file holds a rule
-// that is no valid pattern. Shows a progress counter while testing tracked files.
+// only its absence makes it removed. A tracked file that `cache` trusts is unchanged without
+// asking isModified(); every file found unchanged is recorded in `cache` for its next save(), so
+// `tracked` must outlive that. Fails with the error of the scan or of isModified() (a URL the
+// database should never have held), or when the ignore file holds a rule that is no valid pattern.
+// Shows a progress counter while testing tracked files.
+Expected<TreeComparison> compareWorkingTree(const common::RootPath& root,
+                                            const TrackedFiles& tracked, StatCache& cache);
+
+// The same as RepoChanges for the staging explorer; the RepoFile records carry the storage URL as
+// their `detail`, and each list is in the order of the paths' UTF-8 bytes.
 Expected<common::RepoChanges> sortWorkingTree(const common::RootPath& root,
-                                              const TrackedFiles& tracked);
+                                              const TrackedFiles& tracked, StatCache& cache);
 
 // True when `a` comes before `b` in the order of their UTF-8 bytes, the order rvk lists paths in
-// (so a listing sorts as the C locale's `sort` would).
+// (so a listing sorts as the C locale's `sort` would). Compares the wide text where that gives the
+// same answer, which is everywhere but at an undecodable byte, so most comparisons encode nothing.
 bool byBytes(const OdString& a, const OdString& b);
 
 }  // namespace host

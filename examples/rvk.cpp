@@ -27,19 +27,29 @@
 #include <common/RootPath.h>
 #include <common/StagingExplorer.h>
 #include <platform/FileName.h>
+#include <platform/Utf8.h>
 
+#include "Commands.h"
 #include "Console.h"
 #include "Database.h"
 #include "HostStorage.h"
 #include "RepositoryLock.h"
+#include "SafePaths.h"
+#include "StatCache.h"
 #include "WorkingTree.h"
 
 namespace {
 
 using common::EFileChange;
 using common::StagedFile;
+using host::BadUsage;
 using host::ConsoleIo;
+using host::fail;
+using host::fromArg;
 using host::hostError;
+using host::LockMode;
+using host::Repository;
+using host::Session;
 using host::utf8;
 
 constexpr const char* kUsage = R"(usage: rvk [--lock-timeout SECONDS] <command> [arguments]
@@ -47,12 +57,17 @@ constexpr const char* kUsage = R"(usage: rvk [--lock-timeout SECONDS] <command> 
 commands:
   init [DIR]          make DIR (default: the current folder) a repository, or complete the
                       repository that already contains it
-  status              list the files that differ from HEAD's commit, and the staged files
+  status [-z]         list the files that differ from HEAD's commit, and the staged files
   stage NAME...       stage the changed, new or removed files that the NAMEs find
   stage --all         stage every changed, new and removed file
   unstage PATH...     drop the staged files with these exact paths (--all: every staged file)
   commit -m MESSAGE   store the staged files and record them as a new commit on HEAD
-  log                 list HEAD's commit and its ancestors, newest first
+  log [PATH]          list HEAD's commit and its ancestors, newest first (with PATH: only
+                      those that added, changed or removed the file at PATH)
+  restore [--commit ID] [--force] PATH... | --all
+                      put the files at PATH (or all files) back as HEAD's commit (or commit ID)
+                      has them
+  verify              check that every stored copy that a commit names is there and whole
   show-state          print the state file
   where [DIR]         print the paths of the repository that contains DIR
   relpath PATH        print PATH relative to the root of its repository
@@ -65,18 +80,33 @@ then the path relative to the repository root. Unchanged files are not listed.
   ?   not tracked                         A+  staged as added
   D   tracked, gone from the folder       D+  staged as removed
 
-A NAME is a regular expression that must match the end of one changed or new file's path; a NAME
+-z ends each line with a zero byte instead of a line end and prints paths as they are, for
+scripts; otherwise a path that holds a control character, a double quote or a backslash is shown
+in double quotes with C-style escapes ("a\nb"), in every command's output and messages.
+
+A NAME that is exactly the path of a changed or new file (from the repository root) stages that
+file. Any other NAME is a regular expression that must match the end of one changed or new file's path; a NAME
 without an extension also takes the file's extensions ("plan" finds "sub/plan.dwg"). A NAME equal
 to the path of a removed file stages that removal. A NAME that finds no file or several stages
 nothing, and neither do the other NAMEs of the command.
+
+restore gives each file the content and the modification time of its stored copy. It refuses,
+changing nothing, when a working file differs from HEAD's copy (it would be lost) unless --force
+is given, when a PATH is not in the commit, and when the database names a path outside the working
+tree or a copy outside .rvk (a repository folder may come from someone else).
+
+verify reads every stored copy that any commit names: drawings must be there, other files must
+also match the digest their URL carries. It prints one line for each copy that is missing or
+damaged, with the paths and commits that name it, and then fails. status says on stderr when
+files it lists as modified have lost their stored copies.
 
 log prints one line per commit: the id, a tab, the time (UTC), a tab, the number of files the
 commit tracks, a tab, the message. RVK_COMMIT_TIME=SECONDS (since 1970) sets the time of the next
 commit, for sessions that must repeat exactly.
 
 Two commands never work on one repository at once: each holds the repository lock
-(.rvk/rvk.lock) for its whole run, exclusive for init, stage, unstage and commit, shared for
-status, log and show-state (several of those may run together); where and relpath take none. A
+(.rvk/rvk.lock) for its whole run, exclusive for init, stage, unstage, commit and
+restore, shared for status, log, show-state and verify (several of those may run together); where and relpath take none. A
 command that finds the lock taken says so once and waits, for 30 seconds unless
 --lock-timeout SECONDS or the environment variable RVK_LOCK_TIMEOUT=SECONDS (the option wins)
 says otherwise, then gives up with an error naming the lock file.
@@ -91,40 +121,8 @@ void printUsage(std::FILE* out, bool full) {
                out);
 }
 
-// Raised for a command line that does not fit the usage; main() prints the usage for it.
-struct BadUsage {};
-
-enum class LockMode { none, shared, exclusive };
-
-// What every command gets besides its arguments.
-struct Session {
-    const ConsoleIo& io;
-    std::chrono::milliseconds lockTimeout;
-    LockMode lockMode;  // the command's, from its entry in the command table
-};
-
-// The repository lock in the mode of the running command. The caller keeps it until the command
-// has ended, its Caches included (their end writes the state file): declared before them, it is
-// released after them.
-Expected<common::RepoLock> lockRepository(const Session& session, const common::RootPath& root) {
-    return host::lockRepository(root,
-                                session.lockMode == LockMode::shared
-                                    ? common::RepoLock::EMode::shared
-                                    : common::RepoLock::EMode::exclusive,
-                                session.lockTimeout);
-}
-
-OdString fromArg(const std::string& arg) {
-    return OdString(arg.data(), arg.size(), kCodePageUtf8);
-}
-
-int fail(const ErrorMessage& error) {
-    host::printError(error);
-    return 1;
-}
-
 void printLine(const char* code, const OdString& path) {
-    std::printf("%-2s %s\n", code, path.ansi_str());
+    std::printf("%-2s %s\n", code, host::quotePath(path).c_str());
 }
 
 const char* stagedCode(EFileChange change) {
@@ -139,63 +137,13 @@ const char* stagedCode(EFileChange change) {
     return "?+";
 }
 
-Expected<OdString> currentFolder() {
-    std::vector<char> buffer(4096);
-    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
-        if (errno != ERANGE)
-            return hostError(std::string("cannot find the current folder: ") +
-                             std::strerror(errno));
-        buffer.resize(buffer.size() * 2);
-    }
-    return OdString(buffer.data(), kCodePageUtf8);
-}
-
 // The folder named by the optional argument, made absolute, or the current folder.
 Expected<OdString> folderArg(const std::vector<std::string>& args) {
     if (args.size() > 1)
         throw BadUsage();
     if (args.empty())
-        return currentFolder();
+        return host::currentFolder();
     return ut::FileName(fromArg(args[0])).getFullPath();
-}
-
-// The repository that contains the current folder.
-Expected<common::RootPath> findRoot() {
-    const auto here = currentFolder();
-    if (!here.hasValue())
-        return here.error();
-    return common::RootPath::get(here.value(), false);
-}
-
-// The repository of the current folder, locked for the running command, with its state, its
-// database and the files HEAD's commit tracks: what every command that looks at changes starts
-// from.
-struct Repository {
-    common::RepoLock lock;  // first, so that it is released last
-    common::RootPath root;
-    Expected<common::Cache> cache;
-    host::Database db;
-    host::TrackedFiles head;
-};
-
-Expected<Repository> openRepository(const Session& session) {
-    auto root = findRoot();
-    if (!root.hasValue())
-        return root.error();
-    auto lock = lockRepository(session, root.value());
-    if (!lock.hasValue())
-        return lock.error();
-    auto cache = common::Cache::get(root.value(), false, session.io);
-    if (!cache.hasValue())
-        return cache.error();
-    auto db = host::Database::open(root.value().dbPath());
-    if (!db.hasValue())
-        return db.error();
-    auto head = db.value().trackedFiles(cache.value().read().head.commit);
-    if (!head.hasValue())
-        return head.error();
-    return Repository{std::move(lock.value()), root.value(), std::move(cache),
-                      std::move(db.value()), std::move(head.value())};
 }
 
 void sortByPath(std::vector<StagedFile>& files) {
@@ -205,13 +153,19 @@ void sortByPath(std::vector<StagedFile>& files) {
 }
 
 // Replaces the staged files of the state with `staged`, kept in path order so that the state file
-// reads the same whatever order the files were staged in. The Cache writes the state file when it
-// ends; a failure of that write reaches the user through ConsoleIo.
-void storeStaged(common::Cache& cache, std::vector<StagedFile> staged) {
-    sortByPath(staged);
-    common::Transaction transaction = cache.getTransaction();
-    cache.write().stagedFiles = std::move(staged);
-    transaction.commit();
+// reads the same whatever order the files were staged in. The Cache, taken over, ends here and
+// writes the state file; true when that write succeeded (a failure reached the user through
+// ConsoleIo already).
+bool storeStaged(common::Cache& opened, std::vector<StagedFile> staged, const Session& session) {
+    const int failuresBefore = session.io.failures();
+    {
+        common::Cache cache(std::move(opened));
+        sortByPath(staged);
+        common::Transaction transaction = cache.getTransaction();
+        cache.write().stagedFiles = std::move(staged);
+        transaction.commit();
+    }
+    return session.io.failures() == failuresBefore;
 }
 
 int init(const std::vector<std::string>& args, const Session& session) {
@@ -223,7 +177,7 @@ int init(const std::vector<std::string>& args, const Session& session) {
     if (!root.hasValue())
         return fail(root.error());
     // Only now is there a ".rvk" to hold the lock file.
-    const auto lock = lockRepository(session, root.value());
+    const auto lock = host::lockRepository(session, root.value());
     if (!lock.hasValue())
         return fail(lock.error());
     const auto ignore = common::RepoIgnore::write(root.value());
@@ -246,33 +200,119 @@ int init(const std::vector<std::string>& args, const Session& session) {
     return 0;
 }
 
+// One line of status: a path and its code.
+struct StatusLine {
+    const OdString* path;
+    const char* code;
+};
+
+// Writes the lines, one per file ("-z": code, space, the raw path, a zero byte), in large pieces:
+// a status of half a million files is mostly this output.
+void printStatus(const std::vector<StatusLine>& lines, bool zeroTerminated) {
+    std::string out;
+    const auto needsQuoting = [](const OdString& path) {
+        const std::wstring& text = path.wstr();
+        return std::any_of(text.begin(), text.end(), [](wchar_t c) {
+            return c < 0x20 || c == 0x7F || c == L'"' || c == L'\\';
+        });
+    };
+    for (const StatusLine& line : lines) {
+        out += line.code;
+        out.append(3 - std::strlen(line.code), ' ');
+        if (!zeroTerminated && needsQuoting(*line.path))
+            out += host::quotePath(*line.path);
+        else
+            ut::appendUtf8(out, line.path->c_str(), line.path->wstr().size());
+        out += zeroTerminated ? '\0' : '\n';
+        if (out.size() >= (std::size_t{1} << 16)) {
+            std::fwrite(out.data(), 1, out.size(), stdout);
+            out.clear();
+        }
+    }
+    std::fwrite(out.data(), 1, out.size(), stdout);
+}
+
+// The number of `paths` whose stored copy is gone (or named outside .rvk).
+std::size_t countMissingCopies(const common::RootPath& root, const host::TrackedFiles& head,
+                               const std::vector<const OdString*>& paths) {
+    std::size_t missing = 0;
+    for (const OdString* path : paths) {
+        const auto stored = host::storedCopyPath(root, head.at(*path));
+        if (!stored.hasValue() || !ut::FileName(stored.value()).exists(ut::FileName::kRegularFile))
+            ++missing;
+    }
+    return missing;
+}
+
 int status(const std::vector<std::string>& args, const Session& session) {
-    if (!args.empty())
+    const bool zeroTerminated = args.size() == 1 && args[0] == "-z";
+    if (args.size() > (zeroTerminated ? 1u : 0u))
         throw BadUsage();
-    auto repo = openRepository(session);
+    auto repo = host::openRepository(session);
     if (!repo.hasValue())
         return fail(repo.error());
     Repository& r = repo.value();
-    const auto changes = host::sortWorkingTree(r.root, r.head);
-    if (!changes.hasValue())
-        return fail(changes.error());
+    host::StatCache statCache = host::StatCache::load(r.root);
+    const auto compared = host::compareWorkingTree(r.root, r.head, statCache);
+    if (!compared.hasValue())
+        return fail(compared.error());
+    statCache.save(r.root);
+    const host::TreeComparison& tree = compared.value();
 
-    std::map<OdString, const char*> lines;
-    for (const auto& file : changes.value().modified)
-        lines[file.path] = "M";
-    for (const auto& file : changes.value().untracked)
-        lines[file.path] = "?";
-    for (const auto& file : changes.value().removed)
-        lines[file.path] = "D";
-    // What is staged is what the next commit does with the file, so it is what status shows.
-    for (const auto& file : r.cache.value().read().stagedFiles)
-        lines[file.path] = stagedCode(file.change);
+    // Every list is in the order of the wide text; merged, they stay so.
+    const auto byText = [](const StatusLine& a, const StatusLine& b) {
+        return a.path->wstr() < b.path->wstr();
+    };
+    const auto linesOf = [](const std::vector<const OdString*>& paths, const char* code) {
+        std::vector<StatusLine> lines;
+        lines.reserve(paths.size());
+        for (const OdString* path : paths)
+            lines.push_back({path, code});
+        return lines;
+    };
+    const auto merged = [&](const std::vector<StatusLine>& a, const std::vector<StatusLine>& b) {
+        std::vector<StatusLine> out;
+        out.reserve(a.size() + b.size());
+        std::merge(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(out), byText);
+        return out;
+    };
+    std::vector<StatusLine> untracked;
+    untracked.reserve(tree.untracked.size());
+    for (const OdString& path : tree.untracked)
+        untracked.push_back({&path, "?"});
+    std::vector<StatusLine> staged;
+    for (const StagedFile& file : r.cache.value().read().stagedFiles)
+        staged.push_back({&file.path, stagedCode(file.change)});
+    std::stable_sort(staged.begin(), staged.end(), byText);
+    std::vector<StatusLine> lines = merged(
+        merged(merged(linesOf(tree.modified, "M"), linesOf(tree.removed, "D")), untracked), staged);
+    // What is staged is what the next commit does with the file, so it is what status shows: of
+    // equal paths, the staged line (merged last) is kept.
+    std::vector<StatusLine> shown;
+    shown.reserve(lines.size());
+    for (const StatusLine& line : lines) {
+        if (!shown.empty() && *shown.back().path == *line.path)
+            shown.back() = line;
+        else
+            shown.push_back(line);
+    }
+    lines.clear();
+    lines.shrink_to_fit();
+    // Only an undecodable byte in a name makes the order of bytes differ from that of the text.
+    const auto byBytes = [](const StatusLine& a, const StatusLine& b) {
+        return host::byBytes(*a.path, *b.path);
+    };
+    if (!std::is_sorted(shown.begin(), shown.end(), byBytes))
+        std::stable_sort(shown.begin(), shown.end(), byBytes);
+    printStatus(shown, zeroTerminated);
 
-    std::vector<std::pair<OdString, const char*>> sorted(lines.begin(), lines.end());
-    std::sort(sorted.begin(), sorted.end(),
-              [](const auto& a, const auto& b) { return host::byBytes(a.first, b.first); });
-    for (const auto& [path, code] : sorted)
-        printLine(code, path);
+    const std::size_t missing = countMissingCopies(r.root, r.head, tree.modified);
+    if (missing > 0)
+        host::printError(hostError("warning: the stored cop" +
+                                   std::string(missing == 1 ? "y of 1 modified file is"
+                                                            : "ies of " + std::to_string(missing) +
+                                                                  " modified files are") +
+                                   " missing; run 'rvk verify'"));
     return 0;
 }
 
@@ -283,6 +323,12 @@ Expected<StagedFile> resolveName(const common::RepoFileExplorer& explorer,
     for (const common::RepoFile& file : removed) {
         if (file.path == name)
             return StagedFile(file.path, EFileChange::removed);
+    }
+    // A NAME that is a candidate's exact path means that file, even where, as a pattern, it would
+    // find others too or none ("README" has no extension to complete).
+    for (const StagedFile& candidate : explorer.possibleStageFiles()) {
+        if (candidate.path == name)
+            return candidate;
     }
     try {
         const auto found = explorer.findForStaging(name);
@@ -304,11 +350,12 @@ int stage(const std::vector<std::string>& args, const Session& session) {
     const bool all = args.size() == 1 && args[0] == "--all";
     if (args.empty() || (!all && std::find(args.begin(), args.end(), "--all") != args.end()))
         throw BadUsage();
-    auto repo = openRepository(session);
+    auto repo = host::openRepository(session);
     if (!repo.hasValue())
         return fail(repo.error());
     Repository& r = repo.value();
-    const auto changes = host::sortWorkingTree(r.root, r.head);
+    host::StatCache statCache = host::StatCache::load(r.root);
+    const auto changes = host::sortWorkingTree(r.root, r.head, statCache);
     if (!changes.hasValue())
         return fail(changes.error());
 
@@ -349,12 +396,16 @@ int stage(const std::vector<std::string>& args, const Session& session) {
         merged.emplace(file.path, file.change);
     for (const StagedFile& file : fresh) {
         merged[file.path] = file.change;
-        printLine(stagedCode(file.change), file.path);
     }
     std::vector<StagedFile> staged;
     for (const auto& [path, change] : merged)
         staged.emplace_back(path, change);
-    storeStaged(r.cache.value(), std::move(staged));
+    statCache.save(r.root);
+    // Said only once the state file holds it.
+    if (!storeStaged(r.cache.value(), std::move(staged), session))
+        return 1;
+    for (const StagedFile& file : fresh)
+        printLine(stagedCode(file.change), file.path);
     return 0;
 }
 
@@ -362,10 +413,10 @@ int unstage(const std::vector<std::string>& args, const Session& session) {
     const bool all = args.size() == 1 && args[0] == "--all";
     if (args.empty() || (!all && std::find(args.begin(), args.end(), "--all") != args.end()))
         throw BadUsage();
-    const auto root = findRoot();
+    const auto root = host::findRoot();
     if (!root.hasValue())
         return fail(root.error());
-    const auto lock = lockRepository(session, root.value());
+    const auto lock = host::lockRepository(session, root.value());
     if (!lock.hasValue())
         return fail(lock.error());
     auto cache = common::Cache::get(root.value(), false, session.io);
@@ -389,7 +440,7 @@ int unstage(const std::vector<std::string>& args, const Session& session) {
         if (failed)
             return 1;
     }
-    storeStaged(cache.value(), std::move(kept));
+    storeStaged(cache.value(), std::move(kept), session);
     return 0;
 }
 
@@ -404,24 +455,6 @@ Expected<std::int64_t> commitTime() {
             std::string("RVK_COMMIT_TIME must be a number of seconds since 1970, not '") + fixed +
             "'");
     return static_cast<std::int64_t>(std::stoll(fixed));
-}
-
-// True when `path` names a file inside the repository: relative, and with no "." or ".."
-// component. The state file is the host's own data, but it is a text file that anyone can edit.
-bool insideRepository(const OdString& path) {
-    const std::string text = utf8(path);
-    if (text.empty() || text.front() == '/')
-        return false;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = text.find('/', start);
-        const std::string part = text.substr(start, end - start);
-        if (part.empty() || part == "." || part == "..")
-            return false;
-        if (end == std::string::npos)
-            return true;
-        start = end + 1;
-    }
 }
 
 // The order of a commit, so that a failure anywhere leaves the repository as it was:
@@ -445,7 +478,7 @@ int commit(const std::vector<std::string>& args, const Session& session) {
     const auto time = commitTime();
     if (!time.hasValue())
         return fail(time.error());
-    auto repo = openRepository(session);
+    auto repo = host::openRepository(session);
     if (!repo.hasValue())
         return fail(repo.error());
     Repository& r = repo.value();
@@ -453,9 +486,9 @@ int commit(const std::vector<std::string>& args, const Session& session) {
     if (state.stagedFiles.empty())
         return fail(hostError("nothing to commit: no file is staged (see rvk stage)"));
     for (const StagedFile& file : state.stagedFiles) {
-        if (!insideRepository(file.path))
-            return fail(hostError("the state stages '" + utf8(file.path) +
-                                  "', which is no path inside the repository"));
+        const auto inside = host::checkWorkingPath(r.root, file.path, "the state");
+        if (!inside.hasValue())
+            return fail(inside.error());
     }
 
     const auto begun = r.db.begin();
@@ -529,16 +562,35 @@ std::string isoTime(std::int64_t seconds) {
     return text;
 }
 
+// True when `commit` gives `path` another URL than its parent does: it added, changed or removed
+// the file.
+Expected<bool> changes(host::Database& db, const host::CommitRecord& commit, const OdString& path) {
+    const auto mine = db.urlOf(commit.id, path);
+    if (!mine.hasValue() || !commit.parent)
+        return mine.hasValue() ? Expected<bool>(bool(mine.value())) : mine.error();
+    const auto parents = db.urlOf(*commit.parent, path);
+    if (!parents.hasValue())
+        return parents.error();
+    return mine.value() != parents.value();
+}
+
 int log(const std::vector<std::string>& args, const Session& session) {
-    if (!args.empty())
+    if (args.size() > 1)
         throw BadUsage();
-    auto repo = openRepository(session);
+    auto repo = host::openRepository(session);
     if (!repo.hasValue())
         return fail(repo.error());
     const auto commits = repo.value().db.history(repo.value().cache.value().read().head.commit);
     if (!commits.hasValue())
         return fail(commits.error());
     for (const host::CommitRecord& c : commits.value()) {
+        if (!args.empty()) {
+            const auto changed = changes(repo.value().db, c, fromArg(args[0]));
+            if (!changed.hasValue())
+                return fail(changed.error());
+            if (!changed.value())
+                continue;
+        }
         // One commit per line, whatever the message holds.
         std::string message = utf8(c.message);
         for (char& ch : message) {
@@ -554,10 +606,10 @@ int log(const std::vector<std::string>& args, const Session& session) {
 int showState(const std::vector<std::string>& args, const Session& session) {
     if (!args.empty())
         throw BadUsage();
-    const auto root = findRoot();
+    const auto root = host::findRoot();
     if (!root.hasValue())
         return fail(root.error());
-    const auto lock = lockRepository(session, root.value());
+    const auto lock = host::lockRepository(session, root.value());
     if (!lock.hasValue())
         return fail(lock.error());
     // Loading it first turns a missing or broken state file into the library's message for it.
@@ -606,7 +658,7 @@ int relpath(const std::vector<std::string>& args, const Session&) {
     return 0;
 }
 
-using Command = int (*)(const std::vector<std::string>&, const Session&);
+using host::Command;
 
 struct CommandEntry {
     const char* name;
@@ -625,6 +677,8 @@ const CommandEntry* findCommand(const std::string& name) {
         {"commit", commit, LockMode::exclusive},
         {"log", log, LockMode::shared},
         {"show-state", showState, LockMode::shared},
+        {"restore", host::restore, LockMode::exclusive},
+        {"verify", host::verify, LockMode::shared},
         {"where", where, LockMode::none},
         {"relpath", relpath, LockMode::none},
     };
