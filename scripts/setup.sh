@@ -11,6 +11,7 @@ packages=(
   libboost-dev      # Boost headers: optional, variant
   libgtest-dev libbenchmark-dev
   libsqlite3-dev    # the reference host's database
+  sqlite3 strace    # the host session test: a crafted database, counting the files status reads
   nlohmann-json3-dev rapidjson-dev openssl  # bench/compare: the peers it measures against
   clang libclang-rt-14-dev clang-tidy cppcheck  # fuzz-smoke.sh and static-analysis.sh
   "$@"
