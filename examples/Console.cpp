@@ -33,7 +33,10 @@ std::string utf8(const OdString& text) {
 }
 
 std::string quotePath(const OdString& path) {
-    const std::string text = utf8(path);
+    return quotePath(utf8(path));
+}
+
+std::string quotePath(std::string text) {
     const auto plain = [](unsigned char c) { return c >= 0x20 && c != 0x7F && c != '"' && c != '\\'; };
     if (std::all_of(text.begin(), text.end(), plain))
         return text;

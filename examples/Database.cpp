@@ -183,8 +183,10 @@ Expected<TrackedFiles> Database::trackedFiles(boost::optional<std::uint64_t> com
         return sqliteError();
     rows.bind(1, static_cast<std::int64_t>(*commit));
     int rc;
+    // The rows come in the order of the primary key, which is almost always the map's: each is
+    // then placed at the end without a search.
     while ((rc = rows.step()) == SQLITE_ROW)
-        files.emplace(rows.text(0), rows.text(1));
+        files.emplace_hint(files.end(), rows.text(0), rows.text(1));
     if (rc != SQLITE_DONE)
         return sqliteError();
     return files;

@@ -108,9 +108,9 @@ bool writeAll(int fd, const char* data, std::size_t size) {
 
 }  // namespace
 
-bool statFile(const char* path, FileStat& out) {
+bool statFile(int folder, const char* path, FileStat& out) {
     struct stat info {};
-    if (::lstat(path, &info) != 0 || !S_ISREG(info.st_mode))
+    if (::fstatat(folder, path, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode))
         return false;
     out.size = static_cast<std::int64_t>(info.st_size);
     out.modifiedNs = nanoseconds(info.st_mtim);

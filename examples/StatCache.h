@@ -42,8 +42,9 @@ struct FileStat {
     }
 };
 
-// lstat() of the file at the UTF-8 path `path`; false when there is no regular file there.
-bool statFile(const char* path, FileStat& out);
+// lstat() of the file at the UTF-8 path `path`, relative to the open folder `folder` (or to the
+// current folder, or absolute, with AT_FDCWD); false when there is no regular file there.
+bool statFile(int folder, const char* path, FileStat& out);
 
 class StatCache {
 public:

@@ -2,6 +2,11 @@
 // step between the library's scan and its staging explorer.
 #pragma once
 
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include <common/Expected.h>
 #include <common/RootPath.h>
 #include <common/StagingExplorer.h>
@@ -11,12 +16,34 @@
 
 namespace host {
 
-// The files of a working tree sorted against HEAD's: paths only, each list in the order of the
-// paths' wide text, so that a status of many files holds each path once.
+// Many UTF-8 paths in one buffer: half a million of them take a few allocations, not half a
+// million, and sorting moves small spans, not strings.
+class PathList {
+public:
+    struct Span {
+        std::uint32_t offset;
+        std::uint32_t length;
+    };
+    void add(const OdString& path);
+    void add(std::string_view utf8Path);
+    std::string_view operator[](const Span& span) const {
+        return std::string_view(m_bytes.data() + span.offset, span.length);
+    }
+    const std::vector<Span>& spans() const { return m_spans; }
+
+private:
+    std::string m_bytes;
+    std::vector<Span> m_spans;
+};
+
+// The files of a working tree sorted against HEAD's, by path only, so that a status of many files
+// holds each path once. The tracked lists are in the order of the tracked files; the untracked
+// paths, in UTF-8 (what a listing prints, at a quarter of the size of the wide text), in the
+// order of the scan.
 struct TreeComparison {
     std::vector<const OdString*> unchanged;  // keys of the tracked files given
     std::vector<const OdString*> modified;   // keys of the tracked files given
-    std::vector<OdString> untracked;
+    PathList untracked;
     std::vector<const OdString*> removed;    // keys of the tracked files given
 };
 

@@ -200,29 +200,32 @@ int init(const std::vector<std::string>& args, const Session& session) {
     return 0;
 }
 
-// One line of status: a path and its code.
+// One line of status: a path of the list, its code, and whether it comes from the staged files.
 struct StatusLine {
-    const OdString* path;
+    host::PathList::Span path;
     const char* code;
+    bool staged;
 };
 
 // Writes the lines, one per file ("-z": code, space, the raw path, a zero byte), in large pieces:
 // a status of half a million files is mostly this output.
-void printStatus(const std::vector<StatusLine>& lines, bool zeroTerminated) {
+void printStatus(const host::PathList& paths, const std::vector<StatusLine>& lines,
+                 bool zeroTerminated) {
     std::string out;
-    const auto needsQuoting = [](const OdString& path) {
-        const std::wstring& text = path.wstr();
-        return std::any_of(text.begin(), text.end(), [](wchar_t c) {
-            return c < 0x20 || c == 0x7F || c == L'"' || c == L'\\';
+    const auto needsQuoting = [](std::string_view path) {
+        return std::any_of(path.begin(), path.end(), [](char ch) {
+            const auto c = static_cast<unsigned char>(ch);
+            return c < 0x20 || c == 0x7F || c == '"' || c == '\\';
         });
     };
     for (const StatusLine& line : lines) {
+        const std::string_view path = paths[line.path];
         out += line.code;
         out.append(3 - std::strlen(line.code), ' ');
-        if (!zeroTerminated && needsQuoting(*line.path))
-            out += host::quotePath(*line.path);
+        if (!zeroTerminated && needsQuoting(path))
+            out += host::quotePath(std::string(path));
         else
-            ut::appendUtf8(out, line.path->c_str(), line.path->wstr().size());
+            out += path;
         out += zeroTerminated ? '\0' : '\n';
         if (out.size() >= (std::size_t{1} << 16)) {
             std::fwrite(out.data(), 1, out.size(), stdout);
@@ -253,58 +256,39 @@ int status(const std::vector<std::string>& args, const Session& session) {
         return fail(repo.error());
     Repository& r = repo.value();
     host::StatCache statCache = host::StatCache::load(r.root);
-    const auto compared = host::compareWorkingTree(r.root, r.head, statCache);
+    auto compared = host::compareWorkingTree(r.root, r.head, statCache);
     if (!compared.hasValue())
         return fail(compared.error());
     statCache.save(r.root);
-    const host::TreeComparison& tree = compared.value();
+    host::TreeComparison& tree = compared.value();
 
-    // Every list is in the order of the wide text; merged, they stay so.
-    const auto byText = [](const StatusLine& a, const StatusLine& b) {
-        return a.path->wstr() < b.path->wstr();
+    host::PathList& paths = tree.untracked;
+    std::vector<StatusLine> lines;
+    lines.reserve(paths.spans().size() + tree.modified.size() + tree.removed.size() +
+                  r.cache.value().read().stagedFiles.size());
+    for (const host::PathList::Span& span : paths.spans())
+        lines.push_back({span, "?", false});
+    const auto add = [&](const OdString& path, const char* code, bool staged) {
+        paths.add(path);
+        lines.push_back({paths.spans().back(), code, staged});
     };
-    const auto linesOf = [](const std::vector<const OdString*>& paths, const char* code) {
-        std::vector<StatusLine> lines;
-        lines.reserve(paths.size());
-        for (const OdString* path : paths)
-            lines.push_back({path, code});
-        return lines;
-    };
-    const auto merged = [&](const std::vector<StatusLine>& a, const std::vector<StatusLine>& b) {
-        std::vector<StatusLine> out;
-        out.reserve(a.size() + b.size());
-        std::merge(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(out), byText);
-        return out;
-    };
-    std::vector<StatusLine> untracked;
-    untracked.reserve(tree.untracked.size());
-    for (const OdString& path : tree.untracked)
-        untracked.push_back({&path, "?"});
-    std::vector<StatusLine> staged;
+    for (const OdString* path : tree.modified)
+        add(*path, "M", false);
+    for (const OdString* path : tree.removed)
+        add(*path, "D", false);
     for (const StagedFile& file : r.cache.value().read().stagedFiles)
-        staged.push_back({&file.path, stagedCode(file.change)});
-    std::stable_sort(staged.begin(), staged.end(), byText);
-    std::vector<StatusLine> lines = merged(
-        merged(merged(linesOf(tree.modified, "M"), linesOf(tree.removed, "D")), untracked), staged);
-    // What is staged is what the next commit does with the file, so it is what status shows: of
-    // equal paths, the staged line (merged last) is kept.
-    std::vector<StatusLine> shown;
-    shown.reserve(lines.size());
-    for (const StatusLine& line : lines) {
-        if (!shown.empty() && *shown.back().path == *line.path)
-            shown.back() = line;
-        else
-            shown.push_back(line);
-    }
-    lines.clear();
-    lines.shrink_to_fit();
-    // Only an undecodable byte in a name makes the order of bytes differ from that of the text.
-    const auto byBytes = [](const StatusLine& a, const StatusLine& b) {
-        return host::byBytes(*a.path, *b.path);
-    };
-    if (!std::is_sorted(shown.begin(), shown.end(), byBytes))
-        std::stable_sort(shown.begin(), shown.end(), byBytes);
-    printStatus(shown, zeroTerminated);
+        add(file.path, stagedCode(file.change), true);
+    // In the order of the paths' bytes; of equal paths, the staged line comes last and is the one
+    // shown: what is staged is what the next commit does with the file.
+    std::sort(lines.begin(), lines.end(), [&](const StatusLine& a, const StatusLine& b) {
+        const int order = paths[a.path].compare(paths[b.path]);
+        return order != 0 ? order < 0 : a.staged < b.staged;
+    });
+    const auto shownEnd = std::unique(lines.rbegin(), lines.rend(), [&](const auto& a, const auto& b) {
+        return paths[a.path] == paths[b.path];
+    });
+    lines.erase(lines.begin(), shownEnd.base());
+    printStatus(paths, lines, zeroTerminated);
 
     const std::size_t missing = countMissingCopies(r.root, r.head, tree.modified);
     if (missing > 0)

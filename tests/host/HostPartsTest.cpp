@@ -151,7 +151,7 @@ TEST_F(HostStore, StatCacheDistrustsFilesOfTheTickOfItsWrite) {
     // What a status would have recorded had it looked at the file after that rewrite, within one
     // tick of the clock: the file as it is now, as unchanged.
     host::FileStat now;
-    ASSERT_TRUE(host::statFile((tmp / "notes.txt").c_str(), now));
+    ASSERT_TRUE(host::statFile(AT_FDCWD, (tmp / "notes.txt").c_str(), now));
     {
         host::StatCache cache;
         cache.record(tracked.begin()->first, tracked.begin()->second, now);
