@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "Console.h"
 
@@ -14,11 +16,12 @@ namespace host {
 namespace {
 
 // The file, all in the machine's own byte order (it never leaves the machine that wrote it):
-//   header: kMagic, the stamps of the two stores, the number of entries;
-//   entries, in the order of the paths' wide text, each: path length (wide elements), URL length
-//   (UTF-8 bytes), size, modification time, inode, change time, the path's wide elements, the
-//   URL's bytes, zeros up to a multiple of 8 bytes.
-constexpr char kMagic[8] = {'r', 'v', 'k', 's', 't', 'a', 't', '1'};
+//   header: kMagic, HEAD's commit (0 for none), the stamps of the drawing store, the object store
+//   and the database, the number of entries;
+//   entries, in the order of the paths' bytes, each: path length, URL length, 1 when vouched for
+//   (else 0), size, modification time, inode, change time, the path's bytes, the URL's bytes,
+//   zeros up to a multiple of 8 bytes.
+constexpr char kMagic[8] = {'r', 'v', 'k', 's', 't', 'a', 't', '2'};
 constexpr const char* kFileName = "stat-cache";
 // The temporary copy shares the prefix of the host's other temporary files, so that what a killed
 // command leaves behind is removed with them.
@@ -28,18 +31,22 @@ struct Stamp {
     std::int64_t modifiedNs = 0;
     std::int64_t changedNs = 0;
     std::uint64_t inode = 0;
+    std::int64_t size = 0;
 };
 
 struct Header {
     char magic[8];
+    std::uint64_t head;
     Stamp drawings;
     Stamp objects;
+    Stamp database;
     std::uint64_t count;
 };
 
 struct EntryHead {
     std::uint32_t pathLength;
     std::uint32_t urlLength;
+    std::uint64_t vouched;
     FileStat stat;
 };
 
@@ -47,49 +54,41 @@ std::int64_t nanoseconds(const timespec& t) {
     return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
-// A store's folder changes its times whenever a copy is added to it or removed from it.
-Stamp stampOf(const std::string& folder) {
+// A store's folder changes its times whenever a copy is added to it or removed from it, the
+// database file whenever it is written.
+Stamp stampOf(const std::string& path) {
     struct stat info {};
     Stamp stamp;
-    if (::stat(folder.c_str(), &info) == 0) {
+    if (::stat(path.c_str(), &info) == 0) {
         stamp.modifiedNs = nanoseconds(info.st_mtim);
         stamp.changedNs = nanoseconds(info.st_ctim);
         stamp.inode = info.st_ino;
+        stamp.size = static_cast<std::int64_t>(info.st_size);
     }
     return stamp;
 }
 
-bool sameStamp(const Stamp& a, const Stamp& b) {
-    return a.modifiedNs == b.modifiedNs && a.changedNs == b.changedNs && a.inode == b.inode;
+bool operator==(const Stamp& a, const Stamp& b) {
+    return a.modifiedNs == b.modifiedNs && a.changedNs == b.changedNs && a.inode == b.inode &&
+           a.size == b.size;
 }
 
 std::size_t padded(std::size_t bytes) {
     return (bytes + 7) & ~std::size_t{7};
 }
 
-// True when `url` is exactly the UTF-8 text `bytes`. Storage URLs are ASCII; any other character
-// counts as a difference, which only costs an isModified() call.
-bool sameUrl(const OdString& url, std::string_view bytes) {
-    const std::wstring& wide = url.wstr();
-    if (wide.size() != bytes.size())
-        return false;
-    for (std::size_t i = 0; i < wide.size(); ++i) {
-        if (wide[i] > 0x7F || wide[i] != static_cast<unsigned char>(bytes[i]))
-            return false;
-    }
-    return true;
-}
-
 std::string cachePath(const common::RootPath& root) {
     return utf8(root.rvkPath()) + "/" + kFileName;
 }
 
-Header currentHeader(const common::RootPath& root) {
+Header currentHeader(const common::RootPath& root, boost::optional<std::uint64_t> head) {
     Header header{};
     std::memcpy(header.magic, kMagic, sizeof kMagic);
+    header.head = head ? *head : 0;
     const std::string rvk = utf8(root.rvkPath());
     header.drawings = stampOf(rvk + "/tf");
     header.objects = stampOf(rvk + "/objects");
+    header.database = stampOf(utf8(root.dbPath()));
     return header;
 }
 
@@ -106,6 +105,27 @@ bool writeAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
+// The whole file at `path` and its modification time; false when it cannot be read.
+bool readWhole(const std::string& path, std::vector<char>& bytes, std::int64_t& modifiedNs) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    bool read = ::fstat(fd, &info) == 0;
+    if (read) {
+        bytes.resize(static_cast<std::size_t>(info.st_size));
+        modifiedNs = nanoseconds(info.st_mtim);
+        std::size_t got = 0;
+        while (read && got < bytes.size()) {
+            const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+            read = n > 0 || (n < 0 && errno == EINTR);
+            got += n > 0 ? static_cast<std::size_t>(n) : 0;
+        }
+    }
+    ::close(fd);
+    return read;
+}
+
 }  // namespace
 
 bool statFile(int folder, const char* path, FileStat& out) {
@@ -119,94 +139,112 @@ bool statFile(int folder, const char* path, FileStat& out) {
     return true;
 }
 
-StatCache StatCache::load(const common::RootPath& root) {
+StatCache StatCache::load(const common::RootPath& root, boost::optional<std::uint64_t> head) {
     StatCache cache;
-    const int fd = ::open(cachePath(root).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return cache;
-    struct stat info {};
-    bool read = ::fstat(fd, &info) == 0 && info.st_size >= static_cast<off_t>(sizeof(Header));
-    if (read) {
-        const auto size = static_cast<std::size_t>(info.st_size);
-        cache.m_buffer.resize((size + 7) / 8);
-        cache.m_writtenNs = nanoseconds(info.st_mtim);
-        auto* bytes = reinterpret_cast<char*>(cache.m_buffer.data());
-        std::size_t got = 0;
-        while (read && got < size) {
-            const ssize_t n = ::read(fd, bytes + got, size - got);
-            read = n > 0 || (n < 0 && errno == EINTR);
-            got += n > 0 ? static_cast<std::size_t>(n) : 0;
-        }
-    }
-    ::close(fd);
-    if (!read)
+    cache.m_head = head;
+    cache.m_changed = true;
+    std::vector<char>& bytes = cache.m_bytes;
+    if (!readWhole(cachePath(root), bytes, cache.m_writtenNs) || bytes.size() < sizeof(Header))
         return StatCache();
 
     // Every length is checked against what is left, so a damaged file is refused, never overrun.
-    const char* bytes = reinterpret_cast<const char*>(cache.m_buffer.data());
-    const std::size_t size = static_cast<std::size_t>(info.st_size);
     Header header;
-    std::memcpy(&header, bytes, sizeof header);
-    const Header now = currentHeader(root);
-    if (std::memcmp(header.magic, kMagic, sizeof kMagic) != 0 ||
-        !sameStamp(header.drawings, now.drawings) || !sameStamp(header.objects, now.objects) ||
-        header.count > size / sizeof(EntryHead))
+    std::memcpy(&header, bytes.data(), sizeof header);
+    const Header now = currentHeader(root, head);
+    if (std::memcmp(header.magic, kMagic, sizeof kMagic) != 0 || header.head != now.head ||
+        !(header.drawings == now.drawings) || !(header.objects == now.objects) ||
+        !(header.database == now.database) || header.count > bytes.size() / sizeof(EntryHead))
         return StatCache();
-    cache.m_entries.reserve(static_cast<std::size_t>(header.count));
+    cache.m_files.reserve(static_cast<std::size_t>(header.count));
     std::size_t at = sizeof header;
     for (std::uint64_t i = 0; i < header.count; ++i) {
-        if (size - at < sizeof(EntryHead))
+        if (bytes.size() - at < sizeof(EntryHead))
             return StatCache();
-        EntryHead head;
-        std::memcpy(&head, bytes + at, sizeof head);
-        at += sizeof head;
-        const std::size_t pathBytes = std::size_t{head.pathLength} * sizeof(wchar_t);
-        const std::size_t body = padded(pathBytes + head.urlLength);
-        if (size - at < body)
+        EntryHead entry;
+        std::memcpy(&entry, bytes.data() + at, sizeof entry);
+        at += sizeof entry;
+        const std::size_t body = padded(std::size_t{entry.pathLength} + entry.urlLength);
+        if (bytes.size() - at < body || entry.vouched > 1)
             return StatCache();
-        Entry entry{{reinterpret_cast<const wchar_t*>(bytes + at), head.pathLength},
-                    {bytes + at + pathBytes, head.urlLength},
-                    head.stat};
-        if (!cache.m_entries.empty() && !(cache.m_entries.back().path < entry.path))
+        CachedFile file{{bytes.data() + at, entry.pathLength},
+                        {bytes.data() + at + entry.pathLength, entry.urlLength},
+                        entry.stat,
+                        entry.vouched == 1};
+        if (!cache.m_files.empty() && !(cache.m_files.back().path < file.path))
             return StatCache();  // out of order: not written by us
-        cache.m_entries.push_back(entry);
+        cache.m_files.push_back(file);
         at += body;
     }
-    return at == size ? std::move(cache) : StatCache();
+    if (at != bytes.size())
+        return StatCache();
+    cache.m_loaded = true;
+    cache.m_changed = false;
+    return cache;
 }
 
-bool StatCache::trusts(const OdString& path, const OdString& url, const FileStat& now) const {
-    const std::wstring_view key(path.wstr());
-    const auto found = std::lower_bound(m_entries.begin(), m_entries.end(), key,
-                                        [](const Entry& e, std::wstring_view k) { return e.path < k; });
-    return found != m_entries.end() && found->path == key && found->stat == now &&
-           now.modifiedNs < m_writtenNs && sameUrl(url, found->url);
+StatCache StatCache::fromTracked(const TrackedFiles& files, boost::optional<std::uint64_t> head) {
+    StatCache cache;
+    cache.m_head = head;
+    cache.m_changed = true;
+    std::string bytes;
+    std::vector<std::pair<std::size_t, std::size_t>> paths;  // offset, length; the URL follows
+    std::vector<std::size_t> urlLengths;
+    for (const auto& [path, url] : files) {
+        const std::size_t offset = bytes.size();
+        bytes.append(path.ansi_str(), path.ansiLength());
+        paths.emplace_back(offset, bytes.size() - offset);
+        bytes.append(url.ansi_str(), url.ansiLength());
+        urlLengths.push_back(bytes.size() - offset - paths.back().second);
+    }
+    cache.m_bytes.assign(bytes.begin(), bytes.end());
+    const char* base = cache.m_bytes.data();
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const auto [offset, length] = paths[i];
+        cache.m_files.push_back(
+            {{base + offset, length}, {base + offset + length, urlLengths[i]}, FileStat(), false});
+    }
+    // The map's order is that of the wide text, which differs from the bytes' only at an
+    // undecodable byte.
+    std::sort(cache.m_files.begin(), cache.m_files.end(),
+              [](const CachedFile& a, const CachedFile& b) { return a.path < b.path; });
+    return cache;
 }
 
-void StatCache::record(const OdString& path, const OdString& url, const FileStat& now) {
-    if (!m_changed && !trusts(path, url, now))
+const CachedFile* StatCache::find(std::string_view path) const {
+    const auto found = std::lower_bound(
+        m_files.begin(), m_files.end(), path,
+        [](const CachedFile& file, std::string_view key) { return file.path < key; });
+    return found != m_files.end() && found->path == path ? &*found : nullptr;
+}
+
+void StatCache::vouch(std::size_t index, const FileStat& now) {
+    CachedFile& file = m_files[index];
+    // A racy entry is written again even when nothing else changed, so that the next write time
+    // is later than its modification time and the entry becomes trusted.
+    if (!trusts(file, now))
         m_changed = true;
-    m_next.push_back({&path, &url, now});
+    file.vouched = true;
+    file.stat = now;
 }
 
-void StatCache::save(const common::RootPath& root) {
-    if (!m_changed && m_next.size() == m_entries.size())
+void StatCache::unvouch(std::size_t index) {
+    m_changed = m_changed || m_files[index].vouched;
+    m_files[index].vouched = false;
+}
+
+void StatCache::save(const common::RootPath& root) const {
+    if (!m_changed)
         return;
-    std::sort(m_next.begin(), m_next.end(), [](const Recorded& a, const Recorded& b) {
-        return a.path->wstr() < b.path->wstr();
-    });
-    Header header = currentHeader(root);
-    header.count = m_next.size();
+    Header header = currentHeader(root, m_head);
+    header.count = m_files.size();
     std::string out(reinterpret_cast<const char*>(&header), sizeof header);
-    std::string url;
-    for (const Recorded& r : m_next) {
-        url.assign(r.url->ansi_str(), r.url->ansiLength());
-        const std::wstring& path = r.path->wstr();
-        const EntryHead head{static_cast<std::uint32_t>(path.size()),
-                             static_cast<std::uint32_t>(url.size()), r.stat};
-        out.append(reinterpret_cast<const char*>(&head), sizeof head);
-        out.append(reinterpret_cast<const char*>(path.data()), path.size() * sizeof(wchar_t));
-        out.append(url);
+    for (const CachedFile& file : m_files) {
+        const EntryHead entry{static_cast<std::uint32_t>(file.path.size()),
+                              static_cast<std::uint32_t>(file.url.size()), file.vouched ? 1u : 0u,
+                              file.vouched ? file.stat : FileStat()};
+        out.append(reinterpret_cast<const char*>(&entry), sizeof entry);
+        out.append(file.path);
+        out.append(file.url);
         out.append(padded(out.size()) - out.size(), '\0');
     }
 

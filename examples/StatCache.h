@@ -1,31 +1,37 @@
-// The stat cache: what lets `rvk status` skip the library's isModified() for tracked files that
-// nobody touched, so that a clean tree of many files, or of a few huge ones, costs one lstat per
-// file instead of a digest of every generic file.
+// The stat cache: what lets `rvk status` answer for a clean tree with one lstat per file, as git
+// does with its index, instead of reading the database and, through the library's isModified(),
+// hashing every generic file.
 //
-// It lives in its own file, ".rvk/stat-cache", not in rvk.db: a status reads all of it, and reading
-// it whole into one buffer and searching that is several times faster than a query over the same
-// rows (bench/compare shows the whole status against git's). An entry says: the file at this path
-// had this size, modification time, inode and change time when isModified() last said it was
-// unchanged from the stored copy at this URL. It is trusted only when the file still has all four
-// and its modification time is older than the moment the cache file was written (the cache file's
-// own modification time, from the same clock). A file changed in the same clock tick as that
-// write, after isModified() looked at it, keeps the four values but is no longer trusted, so it is
-// tested again: the racy case, as git's index handles it.
+// It lives in its own file, ".rvk/stat-cache", written for one HEAD commit: every file that commit
+// tracks, in UTF-8, sorted by the bytes of its path, with its storage URL and, when isModified()
+// last found it unchanged, the file's size, modification time, inode and change time at that
+// moment (the file is then "vouched for"). While HEAD, the database and the two stores are as they
+// were when it was written, status reads this one file (a few MB for 100,000 files, read whole and
+// searched in place) and never opens the database: loading HEAD's files from SQLite into a map
+// cost more than all the lstats of a clean tree. When anything of that changed (a commit, a copy
+// removed from a store, an edited database), the cache is rebuilt from the database.
 //
-// The cache is also dropped whole when the drawing store or the object store changed (a copy made
-// or removed changes its folder), so that a stored copy deleted since is noticed. Its content can
-// never make a changed file look unchanged: a malformed or foreign file is an empty cache, and the
-// file is replaced by renaming a complete temporary copy over it. rvk writes it under the shared
-// lock: two status commands that write it at once each rename a whole file, and either is right.
+// A file vouched for is trusted as unchanged only while it still has all four values and its
+// modification time is older than the moment the cache file was written (the cache file's own
+// modification time, from the same clock). A file changed in the same clock tick as that write,
+// after isModified() looked at it, keeps the four values but is no longer trusted, so it is tested
+// again: the racy case, as git's index handles it.
+//
+// The content of the file can never make a changed file look unchanged: a malformed or foreign
+// file is no cache, and the file is replaced by renaming a complete temporary copy over it. rvk
+// writes it under the shared lock: two status commands that write it at once each rename a whole
+// file, and either is right.
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <string_view>
 #include <vector>
 
-#include <common/Expected.h>
+#include <boost/optional.hpp>
+
 #include <common/RootPath.h>
+
+#include "Database.h"
 
 namespace host {
 
@@ -40,49 +46,61 @@ struct FileStat {
         return a.size == b.size && a.modifiedNs == b.modifiedNs && a.inode == b.inode &&
                a.changedNs == b.changedNs;
     }
+    friend bool operator!=(const FileStat& a, const FileStat& b) { return !(a == b); }
 };
 
 // lstat() of the file at the UTF-8 path `path`, relative to the open folder `folder` (or to the
 // current folder, or absolute, with AT_FDCWD); false when there is no regular file there.
 bool statFile(int folder, const char* path, FileStat& out);
 
+// One file of HEAD's commit, as the cache holds it.
+struct CachedFile {
+    std::string_view path;  // UTF-8
+    std::string_view url;   // UTF-8
+    FileStat stat;          // when `vouched`
+    bool vouched = false;
+};
+
 class StatCache {
 public:
-    // An empty cache: trusts nothing.
-    StatCache() = default;
-    // The cache of `root`, or an empty one when there is none, it cannot be read, it is malformed,
-    // or a store changed since it was written.
-    static StatCache load(const common::RootPath& root);
+    // The cache of `root` written for the commit `head`, when the database and the stores are as
+    // they were then; otherwise (no cache, another commit, a malformed file) nothing: see
+    // loaded().
+    static StatCache load(const common::RootPath& root, boost::optional<std::uint64_t> head);
+    // A cache of `files`, the files of commit `head` as the database gives them, vouching for none.
+    static StatCache fromTracked(const TrackedFiles& files, boost::optional<std::uint64_t> head);
 
-    // True when the entry of `path` says that a file with exactly `now` was unchanged from `url`,
-    // and is safely older than the cache.
-    bool trusts(const OdString& path, const OdString& url, const FileStat& now) const;
-    // Keeps `path` with `now` as unchanged from `url` for the next cache. Both strings must live
-    // until save().
-    void record(const OdString& path, const OdString& url, const FileStat& now);
-    // Writes the recorded entries as the new cache when they differ from the loaded ones. A cache
-    // that cannot be written is no error (status works without it): nothing is reported.
-    void save(const common::RootPath& root);
+    StatCache(StatCache&&) = default;
+    StatCache& operator=(StatCache&&) = default;
 
-    std::size_t size() const { return m_entries.size(); }
+    // True when load() found a cache: it lists every file HEAD's commit tracks.
+    bool loaded() const { return m_loaded; }
+    // The files, in the order of the bytes of their paths.
+    const std::vector<CachedFile>& files() const { return m_files; }
+    // The file at `path`, or null.
+    const CachedFile* find(std::string_view path) const;
+
+    // True when `file` is vouched for with exactly `now`, and safely older than the cache.
+    bool trusts(const CachedFile& file, const FileStat& now) const {
+        return file.vouched && file.stat == now && now.modifiedNs < m_writtenNs;
+    }
+    // Vouches for the file `index` of files() with `now`, or stops vouching for it.
+    void vouch(std::size_t index, const FileStat& now);
+    void unvouch(std::size_t index);
+
+    // Writes the cache when it differs from the file it was loaded from. A cache that cannot be
+    // written is no error (status works without it): nothing is reported.
+    void save(const common::RootPath& root) const;
 
 private:
-    struct Entry {
-        std::wstring_view path;
-        std::string_view url;
-        FileStat stat;
-    };
-    struct Recorded {
-        const OdString* path;
-        const OdString* url;
-        FileStat stat;
-    };
+    StatCache() = default;
 
-    std::vector<std::uint64_t> m_buffer;  // the file's bytes; m_entries point into them
-    std::vector<Entry> m_entries;         // in the order of the paths' wide text
-    std::int64_t m_writtenNs = 0;         // the cache file's modification time
-    std::vector<Recorded> m_next;
-    bool m_changed = false;               // m_next differs from m_entries
+    std::vector<char> m_bytes;  // the paths and URLs that m_files point into
+    std::vector<CachedFile> m_files;
+    boost::optional<std::uint64_t> m_head;
+    std::int64_t m_writtenNs = 0;  // the cache file's modification time; 0: trust nothing
+    bool m_loaded = false;
+    bool m_changed = false;
 };
 
 }  // namespace host

@@ -31,68 +31,71 @@ Expected<std::vector<common::PossibleRepoFile>> scan(const common::RootPath& roo
     }
 }
 
-// The root folder, open, and a buffer for the narrow relative path of each tracked file: every
-// lstat then starts from the root instead of walking its whole path again, and a status of many
-// files allocates nothing per file for the path.
-class RootFolder {
-public:
-    explicit RootFolder(const common::RootPath& root)
-        : m_fd(::open(utf8(root.path()).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)) {}
-    ~RootFolder() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    RootFolder(const RootFolder&) = delete;
-    RootFolder& operator=(const RootFolder&) = delete;
-
-    // False when there is no regular file at `relativePath`, or the root cannot be opened.
-    bool stat(const OdString& relativePath, FileStat& out) {
-        m_path.clear();
-        ut::appendUtf8(m_path, relativePath.c_str(), relativePath.wstr().size());
-        return m_fd >= 0 && statFile(m_fd, m_path.c_str(), out);
-    }
-
-private:
-    int m_fd;
-    std::string m_path;
-};
-
 struct Looked {
     FileStat stat;
     bool isFile = false;
 };
 
-// The lstat of every tracked file, in the order of `tracked`. Most of a status of a clean tree is
-// waiting for these, one file at a time, so they are spread over a few threads (as git's index
-// preloading does), each on its own part of the list.
-std::vector<Looked> lookAtAll(const common::RootPath& root, const TrackedFiles& tracked) {
-    std::vector<const OdString*> paths;
-    paths.reserve(tracked.size());
-    for (const auto& entry : tracked)
-        paths.push_back(&entry.first);
-    std::vector<Looked> looked(paths.size());
-    const auto work = [&](std::size_t begin, std::size_t end) {
-        RootFolder folder(root);
-        for (std::size_t i = begin; i < end; ++i)
-            looked[i].isFile = folder.stat(*paths[i], looked[i].stat);
-    };
-    constexpr std::size_t kPerThread = 2000;  // below this a thread costs more than it saves
-    const std::size_t threads = std::min<std::size_t>(
-        {std::max(1u, std::thread::hardware_concurrency()), 8, paths.size() / kPerThread + 1});
-    std::vector<std::thread> helpers;
-    const std::size_t share = paths.size() / threads;
-    try {
-        for (std::size_t t = 1; t < threads; ++t)
-            helpers.emplace_back(work, t * share, t + 1 == threads ? paths.size() : (t + 1) * share);
-    } catch (const std::system_error&) {
-        // No thread to be had: the helpers that did start do their parts, this thread the rest.
-        for (std::size_t t = helpers.size() + 1; t < threads; ++t)
-            work(t * share, t + 1 == threads ? paths.size() : (t + 1) * share);
+// The lstat of every file of `files`, in their order, each relative to the open root folder so
+// that no lstat walks the root's own path again. Most of a status of a clean tree is waiting for
+// these, one file at a time, so they are spread over a few threads (as git's index preloading
+// does), each on its own part of the list, and run while the caller scans the working tree.
+class LookAtAll {
+public:
+    LookAtAll(const common::RootPath& root, const std::vector<CachedFile>& files)
+        : m_files(files),
+          m_looked(files.size()),
+          m_rootFd(::open(utf8(root.path()).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)) {
+        constexpr std::size_t kPerThread = 2000;  // below this a thread costs more than it saves
+        m_parts = std::min<std::size_t>({std::max(1u, std::thread::hardware_concurrency()), 8,
+                                         files.size() / kPerThread + 1});
+        try {
+            while (m_threads.size() < m_parts)
+                m_threads.emplace_back(&LookAtAll::part, this, m_threads.size());
+        } catch (const std::system_error&) {
+            // No more threads to be had: wait() does the parts of those that did not start.
+        }
     }
-    work(0, threads > 1 ? share : paths.size());
-    for (std::thread& helper : helpers)
-        helper.join();
-    return looked;
+    ~LookAtAll() {
+        wait();
+        if (m_rootFd >= 0)
+            ::close(m_rootFd);
+    }
+    LookAtAll(const LookAtAll&) = delete;
+    LookAtAll& operator=(const LookAtAll&) = delete;
+
+    const std::vector<Looked>& wait() {
+        for (std::thread& thread : m_threads) {
+            if (thread.joinable())
+                thread.join();
+        }
+        for (std::size_t t = m_threads.size(); t < m_parts; ++t)
+            part(t);
+        m_parts = m_threads.size();
+        return m_looked;
+    }
+
+private:
+    void part(std::size_t t) {
+        const std::size_t share = m_files.size() / m_parts;
+        const std::size_t end = t + 1 == m_parts ? m_files.size() : (t + 1) * share;
+        std::string path;
+        for (std::size_t i = t * share; i < end; ++i) {
+            path.assign(m_files[i].path);
+            m_looked[i].isFile =
+                m_rootFd >= 0 && statFile(m_rootFd, path.c_str(), m_looked[i].stat);
+        }
+    }
+
+    const std::vector<CachedFile>& m_files;
+    std::vector<Looked> m_looked;
+    int m_rootFd;
+    std::size_t m_parts;
+    std::vector<std::thread> m_threads;
+};
+
+OdString fromUtf8(std::string_view text) {
+    return OdString(text.data(), text.size(), kCodePageUtf8);
 }
 
 bool isSurrogate(wchar_t c) {
@@ -126,80 +129,86 @@ bool byBytes(const OdString& a, const OdString& b) {
     return *i < *j;
 }
 
-Expected<TreeComparison> compareWorkingTree(const common::RootPath& root,
-                                            const TrackedFiles& tracked, StatCache& cache) {
+Expected<TreeComparison> compareWorkingTree(const common::RootPath& root, StatCache& cache) {
     TreeComparison result;
+    const std::vector<CachedFile>& files = cache.files();
+    LookAtAll lookAtAll(root, files);
     {
         auto scanned = scan(root);
         if (!scanned.hasValue())
             return scanned.error();
+        std::string narrow;
         for (common::PossibleRepoFile& file : scanned.value()) {
-            // Each wide path is let go once encoded, so the two forms are held together only
+            // Each wide path is let go once looked at, so the two forms are held together only
             // for one file at a time.
             const OdString path(std::move(file.path));
-            if (tracked.count(path) == 0)
-                result.untracked.add(path);
+            narrow.clear();
+            ut::appendUtf8(narrow, path.c_str(), path.wstr().size());
+            if (cache.find(narrow) == nullptr)
+                result.untracked.add(narrow);
         }
     }
 
+    const std::vector<Looked>& looked = lookAtAll.wait();
     Progress progress("checking");
-    std::size_t checked = 0;
-    const std::vector<Looked> looked = lookAtAll(root, tracked);
-    auto next = looked.begin();
-    // In the order of the tracked files, so that every list comes out sorted. Whether the scan
-    // listed a tracked file does not matter: one that the ignore rules hide is tested all the same.
-    for (const auto& [path, url] : tracked) {
-        const FileStat now = next->stat;
-        const bool isFile = (next++)->isFile;
-        if (!isFile && !ut::FileName(root.pathTo(path)).exists(ut::FileName::kSymbolicLink)) {
-            result.removed.push_back(&path);
+    // Whether the scan listed a tracked file does not matter: one that the ignore rules hide is
+    // tested all the same.
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const Looked& now = looked[i];
+        if (now.isFile && cache.trusts(files[i], now.stat)) {
+            result.unchanged.push_back(i);
             continue;
         }
-        progress.update(++checked, tracked.size());
-        if (isFile && cache.trusts(path, url, now)) {
-            cache.record(path, url, now);
-            result.unchanged.push_back(&path);
+        const OdString path = fromUtf8(files[i].path);
+        if (!now.isFile && !ut::FileName(root.pathTo(path)).exists(ut::FileName::kSymbolicLink)) {
+            cache.unvouch(i);
+            result.removed.push_back(i);
             continue;
         }
+        progress.update(i + 1, files.size());
         // Only now may the file be read and hashed: what the cache cannot vouch for.
-        const auto modified = common::isModified(path, url, root);
+        const auto modified = common::isModified(path, fromUtf8(files[i].url), root);
         if (!modified.hasValue())
             return modified.error();
         if (modified.value()) {
-            result.modified.push_back(&path);
+            cache.unvouch(i);
+            result.modified.push_back(i);
             continue;
         }
-        // The lstat from before the test: a file changed since has other times, and is tested
-        // again next time.
-        if (isFile)
-            cache.record(path, url, now);
-        result.unchanged.push_back(&path);
+        // With the lstat from before the test: a file changed since has other times, and is
+        // tested again next time.
+        if (now.isFile)
+            cache.vouch(i, now.stat);
+        else
+            cache.unvouch(i);
+        result.unchanged.push_back(i);
     }
     return result;
 }
 
 Expected<common::RepoChanges> sortWorkingTree(const common::RootPath& root,
-                                              const TrackedFiles& tracked, StatCache& cache) {
-    const auto compared = compareWorkingTree(root, tracked, cache);
+                                              const TrackedFiles& tracked,
+                                              boost::optional<std::uint64_t> head) {
+    StatCache cache = StatCache::load(root, head);
+    if (!cache.loaded())
+        cache = StatCache::fromTracked(tracked, head);
+    const auto compared = compareWorkingTree(root, cache);
     if (!compared.hasValue())
         return compared.error();
+    cache.save(root);
     const TreeComparison& c = compared.value();
+    const std::vector<CachedFile>& files = cache.files();
     common::RepoChanges changes;
-    for (const OdString* path : c.unchanged)
-        changes.unchanged.emplace_back(*path, tracked.at(*path));
-    for (const OdString* path : c.modified)
-        changes.modified.emplace_back(*path);
-    for (const PathList::Span& span : c.untracked.spans()) {
-        const std::string_view path = c.untracked[span];
-        changes.untracked.emplace_back(OdString(path.data(), path.size(), kCodePageUtf8));
-    }
-    for (const OdString* path : c.removed)
-        changes.removed.emplace_back(*path, tracked.at(*path));
+    for (const std::size_t i : c.unchanged)
+        changes.unchanged.emplace_back(fromUtf8(files[i].path), fromUtf8(files[i].url));
+    for (const std::size_t i : c.modified)
+        changes.modified.emplace_back(fromUtf8(files[i].path));
+    for (const PathList::Span& span : c.untracked.spans())
+        changes.untracked.emplace_back(fromUtf8(c.untracked[span]));
+    for (const std::size_t i : c.removed)
+        changes.removed.emplace_back(fromUtf8(files[i].path), fromUtf8(files[i].url));
     const auto byPath = [](const auto& x, const auto& y) { return byBytes(x.path, y.path); };
-    std::sort(changes.unchanged.begin(), changes.unchanged.end(), byPath);
-    std::sort(changes.modified.begin(), changes.modified.end(), byPath);
     std::sort(changes.untracked.begin(), changes.untracked.end(), byPath);
-    std::sort(changes.removed.begin(), changes.removed.end(), byPath);
     return changes;
 }
 

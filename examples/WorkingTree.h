@@ -36,35 +36,35 @@ private:
     std::vector<Span> m_spans;
 };
 
-// The files of a working tree sorted against HEAD's, by path only, so that a status of many files
-// holds each path once. The tracked lists are in the order of the tracked files; the untracked
-// paths, in UTF-8 (what a listing prints, at a quarter of the size of the wide text), in the
-// order of the scan.
+// The files of a working tree sorted against HEAD's. The tracked lists hold indices into the
+// files of the StatCache compared against, in their order; the untracked paths are in the order
+// of the scan.
 struct TreeComparison {
-    std::vector<const OdString*> unchanged;  // keys of the tracked files given
-    std::vector<const OdString*> modified;   // keys of the tracked files given
+    std::vector<std::size_t> unchanged;
+    std::vector<std::size_t> modified;
+    std::vector<std::size_t> removed;
     PathList untracked;
-    std::vector<const OdString*> removed;    // keys of the tracked files given
 };
 
-// Scans the working tree of `root` (collectRelPaths) and sorts its files by `tracked`, HEAD's
-// files with their storage URLs:
+// Scans the working tree of `root` (collectRelPaths) and sorts its files by the files of HEAD's
+// commit that `cache` lists:
 //   - tracked, isModified() false: `unchanged`; true: `modified`;
 //   - not tracked: `untracked`;
 //   - tracked but no longer a file in the working tree: `removed`.
 // A tracked file that the ignore rules now hide is still tracked: it is tested like the others, and
-// only its absence makes it removed. A tracked file that `cache` trusts is unchanged without
-// asking isModified(); every file found unchanged is recorded in `cache` for its next save(), so
-// `tracked` must outlive that. Fails with the error of the scan or of isModified() (a URL the
-// database should never have held), or when the ignore file holds a rule that is no valid pattern.
-// Shows a progress counter while testing tracked files.
-Expected<TreeComparison> compareWorkingTree(const common::RootPath& root,
-                                            const TrackedFiles& tracked, StatCache& cache);
+// only its absence makes it removed. A file that `cache` trusts is unchanged without asking
+// isModified(); the cache vouches afterwards for every file found unchanged, ready for save().
+// Fails with the error of the scan or of isModified() (a URL the database should never have
+// held), or when the ignore file holds a rule that is no valid pattern. Shows a progress counter
+// while testing tracked files.
+Expected<TreeComparison> compareWorkingTree(const common::RootPath& root, StatCache& cache);
 
-// The same as RepoChanges for the staging explorer; the RepoFile records carry the storage URL as
+// The same for the staging explorer, from `tracked`, the files of HEAD's commit `head`, through
+// the repository's stat cache (which it updates). The RepoFile records carry the storage URL as
 // their `detail`, and each list is in the order of the paths' UTF-8 bytes.
 Expected<common::RepoChanges> sortWorkingTree(const common::RootPath& root,
-                                              const TrackedFiles& tracked, StatCache& cache);
+                                              const TrackedFiles& tracked,
+                                              boost::optional<std::uint64_t> head);
 
 // True when `a` comes before `b` in the order of their UTF-8 bytes, the order rvk lists paths in
 // (so a listing sorts as the C locale's `sort` would). Compares the wide text where that gives the

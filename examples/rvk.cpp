@@ -235,49 +235,69 @@ void printStatus(const host::PathList& paths, const std::vector<StatusLine>& lin
     std::fwrite(out.data(), 1, out.size(), stdout);
 }
 
-// The number of `paths` whose stored copy is gone (or named outside .rvk).
-std::size_t countMissingCopies(const common::RootPath& root, const host::TrackedFiles& head,
-                               const std::vector<const OdString*>& paths) {
+// The number of `files` whose stored copy is gone (or named outside .rvk).
+std::size_t countMissingCopies(const common::RootPath& root,
+                               const std::vector<host::CachedFile>& files,
+                               const std::vector<std::size_t>& which) {
     std::size_t missing = 0;
-    for (const OdString* path : paths) {
-        const auto stored = host::storedCopyPath(root, head.at(*path));
+    for (const std::size_t i : which) {
+        const OdString url(files[i].url.data(), files[i].url.size(), kCodePageUtf8);
+        const auto stored = host::storedCopyPath(root, url);
         if (!stored.hasValue() || !ut::FileName(stored.value()).exists(ut::FileName::kRegularFile))
             ++missing;
     }
     return missing;
 }
 
+// Unlike the other commands, status opens the database only when the stat cache cannot stand in
+// for it: on a clean tree, reading HEAD's files from it would cost more than all the rest.
 int status(const std::vector<std::string>& args, const Session& session) {
     const bool zeroTerminated = args.size() == 1 && args[0] == "-z";
     if (args.size() > (zeroTerminated ? 1u : 0u))
         throw BadUsage();
-    auto repo = host::openRepository(session);
-    if (!repo.hasValue())
-        return fail(repo.error());
-    Repository& r = repo.value();
-    host::StatCache statCache = host::StatCache::load(r.root);
-    auto compared = host::compareWorkingTree(r.root, r.head, statCache);
+    const auto root = host::findRoot();
+    if (!root.hasValue())
+        return fail(root.error());
+    const auto lock = host::lockRepository(session, root.value());
+    if (!lock.hasValue())
+        return fail(lock.error());
+    const auto cache = common::Cache::get(root.value(), false, session.io);
+    if (!cache.hasValue())
+        return fail(cache.error());
+    const common::State& state = cache.value().read();
+    host::StatCache statCache = host::StatCache::load(root.value(), state.head.commit);
+    if (!statCache.loaded()) {
+        auto db = host::Database::open(root.value().dbPath());
+        if (!db.hasValue())
+            return fail(db.error());
+        const auto head = db.value().trackedFiles(state.head.commit);
+        if (!head.hasValue())
+            return fail(head.error());
+        statCache = host::StatCache::fromTracked(head.value(), state.head.commit);
+    }
+    auto compared = host::compareWorkingTree(root.value(), statCache);
     if (!compared.hasValue())
         return fail(compared.error());
-    statCache.save(r.root);
+    statCache.save(root.value());
     host::TreeComparison& tree = compared.value();
+    const std::vector<host::CachedFile>& files = statCache.files();
 
     host::PathList& paths = tree.untracked;
     std::vector<StatusLine> lines;
     lines.reserve(paths.spans().size() + tree.modified.size() + tree.removed.size() +
-                  r.cache.value().read().stagedFiles.size());
+                  state.stagedFiles.size());
     for (const host::PathList::Span& span : paths.spans())
         lines.push_back({span, "?", false});
-    const auto add = [&](const OdString& path, const char* code, bool staged) {
+    const auto add = [&](std::string_view path, const char* code, bool staged) {
         paths.add(path);
         lines.push_back({paths.spans().back(), code, staged});
     };
-    for (const OdString* path : tree.modified)
-        add(*path, "M", false);
-    for (const OdString* path : tree.removed)
-        add(*path, "D", false);
-    for (const StagedFile& file : r.cache.value().read().stagedFiles)
-        add(file.path, stagedCode(file.change), true);
+    for (const std::size_t i : tree.modified)
+        add(files[i].path, "M", false);
+    for (const std::size_t i : tree.removed)
+        add(files[i].path, "D", false);
+    for (const StagedFile& file : state.stagedFiles)
+        add(utf8(file.path), stagedCode(file.change), true);
     // In the order of the paths' bytes; of equal paths, the staged line comes last and is the one
     // shown: what is staged is what the next commit does with the file.
     std::sort(lines.begin(), lines.end(), [&](const StatusLine& a, const StatusLine& b) {
@@ -290,7 +310,7 @@ int status(const std::vector<std::string>& args, const Session& session) {
     lines.erase(lines.begin(), shownEnd.base());
     printStatus(paths, lines, zeroTerminated);
 
-    const std::size_t missing = countMissingCopies(r.root, r.head, tree.modified);
+    const std::size_t missing = countMissingCopies(root.value(), files, tree.modified);
     if (missing > 0)
         host::printError(hostError("warning: the stored cop" +
                                    std::string(missing == 1 ? "y of 1 modified file is"
@@ -338,8 +358,8 @@ int stage(const std::vector<std::string>& args, const Session& session) {
     if (!repo.hasValue())
         return fail(repo.error());
     Repository& r = repo.value();
-    host::StatCache statCache = host::StatCache::load(r.root);
-    const auto changes = host::sortWorkingTree(r.root, r.head, statCache);
+    const auto changes =
+        host::sortWorkingTree(r.root, r.head, r.cache.value().read().head.commit);
     if (!changes.hasValue())
         return fail(changes.error());
 
@@ -384,7 +404,6 @@ int stage(const std::vector<std::string>& args, const Session& session) {
     std::vector<StagedFile> staged;
     for (const auto& [path, change] : merged)
         staged.emplace_back(path, change);
-    statCache.save(r.root);
     // Said only once the state file holds it.
     if (!storeStaged(r.cache.value(), std::move(staged), session))
         return 1;

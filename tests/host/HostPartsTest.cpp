@@ -126,8 +126,7 @@ TEST_F(HostStore, SortingKeepsIgnoredTrackedFilesAndFindsRemovedOnes) {
     setModified(tmp.writeFile("changed.txt", "other"), 1000000000);
     testing_support::fs::remove(tmp / "gone.txt");
 
-    host::StatCache none;
-    const auto changes = host::sortWorkingTree(root, tracked, none);
+    const auto changes = host::sortWorkingTree(root, tracked, 1u);
     ASSERT_TRUE(changes.hasValue()) << narrow(changes.error().message);
     const auto paths = [](const auto& records) {
         std::vector<std::string> out;
@@ -153,27 +152,28 @@ TEST_F(HostStore, StatCacheDistrustsFilesOfTheTickOfItsWrite) {
     host::FileStat now;
     ASSERT_TRUE(host::statFile(AT_FDCWD, (tmp / "notes.txt").c_str(), now));
     {
-        host::StatCache cache;
-        cache.record(tracked.begin()->first, tracked.begin()->second, now);
+        host::StatCache cache = host::StatCache::fromTracked(tracked, 1u);
+        cache.vouch(0, now);
         cache.save(root);
     }
     const auto cacheFile = tmp / ".rvk" / "stat-cache";
     const auto seenModified = [&](std::time_t cacheWritten) {
         setModified(cacheFile, cacheWritten);
-        host::StatCache cache = host::StatCache::load(root);
-        EXPECT_EQ(cache.size(), 1u);
-        return host::compareWorkingTree(root, tracked, cache).value().modified.size() == 1;
+        host::StatCache cache = host::StatCache::load(root, 1u);
+        EXPECT_TRUE(cache.loaded());
+        return host::compareWorkingTree(root, cache).value().modified.size() == 1;
     };
     // Written in the tick of the file's time: the entry is not trusted, the digest decides.
     EXPECT_TRUE(seenModified(1000000000));
     // Written a tick later, the entry is trusted: the cache alone decides then.
     EXPECT_FALSE(seenModified(1000000001));
 
-    // A damaged cache file is an empty cache, whatever part of it is missing.
+    // Written for another commit, or damaged anywhere: no cache.
+    EXPECT_FALSE(host::StatCache::load(root, 2u).loaded());
     const std::string whole = readFile(cacheFile);
     for (std::size_t size = 0; size < whole.size(); ++size) {
         tmp.writeFile(".rvk/stat-cache", whole.substr(0, size));
-        EXPECT_EQ(host::StatCache::load(root).size(), 0u) << size;
+        EXPECT_FALSE(host::StatCache::load(root, 1u).loaded()) << size;
     }
 }
 
