@@ -22,6 +22,18 @@ OdString fromArg(const std::string& arg) {
     return OdString(arg.data(), arg.size(), kCodePageUtf8);
 }
 
+const char* stagedCode(common::EFileChange change) {
+    switch (change) {
+        case common::EFileChange::modified:
+            return "M+";
+        case common::EFileChange::added:
+            return "A+";
+        case common::EFileChange::removed:
+            return "D+";
+    }
+    return "?+";
+}
+
 int fail(const ErrorMessage& error) {
     printError(error);
     return 1;

@@ -1,6 +1,7 @@
 // What rvk's commands share: the session each one runs in, the repository lock taken in the mode of
 // the command's entry in the command table, and the opened repository. The commands themselves
-// live in rvk.cpp and, for restoring and verifying stored copies, in StoreCommands.cpp.
+// live in rvk.cpp, status in StatusCommand.cpp, and restore and verify, which work on stored
+// copies, in StoreCommands.cpp.
 #pragma once
 
 #include <chrono>
@@ -10,6 +11,7 @@
 
 #include <common/Cache.h>
 #include <common/Expected.h>
+#include <common/FileRecords.h>
 #include <common/RepoLock.h>
 #include <common/RootPath.h>
 
@@ -59,6 +61,12 @@ OdString fromArg(const std::string& arg);
 
 // Prints `error` and gives the exit code of a failed command.
 int fail(const ErrorMessage& error);
+
+// The two-character code of a staged file in listings: "M+", "A+" or "D+".
+const char* stagedCode(common::EFileChange change);
+
+// The command of StatusCommand.cpp.
+int status(const std::vector<std::string>& args, const Session& session);
 
 // The commands of StoreCommands.cpp.
 int restore(const std::vector<std::string>& args, const Session& session);

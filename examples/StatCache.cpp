@@ -1,6 +1,7 @@
 #include "StatCache.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -105,28 +106,32 @@ bool writeAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
-// The whole file at `path` and its modification time; false when it cannot be read.
-bool readWhole(const std::string& path, std::vector<char>& bytes, std::int64_t& modifiedNs) {
+// The whole file at `path`, mapped and read ahead (no copy, and no page of ours to fill), and its
+// modification time; false when it cannot be read.
+bool mapWhole(const std::string& path, StatCache::Mapping& mapping, std::int64_t& modifiedNs) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
     struct stat info {};
-    bool read = ::fstat(fd, &info) == 0;
-    if (read) {
-        bytes.resize(static_cast<std::size_t>(info.st_size));
+    void* addr = MAP_FAILED;
+    if (::fstat(fd, &info) == 0 && info.st_size > 0) {
         modifiedNs = nanoseconds(info.st_mtim);
-        std::size_t got = 0;
-        while (read && got < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
-            read = n > 0 || (n < 0 && errno == EINTR);
-            got += n > 0 ? static_cast<std::size_t>(n) : 0;
-        }
+        addr = ::mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ,
+                      MAP_PRIVATE | MAP_POPULATE, fd, 0);
     }
     ::close(fd);
-    return read;
+    if (addr == MAP_FAILED)
+        return false;
+    mapping = StatCache::Mapping(static_cast<const char*>(addr),
+                                 MappingEnd{static_cast<std::size_t>(info.st_size)});
+    return true;
 }
 
 }  // namespace
+
+void MappingEnd::operator()(const char* addr) const {
+    ::munmap(const_cast<char*>(addr), size);
+}
 
 bool statFile(int folder, const char* path, FileStat& out) {
     struct stat info {};
@@ -143,9 +148,10 @@ StatCache StatCache::load(const common::RootPath& root, boost::optional<std::uin
     StatCache cache;
     cache.m_head = head;
     cache.m_changed = true;
-    std::vector<char>& bytes = cache.m_bytes;
-    if (!readWhole(cachePath(root), bytes, cache.m_writtenNs) || bytes.size() < sizeof(Header))
+    if (!mapWhole(cachePath(root), cache.m_mapping, cache.m_writtenNs) ||
+        cache.m_mapping.get_deleter().size < sizeof(Header))
         return StatCache();
+    const std::string_view bytes(cache.m_mapping.get(), cache.m_mapping.get_deleter().size);
 
     // Every length is checked against what is left, so a damaged file is refused, never overrun.
     Header header;
@@ -211,10 +217,15 @@ StatCache StatCache::fromTracked(const TrackedFiles& files, boost::optional<std:
 }
 
 const CachedFile* StatCache::find(std::string_view path) const {
+    if (m_next < m_files.size() && m_files[m_next].path == path)
+        return &m_files[m_next++];
     const auto found = std::lower_bound(
         m_files.begin(), m_files.end(), path,
         [](const CachedFile& file, std::string_view key) { return file.path < key; });
-    return found != m_files.end() && found->path == path ? &*found : nullptr;
+    if (found == m_files.end() || found->path != path)
+        return nullptr;
+    m_next = static_cast<std::size_t>(found - m_files.begin()) + 1;
+    return &*found;
 }
 
 void StatCache::vouch(std::size_t index, const FileStat& now) {
@@ -252,7 +263,11 @@ void StatCache::save(const common::RootPath& root) const {
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
         return;
-    const bool written = writeAll(fd, out.data(), out.size());
+    // mkstemp makes the file private; the cache is as readable as the repository's other files.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    const bool written =
+        ::fchmod(fd, 0666 & ~mask) == 0 && writeAll(fd, out.data(), out.size());
     if (::close(fd) != 0 || !written || ::rename(temp.c_str(), cachePath(root).c_str()) != 0)
         ::unlink(temp.c_str());
 }

@@ -24,6 +24,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -61,6 +62,12 @@ struct CachedFile {
     bool vouched = false;
 };
 
+// Unmaps a file mapping of `size` bytes.
+struct MappingEnd {
+    std::size_t size = 0;
+    void operator()(const char* addr) const;
+};
+
 class StatCache {
 public:
     // The cache of `root` written for the commit `head`, when the database and the stores are as
@@ -70,6 +77,9 @@ public:
     // A cache of `files`, the files of commit `head` as the database gives them, vouching for none.
     static StatCache fromTracked(const TrackedFiles& files, boost::optional<std::uint64_t> head);
 
+    // The loaded file, mapped: the files point into it.
+    using Mapping = std::unique_ptr<const char, MappingEnd>;
+
     StatCache(StatCache&&) = default;
     StatCache& operator=(StatCache&&) = default;
 
@@ -77,7 +87,8 @@ public:
     bool loaded() const { return m_loaded; }
     // The files, in the order of the bytes of their paths.
     const std::vector<CachedFile>& files() const { return m_files; }
-    // The file at `path`, or null.
+    // The file at `path`, or null. Looks right after the file found last first: a scan of the
+    // working tree meets the files mostly in their order.
     const CachedFile* find(std::string_view path) const;
 
     // True when `file` is vouched for with exactly `now`, and safely older than the cache.
@@ -95,10 +106,13 @@ public:
 private:
     StatCache() = default;
 
-    std::vector<char> m_bytes;  // the paths and URLs that m_files point into
+    Mapping m_mapping;          // what load() found, or
+    std::vector<char> m_bytes;  // what fromTracked() was given: the paths and URLs that m_files
+                                // point into
     std::vector<CachedFile> m_files;
     boost::optional<std::uint64_t> m_head;
     std::int64_t m_writtenNs = 0;  // the cache file's modification time; 0: trust nothing
+    mutable std::size_t m_next = 0;  // where find() looks first
     bool m_loaded = false;
     bool m_changed = false;
 };
