@@ -114,7 +114,7 @@ Outcome run(const std::vector<std::string>& args, bool capture, const char* fold
 }
 
 Outcome mustRun(const std::vector<std::string>& args, bool capture = false,
-               const char* folder = nullptr) {
+                const char* folder = nullptr) {
     Outcome outcome = run(args, capture, folder);
     if (outcome.status != 0)
         throw std::runtime_error(args[0] + " " + (args.size() > 1 ? args[1] : "") + " failed");
@@ -524,9 +524,9 @@ struct StatusCase {
     const char* label;
     std::size_t files;
     std::size_t largeFiles;
-    bool commit;         // false: every file is untracked, and git lists them all (-uall)
-    double target;       // the largest ratio of times allowed
-    bool memory;         // also compare peak memory (target 3x)
+    bool commit;    // false: every file is untracked, and git lists them all (-uall)
+    double target;  // the largest ratio of times allowed
+    bool memory;    // also compare peak memory (target 3x)
 };
 
 void compareStatus(const Options& options, const StatusCase& c, std::vector<Row>& rows) {
@@ -577,7 +577,9 @@ int compare(const Options& options) {
                 options.quick ? " (quick)" : "");
     std::printf("load before: %s\n", uptime().c_str());
     std::fflush(stdout);
-    const auto wanted = [&](const char* name) { return options.only.empty() || options.only == name; };
+    const auto wanted = [&](const char* name) {
+        return options.only.empty() || options.only == name;
+    };
     if (wanted("scan"))
         compareScan(options, rows);
     if (wanted("state"))

@@ -37,16 +37,24 @@ std::string quotePath(const OdString& path) {
 }
 
 std::string quotePath(std::string text) {
-    const auto plain = [](unsigned char c) { return c >= 0x20 && c != 0x7F && c != '"' && c != '\\'; };
+    const auto plain = [](unsigned char c) {
+        return c >= 0x20 && c != 0x7F && c != '"' && c != '\\';
+    };
     if (std::all_of(text.begin(), text.end(), plain))
         return text;
     std::string quoted = "\"";
     for (const char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
-        const char* named = c == '\a' ? "\\a" : c == '\b' ? "\\b" : c == '\t' ? "\\t"
-                          : c == '\n' ? "\\n" : c == '\v' ? "\\v" : c == '\f' ? "\\f"
-                          : c == '\r' ? "\\r" : c == '"' ? "\\\"" : c == '\\' ? "\\\\"
-                          : nullptr;
+        const char* named = c == '\a'   ? "\\a"
+                            : c == '\b' ? "\\b"
+                            : c == '\t' ? "\\t"
+                            : c == '\n' ? "\\n"
+                            : c == '\v' ? "\\v"
+                            : c == '\f' ? "\\f"
+                            : c == '\r' ? "\\r"
+                            : c == '"'  ? "\\\""
+                            : c == '\\' ? "\\\\"
+                                        : nullptr;
         if (named != nullptr) {
             quoted += named;
         } else if (!plain(c)) {

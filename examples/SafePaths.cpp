@@ -45,7 +45,8 @@ bool isPlainRelativePath(const OdString& path) {
 
 Expected<void> checkWorkingPath(const common::RootPath& root, const OdString& relativePath,
                                 const char* source) {
-    if (!isPlainRelativePath(relativePath) || !noLinkedFolders(utf8(root.path()), utf8(relativePath)))
+    if (!isPlainRelativePath(relativePath) ||
+        !noLinkedFolders(utf8(root.path()), utf8(relativePath)))
         return hostError(std::string(source) + " names " + quotePath(relativePath) +
                          ", which leads outside the working tree: it is neither read nor written");
     return {};

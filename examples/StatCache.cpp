@@ -266,8 +266,7 @@ void StatCache::save(const common::RootPath& root) const {
     // mkstemp makes the file private; the cache is as readable as the repository's other files.
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    const bool written =
-        ::fchmod(fd, 0666 & ~mask) == 0 && writeAll(fd, out.data(), out.size());
+    const bool written = ::fchmod(fd, 0666 & ~mask) == 0 && writeAll(fd, out.data(), out.size());
     if (::close(fd) != 0 || !written || ::rename(temp.c_str(), cachePath(root).c_str()) != 0)
         ::unlink(temp.c_str());
 }

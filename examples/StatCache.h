@@ -111,7 +111,7 @@ private:
                                 // point into
     std::vector<CachedFile> m_files;
     boost::optional<std::uint64_t> m_head;
-    std::int64_t m_writtenNs = 0;  // the cache file's modification time; 0: trust nothing
+    std::int64_t m_writtenNs = 0;    // the cache file's modification time; 0: trust nothing
     mutable std::size_t m_next = 0;  // where find() looks first
     bool m_loaded = false;
     bool m_changed = false;

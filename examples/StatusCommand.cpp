@@ -28,8 +28,7 @@ struct StatusLine {
 
 // Writes the lines, one per file ("-z": code, space, the raw path, a zero byte), in large pieces:
 // a status of half a million files is mostly this output.
-void printStatus(const PathList& paths, const std::vector<StatusLine>& lines,
-                 bool zeroTerminated) {
+void printStatus(const PathList& paths, const std::vector<StatusLine>& lines, bool zeroTerminated) {
     std::string out;
     const auto needsQuoting = [](std::string_view path) {
         return std::any_of(path.begin(), path.end(), [](char ch) {
@@ -55,8 +54,7 @@ void printStatus(const PathList& paths, const std::vector<StatusLine>& lines,
 }
 
 // The number of `files` whose stored copy is gone (or named outside .rvk).
-std::size_t countMissingCopies(const common::RootPath& root,
-                               const std::vector<CachedFile>& files,
+std::size_t countMissingCopies(const common::RootPath& root, const std::vector<CachedFile>& files,
                                const std::vector<std::size_t>& which) {
     std::size_t missing = 0;
     for (const std::size_t i : which) {
@@ -125,19 +123,19 @@ int status(const std::vector<std::string>& args, const Session& session) {
         const int order = paths[a.path].compare(paths[b.path]);
         return order != 0 ? order < 0 : a.staged < b.staged;
     });
-    const auto shownEnd = std::unique(lines.rbegin(), lines.rend(), [&](const auto& a, const auto& b) {
-        return paths[a.path] == paths[b.path];
-    });
+    const auto shownEnd =
+        std::unique(lines.rbegin(), lines.rend(),
+                    [&](const auto& a, const auto& b) { return paths[a.path] == paths[b.path]; });
     lines.erase(lines.begin(), shownEnd.base());
     printStatus(paths, lines, zeroTerminated);
 
     const std::size_t missing = countMissingCopies(root.value(), files, tree.modified);
     if (missing > 0)
         printError(hostError("warning: the stored cop" +
-                                   std::string(missing == 1 ? "y of 1 modified file is"
-                                                            : "ies of " + std::to_string(missing) +
-                                                                  " modified files are") +
-                                   " missing; run 'rvk verify'"));
+                             std::string(missing == 1 ? "y of 1 modified file is"
+                                                      : "ies of " + std::to_string(missing) +
+                                                            " modified files are") +
+                             " missing; run 'rvk verify'"));
     return 0;
 }
 

@@ -78,7 +78,8 @@ Expected<void> mayReplace(const Repository& r, const OdString& path, bool force)
     if (!working.exists(ut::FileName::kAnyObject))
         return {};
     if (!working.exists(ut::FileName::kRegularFile))
-        return hostError("cannot restore " + quotePath(path) + ": something else than a file is "
+        return hostError("cannot restore " + quotePath(path) +
+                         ": something else than a file is "
                          "in its place");
     if (force)
         return {};

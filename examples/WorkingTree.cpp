@@ -100,7 +100,8 @@ private:
                                                      O_PATH | O_DIRECTORY | O_CLOEXEC);
             }
             name.assign(slash == std::string_view::npos ? path : path.substr(slash + 1));
-            m_looked[i].isFile = folderFd >= 0 && statFile(folderFd, name.c_str(), m_looked[i].stat);
+            m_looked[i].isFile =
+                folderFd >= 0 && statFile(folderFd, name.c_str(), m_looked[i].stat);
         }
         if (folderFd >= 0 && folderFd != m_rootFd)
             ::close(folderFd);
@@ -126,13 +127,13 @@ bool isSurrogate(wchar_t c) {
 void PathList::add(const OdString& path) {
     const std::size_t offset = m_bytes.size();
     ut::appendUtf8(m_bytes, path.c_str(), path.wstr().size());
-    m_spans.push_back({static_cast<std::uint32_t>(offset),
-                       static_cast<std::uint32_t>(m_bytes.size() - offset)});
+    m_spans.push_back(
+        {static_cast<std::uint32_t>(offset), static_cast<std::uint32_t>(m_bytes.size() - offset)});
 }
 
 void PathList::add(std::string_view utf8Path) {
-    m_spans.push_back({static_cast<std::uint32_t>(m_bytes.size()),
-                       static_cast<std::uint32_t>(utf8Path.size())});
+    m_spans.push_back(
+        {static_cast<std::uint32_t>(m_bytes.size()), static_cast<std::uint32_t>(utf8Path.size())});
     m_bytes.append(utf8Path);
 }
 

@@ -122,7 +122,6 @@ void printLine(const char* code, const OdString& path) {
     std::printf("%-2s %s\n", code, host::quotePath(path).c_str());
 }
 
-
 // The folder named by the optional argument, made absolute, or the current folder.
 Expected<OdString> folderArg(const std::vector<std::string>& args) {
     if (args.size() > 1)
@@ -224,8 +223,7 @@ int stage(const std::vector<std::string>& args, const Session& session) {
     if (!repo.hasValue())
         return fail(repo.error());
     Repository& r = repo.value();
-    const auto changes =
-        host::sortWorkingTree(r.root, r.head, r.cache.value().read().head.commit);
+    const auto changes = host::sortWorkingTree(r.root, r.head, r.cache.value().read().head.commit);
     if (!changes.hasValue())
         return fail(changes.error());
 
