@@ -235,7 +235,8 @@ int verify(const std::vector<std::string>& args, const Session& session) {
     if (bad > 0)
         return fail(hostError(std::to_string(bad) + " of " + std::to_string(copies.size()) +
                               " stored copies are missing or damaged"));
-    std::printf("%zu stored copies verified: all present and whole\n", copies.size());
+    std::printf("%zu stored %s verified: all present and whole\n", copies.size(),
+                copies.size() == 1 ? "copy" : "copies");
     return 0;
 }
 
