@@ -485,6 +485,8 @@ void makeStatusTree(const fs::path& root, std::size_t files, std::size_t largeFi
     mustRun({"git", "-C", folder, "add", "-A"});
     mustRun({"git", "-C", folder, "-c", "user.name=bench", "-c", "user.email=bench@localhost",
              "commit", "-q", "-m", "generated tree"});
+    // What was just written goes to disk now, not in the background while status is timed.
+    mustRun({"sync"});
 }
 
 // Peak resident kilobytes of `args` run in `folder`, as GNU time measures them (from a small
