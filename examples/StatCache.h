@@ -6,9 +6,10 @@
 // tracks, in UTF-8, sorted by the bytes of its path, with its storage URL and, when isModified()
 // last found it unchanged, the file's size, modification time, inode and change time at that
 // moment (the file is then "vouched for"). While HEAD, the database and the two stores are as they
-// were when it was written, status reads this one file (a few MB for 100,000 files, read whole and
-// searched in place) and never opens the database: loading HEAD's files from SQLite into a map
-// cost more than all the lstats of a clean tree. When anything of that changed (a commit, a copy
+// were when it was written, status maps this one file (a few MB for 100,000 files, searched in
+// place) and never opens the database: in a profile of status on a clean tree of 20,000 files,
+// loading HEAD's files from SQLite into a map of wide strings took about a sixth of the time, the
+// mapped cache about a hundredth. When anything of that changed (a commit, a copy
 // removed from a store, an edited database), the cache is rebuilt from the database.
 //
 // A file vouched for is trusted as unchanged only while it still has all four values and its

@@ -69,7 +69,7 @@ std::size_t countMissingCopies(const common::RootPath& root, const std::vector<C
 }  // namespace
 
 // Unlike the other commands, status opens the database only when the stat cache cannot stand in
-// for it: on a clean tree, reading HEAD's files from it would cost more than all the rest.
+// for it: on a clean tree, reading HEAD's files from it would cost a sixth of the whole.
 int status(const std::vector<std::string>& args, const Session& session) {
     const bool zeroTerminated = args.size() == 1 && args[0] == "-z";
     if (args.size() > (zeroTerminated ? 1u : 0u))
