@@ -1,4 +1,7 @@
-// Side by side with peer tools, on the same generated data in one run: the library's working-tree
+// Side by side with peer tools, on the same generated data in one run: `rvk status` against `git
+// status` on clean trees of 20,000 and 100,000 committed files and of 20,000 files with 512 MiB of
+// generic files, and on 20,000 and 500,000 untracked files against `git status -uall`, with peak
+// memory; the library's working-tree
 // scan of 100,000 files against `find -type f` and `git status` (every file untracked; in full runs
 // also every file tracked), its state read and write-back against nlohmann-json and RapidJSON
 // parsing and pretty-printing the same document in memory, its modification test on a 1 GiB file
@@ -7,7 +10,7 @@
 // Each round runs every contender once, in turn, so that a change in the machine's load hits all
 // of them alike; the table shows medians over the rounds and the ratios between them.
 //
-//   rvk_compare [--quick] [--rounds N]
+//   rvk_compare [--quick] [--rounds N] [--only scan|state|staging|hashing|status]
 //
 // --quick runs three rounds and hashes a 256 MiB file instead of 1 GiB (the hashing target is then
 // only indicative). The program also runs itself as a child ("scan-once DIR", "hash-once DIR URL")
@@ -67,7 +70,7 @@ struct Outcome {
 
 // Runs `args` with its standard output captured (or thrown away) and its standard error passed
 // through; the time is from the spawn to the end of the child.
-Outcome run(const std::vector<std::string>& args, bool capture) {
+Outcome run(const std::vector<std::string>& args, bool capture, const char* folder = nullptr) {
     std::vector<char*> argv;
     for (const std::string& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));
@@ -76,6 +79,8 @@ Outcome run(const std::vector<std::string>& args, bool capture) {
     int pipeFds[2] = {-1, -1};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    if (folder != nullptr)
+        posix_spawn_file_actions_addchdir_np(&actions, folder);
     if (capture) {
         if (::pipe2(pipeFds, O_CLOEXEC) != 0)
             throw std::runtime_error("pipe failed");
@@ -108,10 +113,11 @@ Outcome run(const std::vector<std::string>& args, bool capture) {
     return outcome;
 }
 
-Outcome mustRun(const std::vector<std::string>& args, bool capture = false) {
-    Outcome outcome = run(args, capture);
+Outcome mustRun(const std::vector<std::string>& args, bool capture = false,
+                const char* folder = nullptr) {
+    Outcome outcome = run(args, capture, folder);
     if (outcome.status != 0)
-        throw std::runtime_error(args[0] + " " + args[1] + " failed");
+        throw std::runtime_error(args[0] + " " + (args.size() > 1 ? args[1] : "") + " failed");
     return outcome;
 }
 
@@ -231,6 +237,7 @@ void printTable(const std::vector<Row>& rows) {
 struct Options {
     int rounds = 7;
     bool quick = false;
+    std::string only;  // one contest by name, or all
     std::string self;
 };
 
@@ -464,16 +471,160 @@ void compareStaging(const Options& options, std::vector<Row>& rows) {
                     "(information)", true});
 }
 
+// --- rvk status against git status --------------------------------------------------------------
+
+// A working folder of `files` files of 1 KiB in folders of 100, a quarter of them drawings, and
+// `largeFiles` generic files of 64 MiB; committed with rvk and with git when `commit` is set
+// (git is told to leave ".rvk" alone, as rvk never looks into ".git").
+void makeStatusTree(const fs::path& root, std::size_t files, std::size_t largeFiles, bool commit) {
+    std::string content(1024, 'x');
+    for (std::size_t i = 0; i < files; ++i) {
+        char folder[64], name[64];
+        std::snprintf(folder, sizeof folder, "part%02zu/dir%04zu", i / 10000, i / 100);
+        std::snprintf(name, sizeof name, "file-%07zu.%s", i, i % 4 == 0 ? "dwg" : "txt");
+        if (i % 100 == 0)
+            fs::create_directories(root / folder);
+        std::snprintf(content.data(), content.size(), "%zu", i);  // no two alike
+        bench_support::writeBytes(root / folder / name, content);
+    }
+    for (std::size_t i = 0; i < largeFiles; ++i) {
+        fs::create_directories(root / "documents");
+        bench_support::makeLargeFile(root / "documents" / ("volume-" + std::to_string(i) + ".pdf"),
+                                     std::uint64_t{64} << 20);
+    }
+    const std::string folder = root.string();
+    mustRun({RVK_BINARY, "init"}, false, folder.c_str());
+    mustRun({"git", "-C", folder, "init", "-q"});
+    mustRun({"git", "-C", folder, "config", "core.untrackedCache", "false"});
+    // A commit of many files would start a packing in the background, which would load the
+    // machine during the measurements and keep writing into the folder while it is removed.
+    mustRun({"git", "-C", folder, "config", "gc.auto", "0"});
+    bench_support::writeBytes(root / ".git" / "info" / "exclude", ".rvk/\n");
+    if (!commit)
+        return;
+    mustRun({RVK_BINARY, "stage", "--all"}, false, folder.c_str());
+    mustRun({RVK_BINARY, "commit", "-m", "generated tree"}, false, folder.c_str());
+    mustRun({"git", "-C", folder, "add", "-A"});
+    mustRun({"git", "-C", folder, "-c", "user.name=bench", "-c", "user.email=bench@localhost",
+             "commit", "-q", "-m", "generated tree"});
+    // What was just written goes to disk now, not in the background while status is timed.
+    mustRun({"sync"});
+}
+
+// Peak resident kilobytes of `args` run in `folder`, as GNU time measures them (from a small
+// process of its own, so the peak is the program's, not that of this one).
+double peakKilobytes(const std::vector<std::string>& args, const std::string& folder) {
+    std::vector<std::string> timed = {"/usr/bin/time", "-f", "%M"};
+    timed.insert(timed.end(), args.begin(), args.end());
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
+    std::vector<char*> argv;
+    for (const std::string& arg : timed)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDERR_FILENO);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeFds[1]);
+    std::string said;
+    char buffer[256];
+    for (ssize_t n; spawned == 0 && (n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+        said.append(buffer, static_cast<std::size_t>(n));
+    ::close(pipeFds[0]);
+    int status = 0;
+    if (spawned != 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0)
+        throw std::runtime_error("cannot measure the memory of " + args[0]);
+    return std::atof(said.substr(said.find_last_of('\n', said.size() - 2) + 1).c_str());
+}
+
+struct StatusCase {
+    const char* label;
+    std::size_t files;
+    std::size_t largeFiles;
+    bool commit;    // false: every file is untracked, and git lists them all (-uall)
+    double target;  // the largest ratio of times allowed
+    bool memory;    // also compare peak memory (target 3x)
+};
+
+void compareStatus(const Options& options, const StatusCase& c, std::vector<Row>& rows) {
+    ScratchDir dir("rvk-compare-status");
+    std::printf("status: %s: generating...\n", c.label);
+    std::fflush(stdout);
+    makeStatusTree(dir.path(), c.files, c.largeFiles, c.commit);
+    const std::string folder = dir.path().string();
+    const std::vector<std::string> ours = {RVK_BINARY, "status"};
+    std::vector<std::string> git = {"git", "status", "--porcelain"};
+    if (!c.commit)
+        git.push_back("--untracked-files=all");
+    // The first runs fill rvk's stat cache and git's index stat data, and check the listings.
+    const std::size_t ourLines = countLines(mustRun(ours, true, folder.c_str()).output);
+    const std::size_t gitLines = countLines(mustRun(git, true, folder.c_str()).output);
+    const std::size_t expected = c.commit ? 0 : c.files;
+    if (ourLines != expected + (c.commit ? 0 : 1) || gitLines != expected)
+        throw std::runtime_error(std::string("status listed other files than expected: ") +
+                                 c.label);
+    std::vector<double> oursMs, gitMs;
+    for (int round = 0; round < std::max(options.rounds, 7); ++round) {
+        oursMs.push_back(mustRun(ours, false, folder.c_str()).milliseconds);
+        gitMs.push_back(mustRun(git, false, folder.c_str()).milliseconds);
+    }
+    const double o = median(oursMs), g = median(gitMs);
+    const std::string peer = c.commit ? "git status" : "git status -uall";
+    char target[32];
+    std::snprintf(target, sizeof target, "<= %.1fx", c.target);
+    rows.push_back({std::string("rvk status, ") + c.label + " vs " + peer, format("%.1f ms", o),
+                    format("%.1f ms", g), format("%.2fx", o / g), target, o <= c.target * g});
+    std::printf("status: %s: %.1f ms against %.1f ms\n", c.label, o, g);
+    if (c.memory) {
+        std::vector<double> oursKb, gitKb;
+        for (int round = 0; round < 3; ++round) {
+            oursKb.push_back(peakKilobytes(ours, folder));
+            gitKb.push_back(peakKilobytes(git, folder));
+        }
+        const double om = median(oursKb) / 1024, gm = median(gitKb) / 1024;
+        rows.push_back({std::string("rvk status, ") + c.label + ": peak memory vs " + peer,
+                        format("%.1f MiB", om), format("%.1f MiB", gm), format("%.2fx", om / gm),
+                        "<= 3x", om <= 3 * gm});
+    }
+}
+
 int compare(const Options& options) {
     std::vector<Row> rows;
     std::printf("rvk-core peer comparison: %d rounds%s\n", options.rounds,
                 options.quick ? " (quick)" : "");
     std::printf("load before: %s\n", uptime().c_str());
     std::fflush(stdout);
-    compareScan(options, rows);
-    compareState(options, rows);
-    compareStaging(options, rows);
-    compareHashing(options, rows);
+    const auto wanted = [&](const char* name) {
+        return options.only.empty() || options.only == name;
+    };
+    if (wanted("scan"))
+        compareScan(options, rows);
+    if (wanted("state"))
+        compareState(options, rows);
+    if (wanted("staging"))
+        compareStaging(options, rows);
+    if (wanted("hashing"))
+        compareHashing(options, rows);
+    // Medians of at least seven rounds whatever --rounds says: the machine's noise is larger
+    // than the differences measured.
+    const StatusCase statusCases[] = {
+        {"clean tree of 20,000 files", 20000, 0, true, 1.0, false},
+        {"clean tree of 100,000 files", 100000, 0, true, 1.0, true},
+        {"clean tree of 20,000 files + 8 x 64 MiB", 20000, 8, true, 1.0, false},
+        {"20,000 untracked files", 20000, 0, false, 1.5, false},
+        {"500,000 untracked files", 500000, 0, false, 1.5, true},
+    };
+    for (const StatusCase& c : statusCases) {
+        if (wanted("status"))
+            compareStatus(options, c, rows);
+    }
     std::printf("\nload after:  %s\n", uptime().c_str());
     std::printf("medians of %d rounds, contenders alternating within each round\n\n",
                 options.rounds);
@@ -499,10 +650,15 @@ int main(int argc, char** argv) {
         for (int i = 1; i < argc; ++i) {
             if (std::strcmp(argv[i], "--quick") == 0) {
                 options.quick = true;
+            } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
+                options.only = argv[++i];
             } else if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
                 rounds = std::max(1, std::atoi(argv[++i]));
             } else {
-                std::fprintf(stderr, "usage: %s [--quick] [--rounds N]\n", argv[0]);
+                std::fprintf(stderr,
+                             "usage: %s [--quick] [--rounds N] "
+                             "[--only scan|state|staging|hashing|status]\n",
+                             argv[0]);
                 return 2;
             }
         }

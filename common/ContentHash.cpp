@@ -22,42 +22,6 @@ namespace {
 // hashing itself, small enough that hashing a huge file costs no noticeable memory.
 constexpr std::size_t kChunkSize = std::size_t{1} << 20;
 
-// An incremental SHA-256 through OpenSSL's EVP interface, which gives the same digest as the
-// one-shot SHA256_* calls without their deprecation in OpenSSL 3.
-class Sha256 {
-public:
-    Sha256() : m_context(EVP_MD_CTX_new(), &EVP_MD_CTX_free) {
-        if (!m_context)
-            throw std::bad_alloc();
-        if (EVP_DigestInit_ex(m_context.get(), EVP_sha256(), nullptr) != 1)
-            throw std::runtime_error("SHA-256 is not available from libcrypto");
-    }
-
-    void update(const void* data, std::size_t size) {
-        if (size > 0 && EVP_DigestUpdate(m_context.get(), data, size) != 1)
-            throw std::runtime_error("SHA-256 update failed");
-    }
-
-    // The digest as 64 lower-case hexadecimal digits; ends the use of this object.
-    OdString hexDigest() {
-        unsigned char digest[EVP_MAX_MD_SIZE];
-        unsigned int size = 0;
-        if (EVP_DigestFinal_ex(m_context.get(), digest, &size) != 1)
-            throw std::runtime_error("SHA-256 final failed");
-        static const char kDigits[] = "0123456789abcdef";
-        std::string hex;
-        hex.reserve(2 * size);
-        for (unsigned int i = 0; i < size; ++i) {
-            hex.push_back(kDigits[digest[i] >> 4]);
-            hex.push_back(kDigits[digest[i] & 0x0F]);
-        }
-        return OdString(hex.c_str(), kCodePageUtf8);
-    }
-
-private:
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> m_context;
-};
-
 // The digest of the first length() bytes of the file at `path`, read piece by piece. Where the
 // reads come up short (a file that cannot be opened, shrinks, or fails), the missing bytes count
 // as zeros, exactly as if the whole length had been read into one zero-filled buffer.
@@ -66,7 +30,7 @@ OdString hashFile(const OdString& path) {
     std::uint64_t remaining = file.length();
     std::vector<char> chunk(
         static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kChunkSize)));
-    Sha256 sha;
+    common::ContentDigest sha;
     bool exhausted = false;
     while (remaining > 0) {
         const auto wanted =
@@ -87,7 +51,7 @@ OdString hashFile(const OdString& path) {
 }  // namespace
 
 OdString generateSha(const char* data, int length) {
-    Sha256 sha;
+    common::ContentDigest sha;
     if (length > 0)
         sha.update(data, static_cast<std::size_t>(length));
     return sha.hexDigest();
@@ -95,12 +59,49 @@ OdString generateSha(const char* data, int length) {
 
 OdString generateSha(const OdString& text) {
     // Hashed directly rather than through the int overload, so no text is too long for it.
-    Sha256 sha;
+    common::ContentDigest sha;
     sha.update(text.ansi_str(), text.ansiLength());
     return sha.hexDigest();
 }
 
 namespace common {
+
+// OpenSSL's EVP interface gives the same digest as the one-shot SHA256_* calls without their
+// deprecation in OpenSSL 3; the context type stays out of the public header.
+struct ContentDigest::Context {
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> evp{EVP_MD_CTX_new(), &EVP_MD_CTX_free};
+};
+
+ContentDigest::ContentDigest() : m_context(std::make_unique<Context>()) {
+    if (!m_context->evp)
+        throw std::bad_alloc();
+    if (EVP_DigestInit_ex(m_context->evp.get(), EVP_sha256(), nullptr) != 1)
+        throw std::runtime_error("SHA-256 is not available from libcrypto");
+}
+
+ContentDigest::ContentDigest(ContentDigest&& other) noexcept = default;
+ContentDigest& ContentDigest::operator=(ContentDigest&& other) noexcept = default;
+ContentDigest::~ContentDigest() = default;
+
+void ContentDigest::update(const void* data, std::size_t size) {
+    if (size > 0 && EVP_DigestUpdate(m_context->evp.get(), data, size) != 1)
+        throw std::runtime_error("SHA-256 update failed");
+}
+
+OdString ContentDigest::hexDigest() {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (EVP_DigestFinal_ex(m_context->evp.get(), digest, &size) != 1)
+        throw std::runtime_error("SHA-256 final failed");
+    static const char kDigits[] = "0123456789abcdef";
+    char hex[2 * EVP_MAX_MD_SIZE + 1];
+    for (unsigned int i = 0; i < size; ++i) {
+        hex[2 * i] = kDigits[digest[i] >> 4];
+        hex[2 * i + 1] = kDigits[digest[i] & 0x0F];
+    }
+    hex[2 * size] = '\0';
+    return OdString(hex, kCodePageUtf8);
+}
 
 Expected<bool> isModified(const OdString& relativePath, const OdString& url, const RootPath& root) {
     const OdString workingPath = root.pathTo(relativePath);

@@ -7,6 +7,9 @@
 // included, are hashed whole in little memory). Drawings are never read.
 #pragma once
 
+#include <cstddef>
+#include <memory>
+
 #include <common/Expected.h>
 #include <common/Export.h>
 #include <common/RootPath.h>
@@ -21,6 +24,30 @@ RVK_EXPORT OdString generateSha(const char* data, int length);
 RVK_EXPORT OdString generateSha(const OdString& text);
 
 namespace common {
+
+// An addition of ours, beside generateSha(): the same digest of content fed piece by piece, for a
+// host that reads a file in pieces anyway (to copy it, say) and so never holds it whole, whatever
+// its size. Feeding "ab" then "c" gives what generateSha("abc", 3) gives. One object makes one
+// digest: after hexDigest() it must not be fed again. Movable, not copyable; the constructor
+// throws std::runtime_error when the platform's SHA-256 is not available, and update() when it
+// fails (never seen in practice: it only fails for lack of memory).
+class RVK_EXPORT ContentDigest {
+public:
+    ContentDigest();
+    ContentDigest(ContentDigest&& other) noexcept;
+    ContentDigest& operator=(ContentDigest&& other) noexcept;
+    ~ContentDigest();
+
+    // Adds `size` bytes at `data` to the content; zero bytes (and `data` null with them) are
+    // allowed.
+    void update(const void* data, std::size_t size);
+    // The digest of everything fed so far, as 64 lower-case hexadecimal digits.
+    OdString hexDigest();
+
+private:
+    struct Context;
+    std::unique_ptr<Context> m_context;
+};
 
 // Whether the working file at `relativePath` below `root` differs from the stored copy named by
 // `url`, decided by the first rule that applies:

@@ -45,8 +45,9 @@ public:
     // missing. When another holder's lock conflicts, calls `onWait` once (when given; a host tells
     // its user there what it waits for) and tries again until `timeout` has passed; a timeout of
     // zero tries once. The wait happens on the caller's thread. Fails with
-    // "Timed out waiting for the repository lock %ls: another program is working on this repository"
-    // or, when the file cannot be made or locked, "Unable to lock %ls: %ls" with the system's reason.
+    // "Timed out waiting for the repository lock %ls: another program is working on this
+    // repository" or, when the file cannot be made or locked, "Unable to lock %ls: %ls" with the
+    // system's reason.
     //
     // On a read-only file system, where no lock file can be made and nothing can change, a shared
     // lock is granted without one.

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include <platform/FileName.h>
@@ -40,6 +41,43 @@ std::string shortened(const std::string& utf8Text) {
             return utf8Text.substr(0, i) + "...";
     }
     return utf8Text;
+}
+
+std::string quotePath(const OdString& path) {
+    return quotePath(utf8(path));
+}
+
+std::string quotePath(std::string text) {
+    const auto plain = [](unsigned char c) {
+        return c >= 0x20 && c != 0x7F && c != '"' && c != '\\';
+    };
+    if (std::all_of(text.begin(), text.end(), plain))
+        return text;
+    std::string quoted = "\"";
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        const char* named = c == '\a'   ? "\\a"
+                            : c == '\b' ? "\\b"
+                            : c == '\t' ? "\\t"
+                            : c == '\n' ? "\\n"
+                            : c == '\v' ? "\\v"
+                            : c == '\f' ? "\\f"
+                            : c == '\r' ? "\\r"
+                            : c == '"'  ? "\\\""
+                            : c == '\\' ? "\\\\"
+                                        : nullptr;
+        if (named != nullptr) {
+            quoted += named;
+        } else if (!plain(c)) {
+            const char octal[] = {'\\', static_cast<char>('0' + (c >> 6)),
+                                  static_cast<char>('0' + ((c >> 3) & 7)),
+                                  static_cast<char>('0' + (c & 7)), '\0'};
+            quoted += octal;
+        } else {
+            quoted += ch;
+        }
+    }
+    return quoted + "\"";
 }
 
 void printError(const ErrorMessage& error) {

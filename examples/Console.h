@@ -42,6 +42,13 @@ std::string utf8(const OdString& text);
 // `utf8Text` cut to its first 60 characters and "..." when longer, so that a pattern of any length
 // fits a message.
 std::string shortened(const std::string& utf8Text);
+// `path` as rvk shows it to people, in UTF-8: as it is, unless it holds a control character, a
+// double quote or a backslash; then in double quotes, with C-style escapes (\t, \n, \", \\ and
+// three octal digits for the other control characters), the way git shows such names, so that
+// every name takes one line and reads back unambiguously. Bytes from 0x80 up stay as they are.
+std::string quotePath(const OdString& path);
+// The same for a name given in UTF-8.
+std::string quotePath(std::string utf8Path);
 
 // Prints "rvk: <message>" and a line end on stderr. A message that already ends in a line end (the
 // library's "More that one file found" does) gets no second one.

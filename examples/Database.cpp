@@ -183,8 +183,10 @@ Expected<TrackedFiles> Database::trackedFiles(boost::optional<std::uint64_t> com
         return sqliteError();
     rows.bind(1, static_cast<std::int64_t>(*commit));
     int rc;
+    // The rows come in the order of the primary key, which is almost always the map's: each is
+    // then placed at the end without a search.
     while ((rc = rows.step()) == SQLITE_ROW)
-        files.emplace(rows.text(0), rows.text(1));
+        files.emplace_hint(files.end(), rows.text(0), rows.text(1));
     if (rc != SQLITE_DONE)
         return sqliteError();
     return files;
@@ -216,6 +218,45 @@ Expected<std::vector<CommitRecord>> Database::history(boost::optional<std::uint6
         commits.push_back(std::move(record));
     }
     return commits;
+}
+
+Expected<bool> Database::hasCommit(std::uint64_t id) {
+    Statement exists(m_db.get(), "SELECT 1 FROM commits WHERE id = ?1");
+    if (!exists.ok())
+        return sqliteError();
+    exists.bind(1, static_cast<std::int64_t>(id));
+    const int rc = exists.step();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        return sqliteError();
+    return rc == SQLITE_ROW;
+}
+
+Expected<boost::optional<OdString>> Database::urlOf(std::uint64_t commit, const OdString& path) {
+    Statement row(m_db.get(), "SELECT url FROM commit_files WHERE commit_id = ?1 AND path = ?2");
+    if (!row.ok())
+        return sqliteError();
+    row.bind(1, static_cast<std::int64_t>(commit));
+    row.bind(2, path);
+    const int rc = row.step();
+    if (rc == SQLITE_DONE)
+        return boost::optional<OdString>();
+    if (rc != SQLITE_ROW)
+        return sqliteError();
+    return boost::optional<OdString>(row.text(0));
+}
+
+Expected<std::vector<FileUse>> Database::allFiles() {
+    std::vector<FileUse> uses;
+    Statement rows(m_db.get(),
+                   "SELECT commit_id, path, url FROM commit_files ORDER BY url, commit_id, path");
+    if (!rows.ok())
+        return sqliteError();
+    int rc;
+    while ((rc = rows.step()) == SQLITE_ROW)
+        uses.push_back({static_cast<std::uint64_t>(rows.integer(0)), rows.text(1), rows.text(2)});
+    if (rc != SQLITE_DONE)
+        return sqliteError();
+    return uses;
 }
 
 Expected<void> Database::begin() {

@@ -36,6 +36,13 @@ struct CommitRecord {
     std::size_t fileCount = 0;
 };
 
+// One file that one commit tracks.
+struct FileUse {
+    std::uint64_t commit = 0;
+    OdString path;
+    OdString url;
+};
+
 class Database {
 public:
     // Opens the database at `path`, creating the file and its tables when they are missing; an
@@ -58,6 +65,13 @@ public:
     Expected<TrackedFiles> trackedFiles(boost::optional<std::uint64_t> commit);
     // `head` and its ancestors, newest first; empty without a head. Fails like trackedFiles().
     Expected<std::vector<CommitRecord>> history(boost::optional<std::uint64_t> head);
+
+    // Whether the database holds the commit `id`.
+    Expected<bool> hasCommit(std::uint64_t id);
+    // The storage URL of `path` in `commit`, or none when that commit does not track it.
+    Expected<boost::optional<OdString>> urlOf(std::uint64_t commit, const OdString& path);
+    // Every (commit, path, URL) that any commit records, ordered by URL, then commit and path.
+    Expected<std::vector<FileUse>> allFiles();
 
     // Starts a write transaction, taking the write lock at once so that nextCommitId() stays
     // valid until commit() or rollback(). Waits up to a few seconds for another writer.

@@ -1,7 +1,6 @@
 #include "HostStorage.h"
 
 #include <fcntl.h>
-#include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -56,42 +55,11 @@ private:
     int m_fd;
 };
 
-// A SHA-256 digest fed piece by piece, written as the 64 lower-case hexadecimal digits that follow
-// "po" in a URL. The library's generateSha() takes the whole content in one buffer of at most
-// 2 GiB; a stored file can be larger and is read in pieces anyway, to be copied.
-class Sha256 {
-public:
-    Sha256() : m_context(EVP_MD_CTX_new(), &EVP_MD_CTX_free) {
-        if (!m_context || EVP_DigestInit_ex(m_context.get(), EVP_sha256(), nullptr) != 1)
-            throw std::runtime_error("SHA-256 is not available from libcrypto");
-    }
-    void update(const char* data, std::size_t size) {
-        if (EVP_DigestUpdate(m_context.get(), data, size) != 1)
-            throw std::runtime_error("SHA-256 update failed");
-    }
-    std::string hex() {
-        unsigned char digest[EVP_MAX_MD_SIZE];
-        unsigned int size = 0;
-        if (EVP_DigestFinal_ex(m_context.get(), digest, &size) != 1)
-            throw std::runtime_error("SHA-256 final failed");
-        static const char kDigits[] = "0123456789abcdef";
-        std::string text;
-        for (unsigned int i = 0; i < size; ++i) {
-            text.push_back(kDigits[digest[i] >> 4]);
-            text.push_back(kDigits[digest[i] & 0x0F]);
-        }
-        return text;
-    }
-
-private:
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> m_context;
-};
-
 // A copy that is complete and on disk, but not yet in its place.
 struct Incoming {
     std::string tempPath;
     timespec modified{};  // the source's modification time when it was opened
-    std::string digest;   // set when the copy was hashed
+    OdString digest;      // set when the copy was hashed: the digest of the bytes written
 };
 
 // Removes a temporary file unless it was handed on.
@@ -148,7 +116,7 @@ Expected<Incoming> copyToTemp(const std::string& source, const std::string& show
         return hostError("cannot store '" + shown + "': " + lastError());
     };
 
-    Sha256 sha;
+    common::ContentDigest sha;
     std::vector<char> chunk(kChunkSize);
     for (;;) {
         const ssize_t got = ::read(in.get(), chunk.data(), chunk.size());
@@ -167,7 +135,7 @@ Expected<Incoming> copyToTemp(const std::string& source, const std::string& show
     if (::fchmod(out.get(), mode) != 0 || ::futimens(out.get(), times) != 0 || !out.close())
         return writeFailed();
     if (hash)
-        incoming.digest = sha.hex();
+        incoming.digest = sha.hexDigest();
     incoming.tempPath = pattern;
     guard.release();
     return incoming;
@@ -291,7 +259,7 @@ Expected<OdString> ObjectStore::store(const common::RootPath& root, const OdStri
         copyToTemp(utf8(root.pathTo(relativePath)), shown, utf8(root.rvkPath()), kStoredMode, true);
     if (!incoming.hasValue())
         return incoming.error();
-    const OdString url = OdString(L"po") + OdString(incoming.value().digest.c_str(), kCodePageUtf8);
+    const OdString url = OdString(L"po") + incoming.value().digest;
     const auto stored = common::getStoragePath(root, url);
     if (!stored.hasValue())
         return stored.error();

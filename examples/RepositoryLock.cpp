@@ -17,8 +17,7 @@ Expected<std::chrono::milliseconds> parseLockTimeout(const std::string& text,
     errno = 0;
     const double seconds = std::strtod(begin, &end);
     // strtod also takes "inf", "nan", hexadecimal and leading blanks; a plain number is wanted.
-    const bool plain = !text.empty() &&
-                       text.find_first_not_of("0123456789.") == std::string::npos;
+    const bool plain = !text.empty() && text.find_first_not_of("0123456789.") == std::string::npos;
     if (!plain || end != begin + text.size() || errno != 0 || !std::isfinite(seconds) ||
         seconds < 0 || seconds > 86400)
         return hostError(source + " must be a number of seconds from 0 to 86400, not '" + text +

@@ -1,17 +1,23 @@
 #include "WorkingTree.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <regex>
-#include <set>
+#include <string>
+#include <system_error>
+#include <thread>
 
 #include <common/ContentHash.h>
 #include <common/RepoIgnore.h>
 #include <common/WorkingTreeScan.h>
 #include <platform/FileName.h>
 #include <platform/TextFile.h>
+#include <platform/Utf8.h>
 
 #include "Console.h"
 
@@ -57,74 +63,211 @@ Expected<std::vector<common::PossibleRepoFile>> scan(const common::RootPath& roo
     try {
         return common::collectRelPaths(root);
     } catch (const std::regex_error& e) {
-        return hostError("the ignore file .rvk/properties/ignore holds a rule that is no valid "
-                         "regular expression" + refusedRule(root) + ": " + e.what());
+        return hostError(
+            "the ignore file .rvk/properties/ignore holds a rule that is no valid "
+            "regular expression" +
+            refusedRule(root) + ": " + e.what());
     }
 }
 
-template <typename Record>
-void sortByPath(std::vector<Record>& records) {
-    std::sort(records.begin(), records.end(),
-              [](const Record& a, const Record& b) { return byBytes(a.path, b.path); });
+struct Looked {
+    FileStat stat;
+    bool isFile = false;
+};
+
+// The lstat of every file of `files`, in their order, each relative to the open root folder so
+// that no lstat walks the root's own path again. Most of a status of a clean tree is waiting for
+// these, one file at a time, so they are spread over threads, each on its own part of the list,
+// and run while the caller scans the working tree.
+class LookAtAll {
+public:
+    LookAtAll(const common::RootPath& root, const std::vector<CachedFile>& files)
+        : m_files(files),
+          m_looked(files.size()),
+          m_rootFd(::open(utf8(root.path()).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)) {
+        // As many threads as git's index preloading takes (at least 500 files each, at most
+        // 20), whatever the number of processors: an lstat mostly waits, for the disk when the
+        // tree is not in the cache, for a processor when the machine is busy.
+        constexpr std::size_t kPerThread = 1000;
+        m_parts = std::min<std::size_t>(20, files.size() / kPerThread + 1);
+        try {
+            while (m_threads.size() < m_parts)
+                m_threads.emplace_back(&LookAtAll::part, this, m_threads.size());
+        } catch (const std::system_error&) {
+            // No more threads to be had: wait() does the parts of those that did not start.
+        }
+    }
+    ~LookAtAll() {
+        wait();
+        if (m_rootFd >= 0)
+            ::close(m_rootFd);
+    }
+    LookAtAll(const LookAtAll&) = delete;
+    LookAtAll& operator=(const LookAtAll&) = delete;
+
+    const std::vector<Looked>& wait() {
+        for (std::thread& thread : m_threads) {
+            if (thread.joinable())
+                thread.join();
+        }
+        for (std::size_t t = m_threads.size(); t < m_parts; ++t)
+            part(t);
+        m_parts = m_threads.size();
+        return m_looked;
+    }
+
+private:
+    // The files are in the order of their paths, so those of one folder mostly come together:
+    // each is looked at by its name in its open folder, which spares the kernel the walk along
+    // the folders for every file.
+    void part(std::size_t t) {
+        const std::size_t share = m_files.size() / m_parts;
+        const std::size_t end = t + 1 == m_parts ? m_files.size() : (t + 1) * share;
+        std::string folder, name;
+        int folderFd = m_rootFd;
+        for (std::size_t i = t * share; i < end && m_rootFd >= 0; ++i) {
+            const std::string_view path = m_files[i].path;
+            const std::size_t slash = path.rfind('/');
+            const std::string_view within =
+                slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
+            if (within != folder) {
+                if (folderFd != m_rootFd)
+                    ::close(folderFd);
+                folder.assign(within);
+                folderFd = folder.empty() ? m_rootFd
+                                          : ::openat(m_rootFd, folder.c_str(),
+                                                     O_PATH | O_DIRECTORY | O_CLOEXEC);
+            }
+            name.assign(slash == std::string_view::npos ? path : path.substr(slash + 1));
+            m_looked[i].isFile =
+                folderFd >= 0 && statFile(folderFd, name.c_str(), m_looked[i].stat);
+        }
+        if (folderFd >= 0 && folderFd != m_rootFd)
+            ::close(folderFd);
+    }
+
+    const std::vector<CachedFile>& m_files;
+    std::vector<Looked> m_looked;
+    int m_rootFd;
+    std::size_t m_parts;
+    std::vector<std::thread> m_threads;
+};
+
+OdString fromUtf8(std::string_view text) {
+    return OdString(text.data(), text.size(), kCodePageUtf8);
+}
+
+bool isSurrogate(wchar_t c) {
+    return c >= 0xD800 && c <= 0xDFFF;
 }
 
 }  // namespace
 
+void PathList::add(const OdString& path) {
+    const std::size_t offset = m_bytes.size();
+    ut::appendUtf8(m_bytes, path.c_str(), path.wstr().size());
+    m_spans.push_back(
+        {static_cast<std::uint32_t>(offset), static_cast<std::uint32_t>(m_bytes.size() - offset)});
+}
+
+void PathList::add(std::string_view utf8Path) {
+    m_spans.push_back(
+        {static_cast<std::uint32_t>(m_bytes.size()), static_cast<std::uint32_t>(utf8Path.size())});
+    m_bytes.append(utf8Path);
+}
+
 bool byBytes(const OdString& a, const OdString& b) {
-    return std::strcmp(a.ansi_str(), b.ansi_str()) < 0;
+    const std::wstring& x = a.wstr();
+    const std::wstring& y = b.wstr();
+    const auto [i, j] = std::mismatch(x.begin(), x.end(), y.begin(), y.end());
+    if (i == x.end() || j == y.end())
+        return j != y.end();
+    // UTF-8 keeps the order of code points; an undecodable byte kept as U+DC80..U+DCFF does not.
+    if (isSurrogate(*i) || isSurrogate(*j))
+        return std::strcmp(a.ansi_str(), b.ansi_str()) < 0;
+    return *i < *j;
+}
+
+Expected<TreeComparison> compareWorkingTree(const common::RootPath& root, StatCache& cache) {
+    TreeComparison result;
+    const std::vector<CachedFile>& files = cache.files();
+    LookAtAll lookAtAll(root, files);
+    {
+        auto scanned = scan(root);
+        if (!scanned.hasValue())
+            return scanned.error();
+        std::string narrow;
+        for (common::PossibleRepoFile& file : scanned.value()) {
+            // Each wide path is let go once looked at, so the two forms are held together only
+            // for one file at a time.
+            const OdString path(std::move(file.path));
+            narrow.clear();
+            ut::appendUtf8(narrow, path.c_str(), path.wstr().size());
+            if (cache.find(narrow) == nullptr)
+                result.untracked.add(narrow);
+        }
+    }
+
+    const std::vector<Looked>& looked = lookAtAll.wait();
+    Progress progress("checking");
+    // Whether the scan listed a tracked file does not matter: one that the ignore rules hide is
+    // tested all the same.
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const Looked& now = looked[i];
+        if (now.isFile && cache.trusts(files[i], now.stat)) {
+            result.unchanged.push_back(i);
+            continue;
+        }
+        const OdString path = fromUtf8(files[i].path);
+        if (!now.isFile && !ut::FileName(root.pathTo(path)).exists(ut::FileName::kSymbolicLink)) {
+            cache.unvouch(i);
+            result.removed.push_back(i);
+            continue;
+        }
+        progress.update(i + 1, files.size());
+        // Only now may the file be read and hashed: what the cache cannot vouch for.
+        const auto modified = common::isModified(path, fromUtf8(files[i].url), root);
+        if (!modified.hasValue())
+            return modified.error();
+        if (modified.value()) {
+            cache.unvouch(i);
+            result.modified.push_back(i);
+            continue;
+        }
+        // With the lstat from before the test: a file changed since has other times, and is
+        // tested again next time.
+        if (now.isFile)
+            cache.vouch(i, now.stat);
+        else
+            cache.unvouch(i);
+        result.unchanged.push_back(i);
+    }
+    return result;
 }
 
 Expected<common::RepoChanges> sortWorkingTree(const common::RootPath& root,
-                                              const TrackedFiles& tracked) {
-    const auto scanned = scan(root);
-    if (!scanned.hasValue())
-        return scanned.error();
-
+                                              const TrackedFiles& tracked,
+                                              boost::optional<std::uint64_t> head) {
+    StatCache cache = StatCache::load(root, head);
+    if (!cache.loaded())
+        cache = StatCache::fromTracked(tracked, head);
+    const auto compared = compareWorkingTree(root, cache);
+    if (!compared.hasValue())
+        return compared.error();
+    cache.save(root);
+    const TreeComparison& c = compared.value();
+    const std::vector<CachedFile>& files = cache.files();
     common::RepoChanges changes;
-    Progress progress("checking");
-    std::size_t checked = 0;
-    // Only tracked files are counted: testing them is what can take long, since a generic file
-    // whose time does not decide is read whole and hashed.
-    const auto test = [&](const OdString& path, const OdString& url) -> Expected<void> {
-        progress.update(++checked, tracked.size());
-        const auto modified = common::isModified(path, url, root);
-        if (!modified.hasValue())
-            return modified.error();
-        if (modified.value())
-            changes.modified.emplace_back(path);
-        else
-            changes.unchanged.emplace_back(path, url);
-        return {};
-    };
-
-    std::set<OdString> present;
-    for (const common::PossibleRepoFile& file : scanned.value()) {
-        present.insert(file.path);
-        const auto entry = tracked.find(file.path);
-        if (entry == tracked.end()) {
-            changes.untracked.push_back(file);
-            continue;
-        }
-        const auto tested = test(entry->first, entry->second);
-        if (!tested.hasValue())
-            return tested.error();
-    }
-    for (const auto& [path, url] : tracked) {
-        if (present.count(path) != 0)
-            continue;
-        const int fileKinds = ut::FileName::kRegularFile | ut::FileName::kSymbolicLink;
-        if (!ut::FileName(root.pathTo(path)).exists(fileKinds)) {
-            changes.removed.emplace_back(path, url);
-            continue;
-        }
-        const auto tested = test(path, url);
-        if (!tested.hasValue())
-            return tested.error();
-    }
-    sortByPath(changes.unchanged);
-    sortByPath(changes.modified);
-    sortByPath(changes.untracked);
-    sortByPath(changes.removed);
+    for (const std::size_t i : c.unchanged)
+        changes.unchanged.emplace_back(fromUtf8(files[i].path), fromUtf8(files[i].url));
+    for (const std::size_t i : c.modified)
+        changes.modified.emplace_back(fromUtf8(files[i].path));
+    for (const PathList::Span& span : c.untracked.spans())
+        changes.untracked.emplace_back(fromUtf8(c.untracked[span]));
+    for (const std::size_t i : c.removed)
+        changes.removed.emplace_back(fromUtf8(files[i].path), fromUtf8(files[i].url));
+    const auto byPath = [](const auto& x, const auto& y) { return byBytes(x.path, y.path); };
+    std::sort(changes.untracked.begin(), changes.untracked.end(), byPath);
     return changes;
 }
 

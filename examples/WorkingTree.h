@@ -2,29 +2,73 @@
 // step between the library's scan and its staging explorer.
 #pragma once
 
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include <common/Expected.h>
 #include <common/RootPath.h>
 #include <common/StagingExplorer.h>
 
 #include "Database.h"
+#include "StatCache.h"
 
 namespace host {
 
-// Scans the working tree of `root` (collectRelPaths) and sorts its files by `tracked`, HEAD's
-// files with their storage URLs:
+// Many UTF-8 paths in one buffer: half a million of them take a few allocations, not half a
+// million, and sorting moves small spans, not strings.
+class PathList {
+public:
+    struct Span {
+        std::uint32_t offset;
+        std::uint32_t length;
+    };
+    void add(const OdString& path);
+    void add(std::string_view utf8Path);
+    std::string_view operator[](const Span& span) const {
+        return std::string_view(m_bytes.data() + span.offset, span.length);
+    }
+    const std::vector<Span>& spans() const { return m_spans; }
+
+private:
+    std::string m_bytes;
+    std::vector<Span> m_spans;
+};
+
+// The files of a working tree sorted against HEAD's. The tracked lists hold indices into the
+// files of the StatCache compared against, in their order; the untracked paths are in the order
+// of the scan.
+struct TreeComparison {
+    std::vector<std::size_t> unchanged;
+    std::vector<std::size_t> modified;
+    std::vector<std::size_t> removed;
+    PathList untracked;
+};
+
+// Scans the working tree of `root` (collectRelPaths) and sorts its files by the files of HEAD's
+// commit that `cache` lists:
 //   - tracked, isModified() false: `unchanged`; true: `modified`;
 //   - not tracked: `untracked`;
 //   - tracked but no longer a file in the working tree: `removed`.
 // A tracked file that the ignore rules now hide is still tracked: it is tested like the others, and
-// only its absence makes it removed. The RepoFile records carry the storage URL as their `detail`.
-// Each list is in the order of the paths' UTF-8 bytes. Fails with the error of the scan or of
-// isModified() (a URL the database should never have held), or when the ignore file holds a rule
-// that is no valid pattern. Shows a progress counter while testing tracked files.
+// only its absence makes it removed. A file that `cache` trusts is unchanged without asking
+// isModified(); the cache vouches afterwards for every file found unchanged, ready for save().
+// Fails with the error of the scan or of isModified() (a URL the database should never have
+// held), or when the ignore file holds a rule that is no valid pattern. Shows a progress counter
+// while testing tracked files.
+Expected<TreeComparison> compareWorkingTree(const common::RootPath& root, StatCache& cache);
+
+// The same for the staging explorer, from `tracked`, the files of HEAD's commit `head`, through
+// the repository's stat cache (which it updates). The RepoFile records carry the storage URL as
+// their `detail`, and each list is in the order of the paths' UTF-8 bytes.
 Expected<common::RepoChanges> sortWorkingTree(const common::RootPath& root,
-                                              const TrackedFiles& tracked);
+                                              const TrackedFiles& tracked,
+                                              boost::optional<std::uint64_t> head);
 
 // True when `a` comes before `b` in the order of their UTF-8 bytes, the order rvk lists paths in
-// (so a listing sorts as the C locale's `sort` would).
+// (so a listing sorts as the C locale's `sort` would). Compares the wide text where that gives the
+// same answer, which is everywhere but at an undecodable byte, so most comparisons encode nothing.
 bool byBytes(const OdString& a, const OdString& b);
 
 }  // namespace host

@@ -1,12 +1,10 @@
 // rvk: the reference host, a command-line program that drives a whole commit preparation through
 // the library's public interface: it finds or makes the repository, scans and sorts the working
 // tree, stages files by the names a user types, and records commits in its own SQLite database
-// with the stored copies of the committed files. The usage text below is its manual.
-#include <unistd.h>
-
+// with the stored copies of the committed files, which it can restore and verify. The usage text
+// below is its manual.
 #include <algorithm>
 #include <chrono>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,18 +26,27 @@
 #include <common/StagingExplorer.h>
 #include <platform/FileName.h>
 
+#include "Commands.h"
 #include "Console.h"
 #include "Database.h"
 #include "HostStorage.h"
 #include "RepositoryLock.h"
+#include "SafePaths.h"
+#include "StatCache.h"
 #include "WorkingTree.h"
 
 namespace {
 
 using common::EFileChange;
 using common::StagedFile;
+using host::BadUsage;
 using host::ConsoleIo;
+using host::fail;
+using host::fromArg;
 using host::hostError;
+using host::LockMode;
+using host::Repository;
+using host::Session;
 using host::shortened;
 using host::utf8;
 
@@ -48,12 +55,17 @@ constexpr const char* kUsage = R"(usage: rvk [--lock-timeout SECONDS] <command> 
 commands:
   init [DIR]          make DIR (default: the current folder) a repository, or complete the
                       repository that already contains it
-  status              list the files that differ from HEAD's commit, and the staged files
+  status [-z]         list the files that differ from HEAD's commit, and the staged files
   stage NAME...       stage the changed, new or removed files that the NAMEs find
   stage --all         stage every changed, new and removed file
   unstage PATH...     drop the staged files with these exact paths (--all: every staged file)
   commit -m MESSAGE   store the staged files and record them as a new commit on HEAD
-  log                 list HEAD's commit and its ancestors, newest first
+  log [PATH]          list HEAD's commit and its ancestors, newest first (with PATH: only
+                      those that added, changed or removed the file at PATH)
+  restore [--commit ID] [--force] PATH... | --all
+                      put the files at PATH (or all files) back as HEAD's commit (or commit ID)
+                      has them
+  verify              check that every stored copy that a commit names is there and whole
   show-state          print the state file
   where [DIR]         print the paths of the repository that contains DIR
   relpath PATH        print PATH relative to the root of its repository
@@ -66,18 +78,33 @@ then the path relative to the repository root. Unchanged files are not listed.
   ?   not tracked                         A+  staged as added
   D   tracked, gone from the folder       D+  staged as removed
 
-A NAME is a regular expression that must match the end of one changed or new file's path; a NAME
+-z ends each line with a zero byte instead of a line end and prints paths as they are, for
+scripts; otherwise a path that holds a control character, a double quote or a backslash is shown
+in double quotes with C-style escapes ("a\nb"), in every command's output and messages.
+
+A NAME that is exactly the path of a changed or new file (from the repository root) stages that
+file. Any other NAME is a regular expression that must match the end of one changed or new file's path; a NAME
 without an extension also takes the file's extensions ("plan" finds "sub/plan.dwg"). A NAME equal
 to the path of a removed file stages that removal. A NAME that finds no file or several stages
 nothing, and neither do the other NAMEs of the command.
+
+restore gives each file the content and the modification time of its stored copy. It refuses,
+changing nothing, when a working file differs from HEAD's copy (it would be lost) unless --force
+is given, when a PATH is not in the commit, and when the database names a path outside the working
+tree or a copy outside .rvk (a repository folder may come from someone else).
+
+verify reads every stored copy that any commit names: drawings must be there, other files must
+also match the digest their URL carries. It prints one line for each copy that is missing or
+damaged, with the paths and commits that name it, and then fails. status says on stderr when
+files it lists as modified have lost their stored copies.
 
 log prints one line per commit: the id, a tab, the time (UTC), a tab, the number of files the
 commit tracks, a tab, the message. RVK_COMMIT_TIME=SECONDS (since 1970) sets the time of the next
 commit, for sessions that must repeat exactly.
 
 Two commands never work on one repository at once: each holds the repository lock
-(.rvk/rvk.lock) for its whole run, exclusive for init, stage, unstage and commit, shared for
-status, log and show-state (several of those may run together); where and relpath take none. A
+(.rvk/rvk.lock) for its whole run, exclusive for init, stage, unstage, commit and
+restore, shared for status, log, show-state and verify (several of those may run together); where and relpath take none. A
 command that finds the lock taken says so once and waits, for 30 seconds unless
 --lock-timeout SECONDS or the environment variable RVK_LOCK_TIMEOUT=SECONDS (the option wins)
 says otherwise, then gives up with an error naming the lock file.
@@ -92,63 +119,8 @@ void printUsage(std::FILE* out, bool full) {
                out);
 }
 
-// Raised for a command line that does not fit the usage; main() prints the usage for it.
-struct BadUsage {};
-
-enum class LockMode { none, shared, exclusive };
-
-// What every command gets besides its arguments.
-struct Session {
-    const ConsoleIo& io;
-    std::chrono::milliseconds lockTimeout;
-    LockMode lockMode;  // the command's, from its entry in the command table
-};
-
-// The repository lock in the mode of the running command. The caller keeps it until the command
-// has ended, its Caches included (their end writes the state file): declared before them, it is
-// released after them.
-Expected<common::RepoLock> lockRepository(const Session& session, const common::RootPath& root) {
-    return host::lockRepository(root,
-                                session.lockMode == LockMode::shared
-                                    ? common::RepoLock::EMode::shared
-                                    : common::RepoLock::EMode::exclusive,
-                                session.lockTimeout);
-}
-
-OdString fromArg(const std::string& arg) {
-    return OdString(arg.data(), arg.size(), kCodePageUtf8);
-}
-
-int fail(const ErrorMessage& error) {
-    host::printError(error);
-    return 1;
-}
-
 void printLine(const char* code, const OdString& path) {
-    std::printf("%-2s %s\n", code, path.ansi_str());
-}
-
-const char* stagedCode(EFileChange change) {
-    switch (change) {
-        case EFileChange::modified:
-            return "M+";
-        case EFileChange::added:
-            return "A+";
-        case EFileChange::removed:
-            return "D+";
-    }
-    return "?+";
-}
-
-Expected<OdString> currentFolder() {
-    std::vector<char> buffer(4096);
-    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
-        if (errno != ERANGE)
-            return hostError(std::string("cannot find the current folder: ") +
-                             std::strerror(errno));
-        buffer.resize(buffer.size() * 2);
-    }
-    return OdString(buffer.data(), kCodePageUtf8);
+    std::printf("%-2s %s\n", code, host::quotePath(path).c_str());
 }
 
 // The folder named by the optional argument, made absolute, or the current folder.
@@ -156,47 +128,8 @@ Expected<OdString> folderArg(const std::vector<std::string>& args) {
     if (args.size() > 1)
         throw BadUsage();
     if (args.empty())
-        return currentFolder();
+        return host::currentFolder();
     return ut::FileName(fromArg(args[0])).getFullPath();
-}
-
-// The repository that contains the current folder.
-Expected<common::RootPath> findRoot() {
-    const auto here = currentFolder();
-    if (!here.hasValue())
-        return here.error();
-    return common::RootPath::get(here.value(), false);
-}
-
-// The repository of the current folder, locked for the running command, with its state, its
-// database and the files HEAD's commit tracks: what every command that looks at changes starts
-// from.
-struct Repository {
-    common::RepoLock lock;  // first, so that it is released last
-    common::RootPath root;
-    Expected<common::Cache> cache;
-    host::Database db;
-    host::TrackedFiles head;
-};
-
-Expected<Repository> openRepository(const Session& session) {
-    auto root = findRoot();
-    if (!root.hasValue())
-        return root.error();
-    auto lock = lockRepository(session, root.value());
-    if (!lock.hasValue())
-        return lock.error();
-    auto cache = common::Cache::get(root.value(), false, session.io);
-    if (!cache.hasValue())
-        return cache.error();
-    auto db = host::Database::open(root.value().dbPath());
-    if (!db.hasValue())
-        return db.error();
-    auto head = db.value().trackedFiles(cache.value().read().head.commit);
-    if (!head.hasValue())
-        return head.error();
-    return Repository{std::move(lock.value()), root.value(), std::move(cache),
-                      std::move(db.value()), std::move(head.value())};
 }
 
 void sortByPath(std::vector<StagedFile>& files) {
@@ -206,13 +139,19 @@ void sortByPath(std::vector<StagedFile>& files) {
 }
 
 // Replaces the staged files of the state with `staged`, kept in path order so that the state file
-// reads the same whatever order the files were staged in. The Cache writes the state file when it
-// ends; a failure of that write reaches the user through ConsoleIo.
-void storeStaged(common::Cache& cache, std::vector<StagedFile> staged) {
-    sortByPath(staged);
-    common::Transaction transaction = cache.getTransaction();
-    cache.write().stagedFiles = std::move(staged);
-    transaction.commit();
+// reads the same whatever order the files were staged in. The Cache, taken over, ends here and
+// writes the state file; true when that write succeeded (a failure reached the user through
+// ConsoleIo already).
+bool storeStaged(common::Cache& opened, std::vector<StagedFile> staged, const Session& session) {
+    const int failuresBefore = session.io.failures();
+    {
+        common::Cache cache(std::move(opened));
+        sortByPath(staged);
+        common::Transaction transaction = cache.getTransaction();
+        cache.write().stagedFiles = std::move(staged);
+        transaction.commit();
+    }
+    return session.io.failures() == failuresBefore;
 }
 
 int init(const std::vector<std::string>& args, const Session& session) {
@@ -224,7 +163,7 @@ int init(const std::vector<std::string>& args, const Session& session) {
     if (!root.hasValue())
         return fail(root.error());
     // Only now is there a ".rvk" to hold the lock file.
-    const auto lock = lockRepository(session, root.value());
+    const auto lock = host::lockRepository(session, root.value());
     if (!lock.hasValue())
         return fail(lock.error());
     const auto ignore = common::RepoIgnore::write(root.value());
@@ -247,36 +186,6 @@ int init(const std::vector<std::string>& args, const Session& session) {
     return 0;
 }
 
-int status(const std::vector<std::string>& args, const Session& session) {
-    if (!args.empty())
-        throw BadUsage();
-    auto repo = openRepository(session);
-    if (!repo.hasValue())
-        return fail(repo.error());
-    Repository& r = repo.value();
-    const auto changes = host::sortWorkingTree(r.root, r.head);
-    if (!changes.hasValue())
-        return fail(changes.error());
-
-    std::map<OdString, const char*> lines;
-    for (const auto& file : changes.value().modified)
-        lines[file.path] = "M";
-    for (const auto& file : changes.value().untracked)
-        lines[file.path] = "?";
-    for (const auto& file : changes.value().removed)
-        lines[file.path] = "D";
-    // What is staged is what the next commit does with the file, so it is what status shows.
-    for (const auto& file : r.cache.value().read().stagedFiles)
-        lines[file.path] = stagedCode(file.change);
-
-    std::vector<std::pair<OdString, const char*>> sorted(lines.begin(), lines.end());
-    std::sort(sorted.begin(), sorted.end(),
-              [](const auto& a, const auto& b) { return host::byBytes(a.first, b.first); });
-    for (const auto& [path, code] : sorted)
-        printLine(code, path);
-    return 0;
-}
-
 // Finds the file one typed NAME stands for, or the error to show for it.
 Expected<StagedFile> resolveName(const common::RepoFileExplorer& explorer,
                                  const std::vector<common::RepoFile>& removed,
@@ -284,6 +193,12 @@ Expected<StagedFile> resolveName(const common::RepoFileExplorer& explorer,
     for (const common::RepoFile& file : removed) {
         if (file.path == name)
             return StagedFile(file.path, EFileChange::removed);
+    }
+    // A NAME that is a candidate's exact path means that file, even where, as a pattern, it would
+    // find others too or none ("README" has no extension to complete).
+    for (const StagedFile& candidate : explorer.possibleStageFiles()) {
+        if (candidate.path == name)
+            return candidate;
     }
     try {
         const auto found = explorer.findForStaging(name);
@@ -297,7 +212,8 @@ Expected<StagedFile> resolveName(const common::RepoFileExplorer& explorer,
                              "', which is unchanged: there is nothing to stage");
         return hostError("'" + shortened(utf8(name)) + "' finds no changed, new or removed file");
     } catch (const std::regex_error& e) {
-        return hostError("'" + shortened(utf8(name)) + "' is no valid regular expression: " + e.what());
+        return hostError("'" + shortened(utf8(name)) +
+                         "' is no valid regular expression: " + e.what());
     }
 }
 
@@ -305,11 +221,11 @@ int stage(const std::vector<std::string>& args, const Session& session) {
     const bool all = args.size() == 1 && args[0] == "--all";
     if (args.empty() || (!all && std::find(args.begin(), args.end(), "--all") != args.end()))
         throw BadUsage();
-    auto repo = openRepository(session);
+    auto repo = host::openRepository(session);
     if (!repo.hasValue())
         return fail(repo.error());
     Repository& r = repo.value();
-    const auto changes = host::sortWorkingTree(r.root, r.head);
+    const auto changes = host::sortWorkingTree(r.root, r.head, r.cache.value().read().head.commit);
     if (!changes.hasValue())
         return fail(changes.error());
 
@@ -350,12 +266,15 @@ int stage(const std::vector<std::string>& args, const Session& session) {
         merged.emplace(file.path, file.change);
     for (const StagedFile& file : fresh) {
         merged[file.path] = file.change;
-        printLine(stagedCode(file.change), file.path);
     }
     std::vector<StagedFile> staged;
     for (const auto& [path, change] : merged)
         staged.emplace_back(path, change);
-    storeStaged(r.cache.value(), std::move(staged));
+    // Said only once the state file holds it.
+    if (!storeStaged(r.cache.value(), std::move(staged), session))
+        return 1;
+    for (const StagedFile& file : fresh)
+        printLine(host::stagedCode(file.change), file.path);
     return 0;
 }
 
@@ -363,10 +282,10 @@ int unstage(const std::vector<std::string>& args, const Session& session) {
     const bool all = args.size() == 1 && args[0] == "--all";
     if (args.empty() || (!all && std::find(args.begin(), args.end(), "--all") != args.end()))
         throw BadUsage();
-    const auto root = findRoot();
+    const auto root = host::findRoot();
     if (!root.hasValue())
         return fail(root.error());
-    const auto lock = lockRepository(session, root.value());
+    const auto lock = host::lockRepository(session, root.value());
     if (!lock.hasValue())
         return fail(lock.error());
     auto cache = common::Cache::get(root.value(), false, session.io);
@@ -390,7 +309,7 @@ int unstage(const std::vector<std::string>& args, const Session& session) {
         if (failed)
             return 1;
     }
-    storeStaged(cache.value(), std::move(kept));
+    storeStaged(cache.value(), std::move(kept), session);
     return 0;
 }
 
@@ -405,24 +324,6 @@ Expected<std::int64_t> commitTime() {
             std::string("RVK_COMMIT_TIME must be a number of seconds since 1970, not '") + fixed +
             "'");
     return static_cast<std::int64_t>(std::stoll(fixed));
-}
-
-// True when `path` names a file inside the repository: relative, and with no "." or ".."
-// component. The state file is the host's own data, but it is a text file that anyone can edit.
-bool insideRepository(const OdString& path) {
-    const std::string text = utf8(path);
-    if (text.empty() || text.front() == '/')
-        return false;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = text.find('/', start);
-        const std::string part = text.substr(start, end - start);
-        if (part.empty() || part == "." || part == "..")
-            return false;
-        if (end == std::string::npos)
-            return true;
-        start = end + 1;
-    }
 }
 
 // The order of a commit, so that a failure anywhere leaves the repository as it was:
@@ -446,7 +347,7 @@ int commit(const std::vector<std::string>& args, const Session& session) {
     const auto time = commitTime();
     if (!time.hasValue())
         return fail(time.error());
-    auto repo = openRepository(session);
+    auto repo = host::openRepository(session);
     if (!repo.hasValue())
         return fail(repo.error());
     Repository& r = repo.value();
@@ -454,9 +355,9 @@ int commit(const std::vector<std::string>& args, const Session& session) {
     if (state.stagedFiles.empty())
         return fail(hostError("nothing to commit: no file is staged (see rvk stage)"));
     for (const StagedFile& file : state.stagedFiles) {
-        if (!insideRepository(file.path))
-            return fail(hostError("the state stages '" + utf8(file.path) +
-                                  "', which is no path inside the repository"));
+        const auto inside = host::checkWorkingPath(r.root, file.path, "the state");
+        if (!inside.hasValue())
+            return fail(inside.error());
     }
 
     const auto begun = r.db.begin();
@@ -530,16 +431,35 @@ std::string isoTime(std::int64_t seconds) {
     return text;
 }
 
+// True when `commit` gives `path` another URL than its parent does: it added, changed or removed
+// the file.
+Expected<bool> changes(host::Database& db, const host::CommitRecord& commit, const OdString& path) {
+    const auto mine = db.urlOf(commit.id, path);
+    if (!mine.hasValue() || !commit.parent)
+        return mine.hasValue() ? Expected<bool>(bool(mine.value())) : mine.error();
+    const auto parents = db.urlOf(*commit.parent, path);
+    if (!parents.hasValue())
+        return parents.error();
+    return mine.value() != parents.value();
+}
+
 int log(const std::vector<std::string>& args, const Session& session) {
-    if (!args.empty())
+    if (args.size() > 1)
         throw BadUsage();
-    auto repo = openRepository(session);
+    auto repo = host::openRepository(session);
     if (!repo.hasValue())
         return fail(repo.error());
     const auto commits = repo.value().db.history(repo.value().cache.value().read().head.commit);
     if (!commits.hasValue())
         return fail(commits.error());
     for (const host::CommitRecord& c : commits.value()) {
+        if (!args.empty()) {
+            const auto changed = changes(repo.value().db, c, fromArg(args[0]));
+            if (!changed.hasValue())
+                return fail(changed.error());
+            if (!changed.value())
+                continue;
+        }
         // One commit per line, whatever the message holds.
         std::string message = utf8(c.message);
         for (char& ch : message) {
@@ -555,10 +475,10 @@ int log(const std::vector<std::string>& args, const Session& session) {
 int showState(const std::vector<std::string>& args, const Session& session) {
     if (!args.empty())
         throw BadUsage();
-    const auto root = findRoot();
+    const auto root = host::findRoot();
     if (!root.hasValue())
         return fail(root.error());
-    const auto lock = lockRepository(session, root.value());
+    const auto lock = host::lockRepository(session, root.value());
     if (!lock.hasValue())
         return fail(lock.error());
     // Loading it first turns a missing or broken state file into the library's message for it.
@@ -607,7 +527,7 @@ int relpath(const std::vector<std::string>& args, const Session&) {
     return 0;
 }
 
-using Command = int (*)(const std::vector<std::string>&, const Session&);
+using host::Command;
 
 struct CommandEntry {
     const char* name;
@@ -620,12 +540,14 @@ struct CommandEntry {
 const CommandEntry* findCommand(const std::string& name) {
     static const CommandEntry kCommands[] = {
         {"init", init, LockMode::exclusive},
-        {"status", status, LockMode::shared},
+        {"status", host::status, LockMode::shared},
         {"stage", stage, LockMode::exclusive},
         {"unstage", unstage, LockMode::exclusive},
         {"commit", commit, LockMode::exclusive},
         {"log", log, LockMode::shared},
         {"show-state", showState, LockMode::shared},
+        {"restore", host::restore, LockMode::exclusive},
+        {"verify", host::verify, LockMode::shared},
         {"where", where, LockMode::none},
         {"relpath", relpath, LockMode::none},
     };

@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds the library and the reference host, and runs the host through a short
 # session in a fresh sample folder: a repository is made, files are staged and committed, a drawing
-# and a generic file change, and the changes are listed again. Every command is shown with its
-# output. RVK_JOBS sets the number of parallel compile jobs (default: all processors).
+# and a generic file change, the changes are listed again, a file edited by mistake is restored
+# and the stored copies are verified. Every command is shown with its output. RVK_JOBS sets the
+# number of parallel compile jobs (default: all processors).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
 build=build/example
+echo "building the library librvkcore and the reference host rvk in $build (this takes a few"
+echo "minutes the first time; later runs only rebuild what changed)"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRVK_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j "${RVK_JOBS:-$(nproc 2>/dev/null || echo 2)}" >/dev/null
+cmake --build "$build" -j "${RVK_JOBS:-$(nproc 2>/dev/null || echo 2)}" --target rvk
 rvk_binary=$PWD/$build/examples/rvk
 
 sample=$(mktemp -d "${TMPDIR:-/tmp}/rvk-sample-XXXXXX")
@@ -73,5 +76,16 @@ step rvk show-state
 step rvk commit -m "Stair moved"
 step rvk status
 step rvk log
+
+note "the notes are overwritten by mistake: restore refuses to lose the change unless told to"
+printf 'oops\n' >notes.txt
+step rvk status
+step_failing rvk restore notes.txt
+step rvk restore --force notes.txt
+step cat notes.txt
+step rvk status
+step rvk log notes.txt
+note "every stored copy that a commit names is there and whole"
+step rvk verify
 
 printf '\nexample session finished\n'

@@ -45,6 +45,11 @@ TEST(ContentDigest, KnownAnswersOfSha256) {
         SCOPED_TRACE(c.message.substr(0, 20) + " (" + std::to_string(c.message.size()) + " bytes)");
         EXPECT_EQ(generateSha(c.message.data(), static_cast<int>(c.message.size())), od(c.digest));
         EXPECT_EQ(generateSha(od(c.message)), od(c.digest));
+        // Fed in pieces that do not line up with the digest's 64-byte blocks.
+        common::ContentDigest pieces;
+        for (std::size_t at = 0; at <= c.message.size(); at += 997)
+            pieces.update(c.message.data() + at, std::min<std::size_t>(997, c.message.size() - at));
+        EXPECT_EQ(pieces.hexDigest(), od(c.digest));
     }
     EXPECT_EQ(generateSha(OdString(L"Zeichnung \x00DC \x56FE \x1F600 \xDCFF")),
               od(cases[5].digest));

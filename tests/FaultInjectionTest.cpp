@@ -42,8 +42,8 @@ struct Fault {
 
 // Each call of the atomic write, failing; the write opens, writes, flushes, closes and renames.
 const Fault kWriteFaults[] = {
-    {"open", Call::kOpen, 1, EACCES}, {"write", Call::kWrite, 1, ENOSPC},
-    {"fsync", Call::kFsync, 1, EIO},  {"close", Call::kClose, 1, EIO},
+    {"open", Call::kOpen, 1, EACCES},    {"write", Call::kWrite, 1, ENOSPC},
+    {"fsync", Call::kFsync, 1, EIO},     {"close", Call::kClose, 1, EIO},
     {"rename", Call::kRename, 1, EXDEV},
 };
 
@@ -121,7 +121,8 @@ TEST_F(WriteFaults, ReadOnlyFileSystemLetsReadersGoUnlockedButRefusesWriters) {
     ut::sys::failNth(Call::kOpen, 1, EROFS);
     EXPECT_TRUE(RepoLock::acquire(root, RepoLock::EMode::shared, std::chrono::seconds(0)));
     ut::sys::failNth(Call::kOpen, 1, EROFS);
-    const auto writer = RepoLock::acquire(root, RepoLock::EMode::exclusive, std::chrono::seconds(0));
+    const auto writer =
+        RepoLock::acquire(root, RepoLock::EMode::exclusive, std::chrono::seconds(0));
     ASSERT_FALSE(writer.hasValue());
     EXPECT_EQ(writer.error().message,
               L"Unable to lock " + RepoLock::lockPath(root) + L": Read-only file system");

@@ -72,6 +72,10 @@ TEST(SharedLibrary, EveryExportedFamilyLinks) {
 
     EXPECT_EQ(generateSha(OdString(L"abc")),
               OdString(L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
+    ContentDigest digest;
+    digest.update("ab", 2);
+    digest.update("c", 1);
+    EXPECT_EQ(digest.hexDigest(), generateSha(OdString(L"abc")));
     EXPECT_TRUE(isModified(OdString(L"a.dwg"), OdString(L"tf:a#1"), root).hasValue());
     EXPECT_EQ(getRevision(OdString(L"tf:a#7")).value(), OdString(L"7"));
     EXPECT_TRUE(getStoragePath(root, OdString(L"po0")).hasValue());

@@ -14,6 +14,7 @@
 
 #include "Database.h"
 #include "HostStorage.h"
+#include "StatCache.h"
 #include "TestSupport.h"
 #include "WorkingTree.h"
 
@@ -125,7 +126,7 @@ TEST_F(HostStore, SortingKeepsIgnoredTrackedFilesAndFindsRemovedOnes) {
     setModified(tmp.writeFile("changed.txt", "other"), 1000000000);
     testing_support::fs::remove(tmp / "gone.txt");
 
-    const auto changes = host::sortWorkingTree(root, tracked);
+    const auto changes = host::sortWorkingTree(root, tracked, 1u);
     ASSERT_TRUE(changes.hasValue()) << narrow(changes.error().message);
     const auto paths = [](const auto& records) {
         std::vector<std::string> out;
@@ -139,6 +140,41 @@ TEST_F(HostStore, SortingKeepsIgnoredTrackedFilesAndFindsRemovedOnes) {
     EXPECT_EQ(paths(changes.value().untracked), (Paths{"new.dwg"}));
     EXPECT_EQ(paths(changes.value().removed), (Paths{"gone.txt"}));
     EXPECT_EQ(changes.value().removed[0].detail, tracked[L"gone.txt"]);
+}
+
+TEST_F(HostStore, StatCacheDistrustsFilesOfTheTickOfItsWrite) {
+    // Same size, same old time, other content: only the digest can tell.
+    setModified(tmp.writeFile("notes.txt", "aaaa"), 1000000000);
+    const host::TrackedFiles tracked{{L"notes.txt", objects.store(root, L"notes.txt").value()}};
+    setModified(tmp.writeFile("notes.txt", "bbbb"), 1000000000);
+    // What a status would have recorded had it looked at the file after that rewrite, within one
+    // tick of the clock: the file as it is now, as unchanged.
+    host::FileStat now;
+    ASSERT_TRUE(host::statFile(AT_FDCWD, (tmp / "notes.txt").c_str(), now));
+    {
+        host::StatCache cache = host::StatCache::fromTracked(tracked, 1u);
+        cache.vouch(0, now);
+        cache.save(root);
+    }
+    const auto cacheFile = tmp / ".rvk" / "stat-cache";
+    const auto seenModified = [&](std::time_t cacheWritten) {
+        setModified(cacheFile, cacheWritten);
+        host::StatCache cache = host::StatCache::load(root, 1u);
+        EXPECT_TRUE(cache.loaded());
+        return host::compareWorkingTree(root, cache).value().modified.size() == 1;
+    };
+    // Written in the tick of the file's time: the entry is not trusted, the digest decides.
+    EXPECT_TRUE(seenModified(1000000000));
+    // Written a tick later, the entry is trusted: the cache alone decides then.
+    EXPECT_FALSE(seenModified(1000000001));
+
+    // Written for another commit, or damaged anywhere: no cache.
+    EXPECT_FALSE(host::StatCache::load(root, 2u).loaded());
+    const std::string whole = readFile(cacheFile);
+    for (std::size_t size = 0; size < whole.size(); ++size) {
+        tmp.writeFile(".rvk/stat-cache", whole.substr(0, size));
+        EXPECT_FALSE(host::StatCache::load(root, 1u).loaded()) << size;
+    }
 }
 
 class CommitDatabase : public ::testing::Test {

@@ -2,8 +2,8 @@
 # Proves that the installed package serves a host that knows nothing of the source tree.
 #
 #   package_test.sh install BUILD_DIR PREFIX
-#       finishes the build in BUILD_DIR and installs it into a fresh PREFIX (the fixture the other
-#       two modes need; ctest runs it first and once);
+#       finishes the build in BUILD_DIR, installs it into a fresh PREFIX (the fixture the other
+#       two modes need; ctest runs it first and once) and runs the installed rvk from there;
 #   package_test.sh find-package EXAMPLES_DIR PREFIX CXX CXXFLAGS
 #       configures and builds the reference host on its own with find_package(RvkCore), and runs it;
 #   package_test.sh pkg-config PREFIX CXX CXXFLAGS
@@ -24,6 +24,12 @@ install)
     cmake --build "$build" -j1 >"$scratch/build.log" || { cat "$scratch/build.log"; exit 1; }
     rm -rf "$prefix"
     cmake --install "$build" --prefix "$prefix" >/dev/null
+    # The installed program runs from its prefix on its own run path, found by no other means.
+    mkdir "$scratch/repo"
+    folder=$(cd "$scratch/repo" && pwd -P)
+    said=$(cd "$folder" && env -u LD_LIBRARY_PATH "$prefix/bin/rvk" init)
+    [[ $said == "initialized empty repository at $folder" ]] ||
+        { echo "the installed rvk said: $said" >&2; exit 1; }
     ;;
 find-package)
     examples=$1 prefix=$2 cxx=$3 cxxflags=$4

@@ -53,7 +53,8 @@ snapshot() { cat .rvk/rvk.state; "$rvk" log; }
 mkdir -p "$base/outside"
 cd "$base/outside"
 bad_usage=("" "frobnicate" "status now" "stage" "stage --all plan" "unstage" "commit"
-           "commit -m" "commit -x text" "commit -m a b" "log all" "show-state x" "init a b")
+           "commit -m" "commit -x text" "commit -m a b" "log a b" "show-state x" "init a b"
+           "restore" "restore --all a" "restore --frob a" "verify x" "status -x")
 for line in "${bad_usage[@]}"; do
     read -r -a words <<<"$line"
     run 2 ${words[@]+"${words[@]}"}
@@ -219,6 +220,115 @@ printf 'not a database, only text long enough to be looked at\n' >.rvk/rvk.db
 refused "database '$repo/.rvk/rvk.db': file is not a database" log
 mv "$base/db" .rvk/rvk.db
 ok status <<<"M  notes.txt"
+
+# --- exact names, quoting, restore, log PATH, verify, the stat cache ------------------------------
+store=$base/store
+mkdir -p "$store/plans" "$base/elsewhere"
+cd "$store"
+printf 'plan v1\n' >plans/a.dwg
+printf 'notes v1\n' >notes.txt
+printf 'readme\n' >README
+printf 'readme too\n' >README.txt
+ok init <<<"initialized empty repository at $store"
+# As a pattern README finds README.txt too; as an exact path it is the one file.
+ok stage README <<<"A+ README"
+ok stage --all <<'EOF'
+A+ .rvk/properties/ignore
+A+ README
+A+ README.txt
+A+ notes.txt
+A+ plans/a.dwg
+EOF
+ok commit -m one <<<"committed 1: 5 files"
+printf 'plan v2\n' >plans/a.dwg
+touch -d "@$(($(date +%s) + 60))" plans/a.dwg
+printf 'notes v2\n' >notes.txt
+ok stage notes.txt plans/a.dwg <<'EOF'
+M+ notes.txt
+M+ plans/a.dwg
+EOF
+RVK_COMMIT_TIME=1700000100 ok commit -m two <<<"committed 2: 5 files"
+ok log notes.txt < <(printf '%s\t%s\t%s\t%s\n' 2 2023-11-14T22:15:00Z 5 two 1 2023-11-14T22:13:20Z 5 one)
+ok log README < <(printf '%s\t%s\t%s\t%s\n' 1 2023-11-14T22:13:20Z 5 one)
+
+# A name with a tab and a line end takes one quoted line; -z gives it raw.
+printf 'x' >$'odd\tname\n.txt'
+ok status <<<'?  "odd\tname\n.txt"'
+run 0 status -z
+printf '?  odd\tname\n.txt\0' | cmp -s - "$out" || fail "$last: not the raw path with a zero byte"
+rm $'odd\tname\n.txt'
+
+# A modified file and a deleted one: nothing is written while one of them is refused.
+printf 'notes, not committed\n' >notes.txt
+rm plans/a.dwg
+refused "notes.txt differs from HEAD's copy: restoring would lose that; rvk restore --force replaces it" \
+    restore plans/a.dwg notes.txt
+[[ ! -e plans/a.dwg ]] || fail "a refused restore wrote a file"
+refused "nothing.txt is not in commit 2" restore nothing.txt
+ok restore plans/a.dwg <<<"restored plans/a.dwg"
+ok restore --force notes.txt <<<"restored notes.txt"
+[[ $(<plans/a.dwg) == "plan v2" && $(<notes.txt) == "notes v2" ]] || fail "restore: wrong content"
+ok status </dev/null
+# Files as HEAD has them may be replaced by an older commit's copies without --force. The drawing
+# is then older than HEAD's copy, which the library's test counts as unchanged.
+ok restore --commit 1 plans/a.dwg notes.txt <<'EOF'
+restored plans/a.dwg
+restored notes.txt
+EOF
+[[ $(<plans/a.dwg) == "plan v1" && $(<notes.txt) == "notes v1" ]] || fail "restore --commit 1"
+ok status <<<"M  notes.txt"
+refused "there is no commit 7" restore --commit 7 --all
+
+# A crafted database: paths out of the working tree and a copy outside .rvk are refused unread.
+cp .rvk/rvk.db "$base/store.db"
+ln -s "$base/elsewhere" linked
+sqlite3 .rvk/rvk.db "UPDATE commit_files SET path = '../x' WHERE path = 'README';
+    UPDATE commit_files SET path = 'linked/x' WHERE path = 'README.txt';
+    UPDATE commit_files SET url = 'tf:../../../y#2' WHERE path = 'plans/a.dwg'"
+run 1 restore --all --force
+expect_quiet_out
+expect_err <<'EOF'
+rvk: the database names ../x, which leads outside the working tree: it is neither read nor written
+rvk: the database names linked/x, which leads outside the working tree: it is neither read nor written
+rvk: the storage URL tf:../../../y#2 names a copy outside .rvk: it is neither read nor written
+EOF
+[[ ! -e ../x && -z $(ls -A "$base/elsewhere") && $(<notes.txt) == "notes v1" ]] ||
+    fail "a refused restore wrote a file"
+rm linked
+cp "$base/store.db" .rvk/rvk.db
+
+# verify: a damaged object and a missing drawing copy, each with the paths and commits naming it.
+ok verify <<<"7 stored copies verified: all present and whole"
+v1=$(printf 'notes v1\n' | sha256sum | cut -c1-64)
+v2=$(printf 'notes v2\n' | sha256sum | cut -c1-64)
+chmod u+w ".rvk/objects/$v1"
+printf 'notes v0\n' >".rvk/objects/$v1"
+drawing=$(sqlite3 .rvk/rvk.db \
+    "SELECT url FROM commit_files WHERE commit_id = 1 AND path = 'plans/a.dwg'")
+rm ".rvk/tf/$(expr "$drawing" : 'tf:\(.*\)#').tf"
+run 1 verify
+expect_out <<EOF
+po$v1: its content does not match its digest; named by notes.txt in commit 1
+$drawing: missing; named by plans/a.dwg in commit 1
+EOF
+printf 'rvk: 2 of 7 stored copies are missing or damaged\n' | expect_err
+# status says so when a file it lists as modified has lost its stored copy.
+rm ".rvk/objects/$v2"
+run 0 status
+expect_out <<<"M  notes.txt"
+printf "rvk: warning: the stored copy of 1 modified file is missing; run 'rvk verify'\n" | expect_err
+
+# The stat cache: an unchanged file is read by the status that fills the cache, not by the next.
+if command -v strace >/dev/null; then
+    reads() {
+        strace -f -e trace=open,openat -o "$base/trace" "$rvk" status >/dev/null 2>&1
+        grep -c '/README.txt"' "$base/trace" || true
+    }
+    rm -f .rvk/stat-cache
+    touch -d "2001-01-01" README.txt  # older than its copy: only its digest can tell
+    [[ $(reads) -ge 1 ]] || fail "status without a stat cache did not read README.txt"
+    [[ $(reads) == 0 ]] || fail "status read README.txt again though the stat cache vouched for it"
+fi
 
 if ((failures > 0)); then
     echo "$failures check(s) failed" >&2

@@ -1,0 +1,70 @@
+#include "SafePaths.h"
+
+#include <sys/stat.h>
+
+#include <string>
+
+#include <common/StoragePaths.h>
+
+#include "Console.h"
+
+namespace host {
+
+namespace {
+
+// True when no folder of `relative` below `base` (both UTF-8, `relative` plain) is a symbolic
+// link. The last component is the file itself and is not looked at.
+bool noLinkedFolders(const std::string& base, const std::string& relative) {
+    for (std::size_t slash = relative.find('/'); slash != std::string::npos;
+         slash = relative.find('/', slash + 1)) {
+        struct stat info {};
+        const std::string folder = base + "/" + relative.substr(0, slash);
+        if (::lstat(folder.c_str(), &info) == 0 && S_ISLNK(info.st_mode))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool isPlainRelativePath(const OdString& path) {
+    const std::string text = utf8(path);
+    if (text.empty() || text.front() == '/')
+        return false;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = text.find('/', start);
+        const std::string part = text.substr(start, end - start);
+        if (part.empty() || part == "." || part == ".." || part.find('\0') != std::string::npos)
+            return false;
+        if (end == std::string::npos)
+            return true;
+        start = end + 1;
+    }
+}
+
+Expected<void> checkWorkingPath(const common::RootPath& root, const OdString& relativePath,
+                                const char* source) {
+    if (!isPlainRelativePath(relativePath) ||
+        !noLinkedFolders(utf8(root.path()), utf8(relativePath)))
+        return hostError(std::string(source) + " names " + quotePath(relativePath) +
+                         ", which leads outside the working tree: it is neither read nor written");
+    return {};
+}
+
+Expected<OdString> storedCopyPath(const common::RootPath& root, const OdString& url) {
+    const auto stored = common::getStoragePath(root, url);
+    if (!stored.hasValue())
+        return stored.error();
+    const OdString rvk = root.rvkPath() + L"/";
+    const std::wstring& full = stored.value().wstr();
+    const OdString inside(full.compare(0, rvk.wstr().size(), rvk.wstr()) == 0
+                              ? full.substr(rvk.wstr().size())
+                              : std::wstring());
+    if (!isPlainRelativePath(inside) || !noLinkedFolders(utf8(root.rvkPath()), utf8(inside)))
+        return hostError("the storage URL " + quotePath(url) +
+                         " names a copy outside .rvk: it is neither read nor written");
+    return stored;
+}
+
+}  // namespace host

@@ -1,0 +1,27 @@
+// Where rvk may read and write when it follows a path or a URL that it did not compose itself. A
+// repository folder may come from someone else, and its state file and database are files that
+// anyone can edit: a path that leads out of the working tree, or a storage URL whose copy would lie
+// outside ".rvk", is refused before anything is read or written there.
+#pragma once
+
+#include <common/Expected.h>
+#include <common/RootPath.h>
+#include <platform/OdString.h>
+
+namespace host {
+
+// True when `path` is relative and has no empty, "." or ".." component: lexically a path inside
+// the folder it is relative to.
+bool isPlainRelativePath(const OdString& path);
+
+// Success when `relativePath`, which `source` ("the state", "the database") gave, leads to a place
+// inside the working tree of `root`: a plain relative path none of whose folders is a symbolic
+// link. Otherwise an error naming the path and its source.
+Expected<void> checkWorkingPath(const common::RootPath& root, const OdString& relativePath,
+                                const char* source);
+
+// The path of the stored copy that `url` names (getStoragePath()), when it lies inside ".rvk" and
+// no folder on the way from ".rvk" is a symbolic link; otherwise an error naming the URL.
+Expected<OdString> storedCopyPath(const common::RootPath& root, const OdString& url);
+
+}  // namespace host

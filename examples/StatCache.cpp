@@ -1,0 +1,274 @@
+#include "StatCache.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "Console.h"
+
+namespace host {
+
+namespace {
+
+// The file, all in the machine's own byte order (it never leaves the machine that wrote it):
+//   header: kMagic, HEAD's commit (0 for none), the stamps of the drawing store, the object store
+//   and the database, the number of entries;
+//   entries, in the order of the paths' bytes, each: path length, URL length, 1 when vouched for
+//   (else 0), size, modification time, inode, change time, the path's bytes, the URL's bytes,
+//   zeros up to a multiple of 8 bytes.
+constexpr char kMagic[8] = {'r', 'v', 'k', 's', 't', 'a', 't', '2'};
+constexpr const char* kFileName = "stat-cache";
+// The temporary copy shares the prefix of the host's other temporary files, so that what a killed
+// command leaves behind is removed with them.
+constexpr const char* kTempPattern = ".incoming-stat-cache-XXXXXX";
+
+struct Stamp {
+    std::int64_t modifiedNs = 0;
+    std::int64_t changedNs = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+};
+
+struct Header {
+    char magic[8];
+    std::uint64_t head;
+    Stamp drawings;
+    Stamp objects;
+    Stamp database;
+    std::uint64_t count;
+};
+
+struct EntryHead {
+    std::uint32_t pathLength;
+    std::uint32_t urlLength;
+    std::uint64_t vouched;
+    FileStat stat;
+};
+
+std::int64_t nanoseconds(const timespec& t) {
+    return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+// A store's folder changes its times whenever a copy is added to it or removed from it, the
+// database file whenever it is written.
+Stamp stampOf(const std::string& path) {
+    struct stat info {};
+    Stamp stamp;
+    if (::stat(path.c_str(), &info) == 0) {
+        stamp.modifiedNs = nanoseconds(info.st_mtim);
+        stamp.changedNs = nanoseconds(info.st_ctim);
+        stamp.inode = info.st_ino;
+        stamp.size = static_cast<std::int64_t>(info.st_size);
+    }
+    return stamp;
+}
+
+bool operator==(const Stamp& a, const Stamp& b) {
+    return a.modifiedNs == b.modifiedNs && a.changedNs == b.changedNs && a.inode == b.inode &&
+           a.size == b.size;
+}
+
+std::size_t padded(std::size_t bytes) {
+    return (bytes + 7) & ~std::size_t{7};
+}
+
+std::string cachePath(const common::RootPath& root) {
+    return utf8(root.rvkPath()) + "/" + kFileName;
+}
+
+Header currentHeader(const common::RootPath& root, boost::optional<std::uint64_t> head) {
+    Header header{};
+    std::memcpy(header.magic, kMagic, sizeof kMagic);
+    header.head = head ? *head : 0;
+    const std::string rvk = utf8(root.rvkPath());
+    header.drawings = stampOf(rvk + "/tf");
+    header.objects = stampOf(rvk + "/objects");
+    header.database = stampOf(utf8(root.dbPath()));
+    return header;
+}
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+// The whole file at `path`, mapped and read ahead (no copy, and no page of ours to fill), and its
+// modification time; false when it cannot be read.
+bool mapWhole(const std::string& path, StatCache::Mapping& mapping, std::int64_t& modifiedNs) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    void* addr = MAP_FAILED;
+    if (::fstat(fd, &info) == 0 && info.st_size > 0) {
+        modifiedNs = nanoseconds(info.st_mtim);
+        addr = ::mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ,
+                      MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    }
+    ::close(fd);
+    if (addr == MAP_FAILED)
+        return false;
+    mapping = StatCache::Mapping(static_cast<const char*>(addr),
+                                 MappingEnd{static_cast<std::size_t>(info.st_size)});
+    return true;
+}
+
+}  // namespace
+
+void MappingEnd::operator()(const char* addr) const {
+    ::munmap(const_cast<char*>(addr), size);
+}
+
+bool statFile(int folder, const char* path, FileStat& out) {
+    struct stat info {};
+    if (::fstatat(folder, path, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    out.size = static_cast<std::int64_t>(info.st_size);
+    out.modifiedNs = nanoseconds(info.st_mtim);
+    out.inode = info.st_ino;
+    out.changedNs = nanoseconds(info.st_ctim);
+    return true;
+}
+
+StatCache StatCache::load(const common::RootPath& root, boost::optional<std::uint64_t> head) {
+    StatCache cache;
+    cache.m_head = head;
+    cache.m_changed = true;
+    if (!mapWhole(cachePath(root), cache.m_mapping, cache.m_writtenNs) ||
+        cache.m_mapping.get_deleter().size < sizeof(Header))
+        return StatCache();
+    const std::string_view bytes(cache.m_mapping.get(), cache.m_mapping.get_deleter().size);
+
+    // Every length is checked against what is left, so a damaged file is refused, never overrun.
+    Header header;
+    std::memcpy(&header, bytes.data(), sizeof header);
+    const Header now = currentHeader(root, head);
+    if (std::memcmp(header.magic, kMagic, sizeof kMagic) != 0 || header.head != now.head ||
+        !(header.drawings == now.drawings) || !(header.objects == now.objects) ||
+        !(header.database == now.database) || header.count > bytes.size() / sizeof(EntryHead))
+        return StatCache();
+    cache.m_files.reserve(static_cast<std::size_t>(header.count));
+    std::size_t at = sizeof header;
+    for (std::uint64_t i = 0; i < header.count; ++i) {
+        if (bytes.size() - at < sizeof(EntryHead))
+            return StatCache();
+        EntryHead entry;
+        std::memcpy(&entry, bytes.data() + at, sizeof entry);
+        at += sizeof entry;
+        const std::size_t body = padded(std::size_t{entry.pathLength} + entry.urlLength);
+        if (bytes.size() - at < body || entry.vouched > 1)
+            return StatCache();
+        CachedFile file{{bytes.data() + at, entry.pathLength},
+                        {bytes.data() + at + entry.pathLength, entry.urlLength},
+                        entry.stat,
+                        entry.vouched == 1};
+        if (!cache.m_files.empty() && !(cache.m_files.back().path < file.path))
+            return StatCache();  // out of order: not written by us
+        cache.m_files.push_back(file);
+        at += body;
+    }
+    if (at != bytes.size())
+        return StatCache();
+    cache.m_loaded = true;
+    cache.m_changed = false;
+    return cache;
+}
+
+StatCache StatCache::fromTracked(const TrackedFiles& files, boost::optional<std::uint64_t> head) {
+    StatCache cache;
+    cache.m_head = head;
+    cache.m_changed = true;
+    std::string bytes;
+    std::vector<std::pair<std::size_t, std::size_t>> paths;  // offset, length; the URL follows
+    std::vector<std::size_t> urlLengths;
+    for (const auto& [path, url] : files) {
+        const std::size_t offset = bytes.size();
+        bytes.append(path.ansi_str(), path.ansiLength());
+        paths.emplace_back(offset, bytes.size() - offset);
+        bytes.append(url.ansi_str(), url.ansiLength());
+        urlLengths.push_back(bytes.size() - offset - paths.back().second);
+    }
+    cache.m_bytes.assign(bytes.begin(), bytes.end());
+    const char* base = cache.m_bytes.data();
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const auto [offset, length] = paths[i];
+        cache.m_files.push_back(
+            {{base + offset, length}, {base + offset + length, urlLengths[i]}, FileStat(), false});
+    }
+    // The map's order is that of the wide text, which differs from the bytes' only at an
+    // undecodable byte.
+    std::sort(cache.m_files.begin(), cache.m_files.end(),
+              [](const CachedFile& a, const CachedFile& b) { return a.path < b.path; });
+    return cache;
+}
+
+const CachedFile* StatCache::find(std::string_view path) const {
+    if (m_next < m_files.size() && m_files[m_next].path == path)
+        return &m_files[m_next++];
+    const auto found = std::lower_bound(
+        m_files.begin(), m_files.end(), path,
+        [](const CachedFile& file, std::string_view key) { return file.path < key; });
+    if (found == m_files.end() || found->path != path)
+        return nullptr;
+    m_next = static_cast<std::size_t>(found - m_files.begin()) + 1;
+    return &*found;
+}
+
+void StatCache::vouch(std::size_t index, const FileStat& now) {
+    CachedFile& file = m_files[index];
+    // A racy entry is written again even when nothing else changed, so that the next write time
+    // is later than its modification time and the entry becomes trusted.
+    if (!trusts(file, now))
+        m_changed = true;
+    file.vouched = true;
+    file.stat = now;
+}
+
+void StatCache::unvouch(std::size_t index) {
+    m_changed = m_changed || m_files[index].vouched;
+    m_files[index].vouched = false;
+}
+
+void StatCache::save(const common::RootPath& root) const {
+    if (!m_changed)
+        return;
+    Header header = currentHeader(root, m_head);
+    header.count = m_files.size();
+    std::string out(reinterpret_cast<const char*>(&header), sizeof header);
+    for (const CachedFile& file : m_files) {
+        const EntryHead entry{static_cast<std::uint32_t>(file.path.size()),
+                              static_cast<std::uint32_t>(file.url.size()), file.vouched ? 1u : 0u,
+                              file.vouched ? file.stat : FileStat()};
+        out.append(reinterpret_cast<const char*>(&entry), sizeof entry);
+        out.append(file.path);
+        out.append(file.url);
+        out.append(padded(out.size()) - out.size(), '\0');
+    }
+
+    std::string temp = utf8(root.rvkPath()) + "/" + kTempPattern;
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        return;
+    // mkstemp makes the file private; the cache is as readable as the repository's other files.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    const bool written = ::fchmod(fd, 0666 & ~mask) == 0 && writeAll(fd, out.data(), out.size());
+    if (::close(fd) != 0 || !written || ::rename(temp.c_str(), cachePath(root).c_str()) != 0)
+        ::unlink(temp.c_str());
+}
+
+}  // namespace host

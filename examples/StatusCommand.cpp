@@ -1,0 +1,142 @@
+// rvk status: the working tree against HEAD's commit and the staged files, one line per file.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <common/Cache.h>
+#include <common/FileRecords.h>
+#include <platform/FileName.h>
+
+#include "Commands.h"
+#include "SafePaths.h"
+#include "StatCache.h"
+#include "WorkingTree.h"
+
+namespace host {
+
+namespace {
+
+// One line of status: a path of the list, its code, and whether it comes from the staged files.
+struct StatusLine {
+    PathList::Span path;
+    const char* code;
+    bool staged;
+};
+
+// Writes the lines, one per file ("-z": code, space, the raw path, a zero byte), in large pieces:
+// a status of half a million files is mostly this output.
+void printStatus(const PathList& paths, const std::vector<StatusLine>& lines, bool zeroTerminated) {
+    std::string out;
+    const auto needsQuoting = [](std::string_view path) {
+        return std::any_of(path.begin(), path.end(), [](char ch) {
+            const auto c = static_cast<unsigned char>(ch);
+            return c < 0x20 || c == 0x7F || c == '"' || c == '\\';
+        });
+    };
+    for (const StatusLine& line : lines) {
+        const std::string_view path = paths[line.path];
+        out += line.code;
+        out.append(3 - std::strlen(line.code), ' ');
+        if (!zeroTerminated && needsQuoting(path))
+            out += quotePath(std::string(path));
+        else
+            out += path;
+        out += zeroTerminated ? '\0' : '\n';
+        if (out.size() >= (std::size_t{1} << 16)) {
+            std::fwrite(out.data(), 1, out.size(), stdout);
+            out.clear();
+        }
+    }
+    std::fwrite(out.data(), 1, out.size(), stdout);
+}
+
+// The number of `files` whose stored copy is gone (or named outside .rvk).
+std::size_t countMissingCopies(const common::RootPath& root, const std::vector<CachedFile>& files,
+                               const std::vector<std::size_t>& which) {
+    std::size_t missing = 0;
+    for (const std::size_t i : which) {
+        const OdString url(files[i].url.data(), files[i].url.size(), kCodePageUtf8);
+        const auto stored = storedCopyPath(root, url);
+        if (!stored.hasValue() || !ut::FileName(stored.value()).exists(ut::FileName::kRegularFile))
+            ++missing;
+    }
+    return missing;
+}
+
+}  // namespace
+
+// Unlike the other commands, status opens the database only when the stat cache cannot stand in
+// for it: on a clean tree, reading HEAD's files from it would cost a sixth of the whole.
+int status(const std::vector<std::string>& args, const Session& session) {
+    const bool zeroTerminated = args.size() == 1 && args[0] == "-z";
+    if (args.size() > (zeroTerminated ? 1u : 0u))
+        throw BadUsage();
+    const auto root = findRoot();
+    if (!root.hasValue())
+        return fail(root.error());
+    const auto lock = lockRepository(session, root.value());
+    if (!lock.hasValue())
+        return fail(lock.error());
+    const auto cache = common::Cache::get(root.value(), false, session.io);
+    if (!cache.hasValue())
+        return fail(cache.error());
+    const common::State& state = cache.value().read();
+    StatCache statCache = StatCache::load(root.value(), state.head.commit);
+    if (!statCache.loaded()) {
+        auto db = Database::open(root.value().dbPath());
+        if (!db.hasValue())
+            return fail(db.error());
+        const auto head = db.value().trackedFiles(state.head.commit);
+        if (!head.hasValue())
+            return fail(head.error());
+        statCache = StatCache::fromTracked(head.value(), state.head.commit);
+    }
+    auto compared = compareWorkingTree(root.value(), statCache);
+    if (!compared.hasValue())
+        return fail(compared.error());
+    statCache.save(root.value());
+    TreeComparison& tree = compared.value();
+    const std::vector<CachedFile>& files = statCache.files();
+
+    PathList& paths = tree.untracked;
+    std::vector<StatusLine> lines;
+    lines.reserve(paths.spans().size() + tree.modified.size() + tree.removed.size() +
+                  state.stagedFiles.size());
+    for (const PathList::Span& span : paths.spans())
+        lines.push_back({span, "?", false});
+    const auto add = [&](std::string_view path, const char* code, bool staged) {
+        paths.add(path);
+        lines.push_back({paths.spans().back(), code, staged});
+    };
+    for (const std::size_t i : tree.modified)
+        add(files[i].path, "M", false);
+    for (const std::size_t i : tree.removed)
+        add(files[i].path, "D", false);
+    for (const common::StagedFile& file : state.stagedFiles)
+        add(utf8(file.path), stagedCode(file.change), true);
+    // In the order of the paths' bytes; of equal paths, the staged line comes last and is the one
+    // shown: what is staged is what the next commit does with the file.
+    std::sort(lines.begin(), lines.end(), [&](const StatusLine& a, const StatusLine& b) {
+        const int order = paths[a.path].compare(paths[b.path]);
+        return order != 0 ? order < 0 : a.staged < b.staged;
+    });
+    const auto shownEnd =
+        std::unique(lines.rbegin(), lines.rend(),
+                    [&](const auto& a, const auto& b) { return paths[a.path] == paths[b.path]; });
+    lines.erase(lines.begin(), shownEnd.base());
+    printStatus(paths, lines, zeroTerminated);
+
+    const std::size_t missing = countMissingCopies(root.value(), files, tree.modified);
+    if (missing > 0)
+        printError(hostError("warning: the stored cop" +
+                             std::string(missing == 1 ? "y of 1 modified file is"
+                                                      : "ies of " + std::to_string(missing) +
+                                                            " modified files are") +
+                             " missing; run 'rvk verify'"));
+    return 0;
+}
+
+}  // namespace host
