@@ -78,19 +78,6 @@ private:
     std::string m_path;
 };
 
-bool writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 // Copies the regular file at `source` into a new temporary file in `folder`, with `mode` and with
 // the modification time `source` had when it was opened (not yet flushed to disk). The name is
 // hidden, so that a copy a crash leaves behind is never offered for tracking. `shown` names the
@@ -215,6 +202,19 @@ Expected<void> removeCopy(const common::RootPath& root, const OdString& url) {
 }
 
 }  // namespace
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
 
 Expected<OdString> DrawingStore::store(const common::RootPath& root, const OdString& relativePath) {
     const OdString revision(std::to_string(m_revision).c_str(), kCodePageUtf8);

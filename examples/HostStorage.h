@@ -20,6 +20,7 @@
 // right after it was stored.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -68,6 +69,10 @@ public:
                            const OdString& source) override;
     std::unique_ptr<FileStorage> clone() const override;
 };
+
+// Writes all `size` bytes of `data` to `fd`, going on after interrupted and short writes; false
+// on the first failure, with errno telling why.
+bool writeAll(int fd, const char* data, std::size_t size);
 
 // Removes the temporary copies in ".rvk" that a store or restore left behind when it was killed.
 // Call it only while no other command can be copying, that is, holding the repository lock

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "Console.h"
+#include "HostStorage.h"
 
 namespace host {
 
@@ -91,19 +92,6 @@ Header currentHeader(const common::RootPath& root, boost::optional<std::uint64_t
     header.objects = stampOf(rvk + "/objects");
     header.database = stampOf(utf8(root.dbPath()));
     return header;
-}
-
-bool writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
 }
 
 // The whole file at `path`, mapped and read ahead (no copy, and no page of ours to fill), and its
