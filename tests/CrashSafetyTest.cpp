@@ -116,34 +116,21 @@ TEST(CrashSafety, ReadOnlyFolderIsReportedAndLeavesTheOldFile) {
     ASSERT_TRUE(writeState(numberedState(0), root.statePath()).hasValue());
     const std::string before = readFile(tmp / ".rvk" / "rvk.state");
 
-    // Permissions do not bind root, so the write-back runs in a child that gives up root first.
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        fs::permissions(tmp.path(), fs::perms::owner_all | fs::perms::group_read |
-                                        fs::perms::group_exec | fs::perms::others_read |
-                                        fs::perms::others_exec);
-        fs::permissions(tmp / ".rvk", fs::perms::owner_read | fs::perms::owner_exec |
-                                          fs::perms::group_read | fs::perms::group_exec |
-                                          fs::perms::others_read | fs::perms::others_exec);
-        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
-            ::_exit(3);
+    fs::permissions(tmp / ".rvk", fs::perms::owner_read | fs::perms::owner_exec |
+                                      fs::perms::group_read | fs::perms::group_exec |
+                                      fs::perms::others_read | fs::perms::others_exec);
+    testing_support::asUnprivilegedUser(tmp, [&] {
         RecordingIo io;
         {
             Expected<Cache> cache = Cache::get(root, false, io);
-            if (!cache.hasValue())
-                ::_exit(4);
+            ASSERT_TRUE(cache.hasValue());
             cache.value().write().head.reference = L"changed";
         }
-        const OdString expected =
-            L"Error writing to file '" + ut::FileName(root.statePath()).getFullPath() + L"'";
-        ::_exit(io.reports.size() == 1 && io.reports[0] == expected ? 0 : 5);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "3: could not drop root, 4: no cache, 5: wrong report";
-    EXPECT_EQ(readFile(tmp / ".rvk" / "rvk.state"), before);
+        ASSERT_EQ(io.reports.size(), 1u);
+        EXPECT_EQ(io.reports[0],
+                  L"Error writing to file '" + ut::FileName(root.statePath()).getFullPath() + L"'");
+        EXPECT_EQ(readFile(tmp / ".rvk" / "rvk.state"), before);
+    });
 }
 
 }  // namespace

@@ -61,11 +61,10 @@ TEST(DirListing, NeverOffersSymbolicLinksToFolders) {
 TEST(DirListing, FolderThatCannotBeReadListsNothing) {
     TempDir tmp;
     EXPECT_TRUE(listing(tmp.od("missing"), ut::Dir::kFiles).empty());
-    if (testing_support::runningAsRoot())
-        GTEST_SKIP() << "permissions do not bind root";
     tmp.writeFile("locked/a");
     fs::permissions(tmp / "locked", fs::perms::none);
-    EXPECT_TRUE(listing(tmp.od("locked"), ut::Dir::kFiles).empty());
+    testing_support::asUnprivilegedUser(
+        tmp, [&] { EXPECT_TRUE(listing(tmp.od("locked"), ut::Dir::kFiles).empty()); });
 }
 
 TEST(DirListing, CreateAndExists) {
@@ -189,14 +188,15 @@ TEST(TextFiles, FailedWriteLeavesTheOldContent) {
     EXPECT_EQ(readFile(tmp / "target" / "keep"), "old");
     EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path()), fs::directory_iterator()), 1);
 
-    if (testing_support::runningAsRoot())
-        return;  // permissions do not bind root
     tmp.writeFile("ro/state", "old");
-    fs::permissions(tmp / "ro", fs::perms::owner_read | fs::perms::owner_exec);
-    ut::TextFile readOnly(tmp.od("ro/state"));
-    readOnly.addLine(OdString(L"new"));
-    EXPECT_FALSE(readOnly.write());
-    EXPECT_EQ(readFile(tmp / "ro" / "state"), "old");
+    fs::permissions(tmp / "ro", fs::perms::owner_read | fs::perms::owner_exec |
+                                    fs::perms::others_read | fs::perms::others_exec);
+    testing_support::asUnprivilegedUser(tmp, [&] {
+        ut::TextFile readOnly(tmp.od("ro/state"));
+        readOnly.addLine(OdString(L"new"));
+        EXPECT_FALSE(readOnly.write());
+        EXPECT_EQ(readFile(tmp / "ro" / "state"), "old");
+    });
 }
 
 TEST(BinaryFiles, ReadWholeContent) {
