@@ -6,6 +6,9 @@
 #include <cwctype>
 #include <system_error>
 
+#include <corekit/json/writer.h>
+#include <platform/Utf8.h>
+
 namespace fuzz_support {
 
 using corekit::json::Array;
@@ -66,46 +69,6 @@ double realAfterRoundTrip(double number) {
     return std::strtod(text, nullptr);
 }
 
-void dumpTo(std::string& out, const Value& value) {
-    char buffer[64];
-    switch (value.type()) {
-        case corekit::json::object_type:
-            out += '{';
-            for (const auto& member : value.as_object()) {
-                out += dump(member.first) + ':';
-                dumpTo(out, member.second);
-                out += ',';
-            }
-            out += '}';
-            break;
-        case corekit::json::array_type:
-            out += '[';
-            for (const Value& element : value.as_array()) {
-                dumpTo(out, element);
-                out += ',';
-            }
-            out += ']';
-            break;
-        case corekit::json::string_type:
-            out += dump(value.as_string());
-            break;
-        case corekit::json::bool_type:
-            out += value.as_bool() ? "true" : "false";
-            break;
-        case corekit::json::int_type:
-            out += value.is_unsigned() ? "u" + std::to_string(value.as_uint64())
-                                       : "i" + std::to_string(value.as_int64());
-            break;
-        case corekit::json::real_type:
-            std::snprintf(buffer, sizeof buffer, "r%a", value.as_real());
-            out += buffer;
-            break;
-        case corekit::json::null_type:
-            out += "null";
-            break;
-    }
-}
-
 std::filesystem::path makeScratchFolder() {
     std::string pattern = (std::filesystem::temp_directory_path() / "rvk-fuzz-XXXXXX").string();
     require(::mkdtemp(pattern.data()) != nullptr, "a temporary folder can be made");
@@ -160,9 +123,7 @@ std::string dump(const std::wstring& text) {
 }
 
 std::string dump(const Value& value) {
-    std::string out;
-    dumpTo(out, value);
-    return out;
+    return ut::encodeUtf8(corekit::json::write_formatted(value));
 }
 
 bool sameTree(const Value& a, const Value& b) {

@@ -1,6 +1,5 @@
-// Helpers shared by the fuzz targets: a reader that carves typed pieces out of the fuzz bytes, a
-// loud failure for a broken property, and the model of what a JSON tree looks like after it has
-// been written and read back.
+// Helpers shared by the fuzz targets: a loud failure for a broken property, a scratch repository,
+// and the model of what a JSON tree looks like after it has been written and read back.
 //
 // Each target defines LLVMFuzzerTestOneInput and nothing else. Linked with libFuzzer it is a
 // fuzzer; linked with ReplayMain.cpp it is a plain program that runs saved inputs through the same
@@ -21,41 +20,6 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
 namespace fuzz_support {
-
-// Hands out the fuzz bytes front to back. Once they run out every request gives zeros, so a
-// builder driven by it always terminates and the same bytes always build the same thing.
-class FuzzInput {
-public:
-    FuzzInput(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
-
-    bool empty() const { return m_pos >= m_size; }
-
-    std::uint8_t byte() { return empty() ? 0 : m_data[m_pos++]; }
-
-    // Little-endian, from as many bytes as remain (at most sizeof(T)).
-    template <typename T>
-    T integer() {
-        std::uint64_t bits = 0;
-        for (std::size_t i = 0; i < sizeof(T); ++i)
-            bits |= static_cast<std::uint64_t>(byte()) << (8 * i);
-        T out;
-        std::memcpy(&out, &bits, sizeof out);
-        return out;
-    }
-
-    // The remaining bytes, unchanged.
-    std::string rest() {
-        std::string out(reinterpret_cast<const char*>(m_data) + m_pos,
-                        reinterpret_cast<const char*>(m_data) + m_size);
-        m_pos = m_size;
-        return out;
-    }
-
-private:
-    const std::uint8_t* m_data;
-    std::size_t m_size;
-    std::size_t m_pos = 0;
-};
 
 // A broken property: says which one on stderr and aborts, which both libFuzzer and the replay
 // program report as a crash of that input.
@@ -84,7 +48,7 @@ const common::RootPath& scratchRoot();
 
 // The raw wide elements of `text` as hexadecimal numbers, for failure messages.
 std::string dump(const std::wstring& text);
-// A tree in a compact structural notation (kinds, flags, real bits), for failure messages.
+// A tree as the writer writes it, for failure messages.
 std::string dump(const corekit::json::Value& value);
 
 // True when `a` and `b` have the same shape: same kinds, same unsigned flags, the same integer

@@ -16,9 +16,11 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include <common/FileStorage.h>
 #include <common/IoInterface.h>
 #include <platform/FileName.h>
 #include <platform/OdString.h>
@@ -98,8 +100,9 @@ inline void asUnprivilegedUser(const TempDir& dir, const std::function<void()>& 
         return;
     }
     constexpr int kCannotDrop = 77;
-    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                    fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read |
+                                    fs::perms::group_exec | fs::perms::others_read |
+                                    fs::perms::others_exec);
     std::fflush(nullptr);
     const pid_t child = ::fork();
     ASSERT_GE(child, 0) << std::strerror(errno);
@@ -121,14 +124,43 @@ inline void asUnprivilegedUser(const TempDir& dir, const std::function<void()>& 
     EXPECT_EQ(WEXITSTATUS(status), 0) << "the block failed as an unprivileged user (see above)";
 }
 
-// A host interface that records every outcome the library reports: "ok" or the error text.
+// A host interface that records every outcome the library reports ("ok" or the error text) and
+// every path it is asked to check, answering `answer`.
 class RecordingIo : public common::IoInterface {
 public:
-    int check(const OdString&) const override { return 1; }
+    int check(const OdString& path) const override {
+        checked.push_back(path);
+        return answer;
+    }
     void report(Expected<void> outcome) const override {
         reports.push_back(outcome.hasValue() ? OdString(L"ok") : outcome.error().message);
     }
+    int answer = 1;
+    mutable std::vector<OdString> checked;
     mutable std::vector<OdString> reports;
+};
+
+// A storage that records each doMerge and answers `outcome`; merge must call nothing else.
+struct RecordingStorage : common::FileStorage {
+    Expected<void> outcome;
+    std::vector<std::vector<OdString>> merges;  // root, target, source of each doMerge
+    explicit RecordingStorage(Expected<void> outcome) : outcome(std::move(outcome)) {}
+    Expected<OdString> store(const common::RootPath&, const OdString&) override { return unused(); }
+    Expected<void> restore(const common::RootPath&, const OdString&, const OdString&) override {
+        return unused();
+    }
+    Expected<void> remove(const common::RootPath&, const OdString&) override { return unused(); }
+    Type type() const override { return Generic; }
+    Expected<void> doMerge(const common::RootPath& root, const OdString& target,
+                           const OdString& source) override {
+        merges.push_back({root.path(), target, source});
+        return outcome;
+    }
+    std::unique_ptr<FileStorage> clone() const override { return nullptr; }
+    ErrorMessage unused() const {
+        ADD_FAILURE() << "merge calls only check and doMerge";
+        return {};
+    }
 };
 
 }  // namespace testing_support
