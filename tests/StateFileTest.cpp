@@ -1,6 +1,10 @@
 #include <common/StateFile.h>
+#include <corekit/json/writer.h>
+#include <platform/Utf8.h>
 
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 #include "TestSupport.h"
 
@@ -92,6 +96,14 @@ TEST_F(StateFile, DocumentsAreWrittenByteForByteAndReadBack) {
         const Expected<State> back = readState(path());
         ASSERT_TRUE(back.hasValue());
         expectSameState(back.value(), c.state);
+        // Both roads agree with their definitions: the document is the JSON tree of the state as
+        // the general writer writes it, and the direct road reads it without the general reader.
+        const Expected<corekit::json::Value> tree = stateToJson(c.state);
+        ASSERT_TRUE(tree.hasValue());
+        EXPECT_EQ(ut::encodeUtf8(corekit::json::write_formatted(tree.value())) + "\n", c.document);
+        const auto direct = parseStateText(c.document, c.document + std::strlen(c.document));
+        ASSERT_TRUE(direct);
+        expectSameState(*direct, c.state);
     }
 }
 
