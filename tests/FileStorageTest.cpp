@@ -54,7 +54,8 @@ TEST(StorageMerge, CheckZeroSkipsDoMergeAnythingElseReturnsItsOutcomeUnchanged) 
         SCOPED_TRACE(testing::Message() << "check " << c.answer << ", fails " << c.doMergeFails);
         testing_support::RecordingIo io;
         io.answer = c.answer;
-        testing_support::RecordingStorage storage(c.doMergeFails ? Expected<void>(conflict) : Expected<void>());
+        testing_support::RecordingStorage storage(c.doMergeFails ? Expected<void>(conflict)
+                                                                 : Expected<void>());
         const Expected<void> result = static_cast<FileStorage&>(storage).merge(
             L"first", L"second", L"third", L"fourth", root, io);
 
