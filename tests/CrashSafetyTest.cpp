@@ -1,7 +1,5 @@
-// The state file survives a writer that dies at any moment and a folder it may not write to: every
-// read afterwards gives one complete state, never a torn one. (A full disk and each failing call
-// are in FaultInjectionTest.cpp.)
-#include <common/Cache.h>
+// The state file survives a writer that dies at any moment: every read afterwards gives one
+// complete state, never a torn one. (Each failing call of a write is in FaultInjectionTest.cpp.)
 #include <common/StateFile.h>
 #include <platform/TextFile.h>
 
@@ -21,8 +19,6 @@
 namespace {
 
 using namespace common;
-using testing_support::readFile;
-using testing_support::RecordingIo;
 using testing_support::TempDir;
 namespace fs = std::filesystem;
 
@@ -79,29 +75,6 @@ TEST(CrashSafety, KilledWriterLeavesOneWholeState) {
     for (const auto& entry : fs::directory_iterator(tmp.path()))
         left.push_back(entry.path().filename().string());
     EXPECT_EQ(left, std::vector<std::string>{"rvk.state"});
-}
-
-TEST(CrashSafety, ReadOnlyFolderIsReportedAndLeavesTheOldFile) {
-    TempDir tmp;
-    const RootPath root = RootPath::get(tmp.od(), true).value();
-    ASSERT_TRUE(writeState(numberedState(0), root.statePath()).hasValue());
-    const std::string before = readFile(tmp / ".rvk" / "rvk.state");
-
-    fs::permissions(tmp / ".rvk", fs::perms::owner_read | fs::perms::owner_exec |
-                                      fs::perms::group_read | fs::perms::group_exec |
-                                      fs::perms::others_read | fs::perms::others_exec);
-    testing_support::asUnprivilegedUser(tmp, [&] {
-        RecordingIo io;
-        {
-            Expected<Cache> cache = Cache::get(root, false, io);
-            ASSERT_TRUE(cache.hasValue());
-            cache.value().write().head.reference = L"changed";
-        }
-        ASSERT_EQ(io.reports.size(), 1u);
-        EXPECT_EQ(io.reports[0],
-                  L"Error writing to file '" + ut::FileName(root.statePath()).getFullPath() + L"'");
-        EXPECT_EQ(readFile(tmp / ".rvk" / "rvk.state"), before);
-    });
 }
 
 }  // namespace

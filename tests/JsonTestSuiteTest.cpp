@@ -22,7 +22,6 @@ namespace fs = std::filesystem;
 using corekit::json::Value;
 
 // The must-refuse files that the reader accepts, by the leniency that lets each through.
-// clang-format off
 const std::set<std::string> kAcceptedMustRefuse = {
     // a comma before the closing bracket
     "n_array_extra_comma.json",
@@ -62,7 +61,6 @@ const std::set<std::string> kAcceptedMustRefuse = {
     // form feed and vertical tab as whitespace
     "n_structure_whitespace_formfeed.json",
 };
-// clang-format on
 
 TEST(JsonTestSuite, EveryFileIsReadOrRefusedAsOurGrammarSays) {
     const fs::path folder = fs::path(RVK_TEST_DATA_DIR) / "JSONTestSuite" / "test_parsing";

@@ -1,12 +1,10 @@
-#include <platform/OdError.h>
 #include <platform/OdString.h>
+#include <platform/Utf8.h>
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
-
-#include <platform/Utf8.h>
 
 #include "TestSupport.h"
 
@@ -121,15 +119,6 @@ TEST(PlatformString, CopiesAreIndependentMovedFromIsEmptyAndOrderIsByElement) {
     EXPECT_TRUE(OdString(L"ab") < OdString(L"abc"));
     EXPECT_EQ(L"x" + OdString(L"y") + L"z", OdString(L"xyz"));
     EXPECT_TRUE(OdString::kEmpty.isEmpty());
-}
-
-TEST(PlatformString, CopiedErrorKeepsItsDescription) {
-    try {
-        throw OdError(OdString(L"broken \u00E9"));
-    } catch (const OdError& e) {
-        OdError copy = e;
-        EXPECT_EQ(copy.description(), OdString(L"broken \u00E9"));
-    }
 }
 
 }  // namespace

@@ -88,14 +88,4 @@ TEST(RepoLock, OnlyAnExclusiveHolderRemovesWhatKilledWritersLeft) {
         EXPECT_TRUE(std::filesystem::exists(tmp / name)) << name;
 }
 
-TEST(RepoLock, LockFileThatCannotBeOpenedIsReportedWithTheReason) {
-    TempDir tmp;
-    const RootPath root = RootPath::get(tmp.od(), true).value();
-    tmp.makeDir(".rvk/rvk.lock");
-    const auto lock = RepoLock::acquire(root, Mode::shared, milliseconds(0));
-    ASSERT_FALSE(lock.hasValue());
-    EXPECT_EQ(lock.error().message,
-              L"Unable to lock " + RepoLock::lockPath(root) + L": Is a directory");
-}
-
 }  // namespace

@@ -140,6 +140,15 @@ TEST_F(StateFile, WriteNormalisesWhatItReads) {
     EXPECT_EQ(stored(), "{\n    \"head\" : {\n        \"reference\" : \"m\"\n    }\n}\n");
 }
 
+TEST_F(StateFile, BytesInStringsAreReadAsATextFileIsRead) {
+    // UTF-8 decoded, an undecodable byte kept as U+DC00 + byte, CR LF read as LF.
+    store("{\"head\":{\"reference\":\"\xC3\xA9\r\n\xFF\xE5\x9B\xB3\"}}");
+    const Expected<State> read = readState(path());
+    ASSERT_TRUE(read.hasValue());
+    EXPECT_EQ(read.value().head.reference, OdString(L"\u00E9\n\xDCFF\u56F3"));
+    EXPECT_EQ(readStateDocument(path()).value().head.reference, read.value().head.reference);
+}
+
 TEST_F(StateFile, EveryReadFailureHasItsExactText) {
     const struct {
         const char* text;
