@@ -1,6 +1,7 @@
 #include <platform/Dir.h>
 #include <platform/File.h>
 #include <platform/FileName.h>
+#include <platform/Hidden.h>
 #include <platform/TextFile.h>
 
 #include <fcntl.h>
@@ -70,6 +71,13 @@ TEST(DirListing, OnlyFoldersExistAndOnlyAMissingOneUnderAFolderIsCreated) {
         EXPECT_EQ(ut::Dir::create(path), c.created);
         EXPECT_EQ(ut::Dir::exists(path), c.exists || c.created);
     }
+}
+
+TEST(HiddenNames, AFolderIsHiddenWhenItsLastNameBeginsWithADot) {
+    const std::pair<const wchar_t*, bool> cases[] = {
+        {L"/r/.rvk", true}, {L".rvk", true}, {L"/r/.rvk/", true}, {L"/.r/plain", false}};
+    for (const auto& [path, hidden] : cases)
+        EXPECT_EQ(ut::markHidden(OdString(path)), hidden) << OdString(path).ansi_str();
 }
 
 TEST(FileNameParts, ExtensionIsWhatFollowsTheLastDotOfTheLastName) {

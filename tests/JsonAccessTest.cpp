@@ -109,12 +109,6 @@ TEST(JsonTypedAccess, EveryKindHasItsNameAndAnyOtherValueIsUnknown) {
         EXPECT_EQ(common::toString(static_cast<Value_type>(kind)), OdString(names[kind]));
 }
 
-TEST(JsonTypedAccess, HasKeyMatchesKeysExactly) {
-    EXPECT_FALSE(hasKey(Object{}, L"a"));
-    EXPECT_TRUE(hasKey(sample(), L"s"));
-    EXPECT_FALSE(hasKey(sample(), L"S"));
-}
-
 TEST(JsonTypedAccess, ParseErrorIsCaughtAsAnOdError) {
     try {
         getValue(Object{}, L"k", L"");

@@ -161,7 +161,11 @@ TEST(JsonReader, NestingDeeperThanTheBoundIsRefused) {
             text += close;
         return text;
     };
+    std::wstring siblings = L"[";  // side by side, never deeper than two
+    for (int i = 0; i < 2 * bound; ++i)
+        siblings += L"[{}],";
     const std::pair<std::wstring, bool> cases[] = {
+        {siblings + L"[]]", true},
         {nest(bound, L"[", L"", L"]"), true},
         {nest(bound + 1, L"[", L"", L"]"), false},
         {nest(bound - 1, L"{\"k\":", L"[]", L"}"), true},

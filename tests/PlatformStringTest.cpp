@@ -29,6 +29,7 @@ TEST(PlatformString, UndecodableBytesSurviveNarrowToWideToNarrow) {
         {"truncated sequence", "\xE6\x97", std::wstring{wchar_t(0xDCE6), wchar_t(0xDC97)}},
         {"overlong", "\xC0\xAF\xC1\xBF",
          std::wstring{wchar_t(0xDCC0), wchar_t(0xDCAF), wchar_t(0xDCC1), wchar_t(0xDCBF)}},
+        {"first of three bytes", "\xE0\xA0\x80", L"\u0800"},
         {"encoded surrogate", "\xED\xA0\x80",
          std::wstring{wchar_t(0xDCED), wchar_t(0xDCA0), wchar_t(0xDC80)}},
         {"above U+10FFFF", "\xF4\x90\x80\x80",
