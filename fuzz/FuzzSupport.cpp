@@ -3,8 +3,10 @@
 #include <stdlib.h>
 
 #include <cmath>
-#include <cwctype>
 #include <system_error>
+
+#include <corekit/json/internal/writer.h>
+#include <platform/Utf8.h>
 
 namespace fuzz_support {
 
@@ -21,89 +23,11 @@ bool isLowSurrogate(std::uint32_t unit) {
     return unit >= 0xDC00 && unit <= 0xDFFF;
 }
 
-// Rebuilds what the reader makes of the writer's output for one string. The writer emits each
-// element as itself, as a named escape, or as one or two \u escapes; the reader keeps the first two
-// kinds as they are and joins a \u high surrogate with an immediately following \u low surrogate.
-class StringModel {
-public:
-    void raw(wchar_t element) {
-        flushHigh();
-        m_out.push_back(element);
-    }
-    void escaped(std::uint32_t unit) {
-        if (m_high != 0 && isLowSurrogate(unit)) {
-            m_out.push_back(
-                static_cast<wchar_t>(0x10000 + ((m_high - 0xD800) << 10) + (unit - 0xDC00)));
-            m_high = 0;
-            return;
-        }
-        flushHigh();
-        if (isHighSurrogate(unit))
-            m_high = unit;
-        else
-            m_out.push_back(static_cast<wchar_t>(unit));
-    }
-    std::wstring finish() {
-        flushHigh();
-        return m_out;
-    }
-
-private:
-    void flushHigh() {
-        if (m_high != 0)
-            m_out.push_back(static_cast<wchar_t>(m_high));
-        m_high = 0;
-    }
-
-    std::wstring m_out;
-    std::uint32_t m_high = 0;
-};
-
 // The double that the 16-decimal fixed-point text of `number` reads back as.
 double realAfterRoundTrip(double number) {
     char text[400];
     std::snprintf(text, sizeof text, "%.16f", number);
     return std::strtod(text, nullptr);
-}
-
-void dumpTo(std::string& out, const Value& value) {
-    char buffer[64];
-    switch (value.type()) {
-        case corekit::json::object_type:
-            out += '{';
-            for (const auto& member : value.as_object()) {
-                out += dump(member.first) + ':';
-                dumpTo(out, member.second);
-                out += ',';
-            }
-            out += '}';
-            break;
-        case corekit::json::array_type:
-            out += '[';
-            for (const Value& element : value.as_array()) {
-                dumpTo(out, element);
-                out += ',';
-            }
-            out += ']';
-            break;
-        case corekit::json::string_type:
-            out += dump(value.as_string());
-            break;
-        case corekit::json::bool_type:
-            out += value.as_bool() ? "true" : "false";
-            break;
-        case corekit::json::int_type:
-            out += value.is_unsigned() ? "u" + std::to_string(value.as_uint64())
-                                       : "i" + std::to_string(value.as_int64());
-            break;
-        case corekit::json::real_type:
-            std::snprintf(buffer, sizeof buffer, "r%a", value.as_real());
-            out += buffer;
-            break;
-        case corekit::json::null_type:
-            out += "null";
-            break;
-    }
 }
 
 std::filesystem::path makeScratchFolder() {
@@ -160,9 +84,7 @@ std::string dump(const std::wstring& text) {
 }
 
 std::string dump(const Value& value) {
-    std::string out;
-    dumpTo(out, value);
-    return out;
+    return ut::encodeUtf8(corekit::json::write_formatted(value));
 }
 
 bool sameTree(const Value& a, const Value& b) {
@@ -209,26 +131,24 @@ bool sameTree(const Value& a, const Value& b) {
     return false;
 }
 
+// The writer keeps every element but two kinds: one above U+10FFFF becomes U+FFFD, and a surrogate,
+// never printable, is written as a \u escape, so that a high one followed by a low one reads back
+// as the one code point the pair encodes.
 std::wstring stringAfterRoundTrip(const std::wstring& text) {
-    StringModel model;
+    std::wstring out;
+    bool pairable = false;  // out ends in a high surrogate that a low one would join
     for (wchar_t element : text) {
         const auto unit = static_cast<std::uint32_t>(element);
-        if (unit >= 0x20 && unit <= 0x7E) {
-            model.raw(element);  // printable ASCII, '"' and '\\' as named escapes
-        } else if (unit == 0x08 || unit == 0x09 || unit == 0x0A || unit == 0x0C || unit == 0x0D) {
-            model.raw(element);  // named escapes
-        } else if (unit > 0x10FFFF) {
-            model.escaped(0xFFFD);
-        } else if (unit >= 0x80 && std::iswprint(static_cast<std::wint_t>(unit))) {
-            model.raw(element);
-        } else if (unit > 0xFFFF) {
-            model.escaped(0xD800 + ((unit - 0x10000) >> 10));
-            model.escaped(0xDC00 + ((unit - 0x10000) & 0x3FF));
-        } else {
-            model.escaped(unit);
+        if (pairable && isLowSurrogate(unit)) {
+            const auto high = static_cast<std::uint32_t>(out.back());
+            out.back() = static_cast<wchar_t>(0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00));
+            pairable = false;
+            continue;
         }
+        out.push_back(unit > 0x10FFFF ? L'\xFFFD' : element);
+        pairable = isHighSurrogate(unit);
     }
-    return model.finish();
+    return out;
 }
 
 Value afterRoundTrip(const Value& value) {

@@ -1,6 +1,6 @@
 // Helpers shared by the fuzz targets: a reader that carves typed pieces out of the fuzz bytes, a
-// loud failure for a broken property, and the model of what a JSON tree looks like after it has
-// been written and read back.
+// loud failure for a broken property, a scratch repository, and the model of what a JSON tree
+// looks like after it has been written and read back.
 //
 // Each target defines LLVMFuzzerTestOneInput and nothing else. Linked with libFuzzer it is a
 // fuzzer; linked with ReplayMain.cpp it is a plain program that runs saved inputs through the same
@@ -84,7 +84,7 @@ const common::RootPath& scratchRoot();
 
 // The raw wide elements of `text` as hexadecimal numbers, for failure messages.
 std::string dump(const std::wstring& text);
-// A tree in a compact structural notation (kinds, flags, real bits), for failure messages.
+// A tree as the writer writes it, for failure messages.
 std::string dump(const corekit::json::Value& value);
 
 // True when `a` and `b` have the same shape: same kinds, same unsigned flags, the same integer

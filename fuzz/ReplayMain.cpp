@@ -35,10 +35,6 @@ std::vector<fs::path> inputsOf(const fs::path& argument) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: %s <input file or corpus folder>...\n", argv[0]);
-        return 2;
-    }
     std::size_t ran = 0;
     for (int i = 1; i < argc; ++i) {
         const std::vector<fs::path> inputs = inputsOf(argv[i]);
@@ -51,15 +47,11 @@ int main(int argc, char** argv) {
             std::ifstream in(input, std::ios::binary);
             const std::string bytes((std::istreambuf_iterator<char>(in)),
                                     std::istreambuf_iterator<char>());
-            if (!in.good() && !in.eof()) {
-                std::fprintf(stderr, "%s: cannot read %s\n", argv[0], input.c_str());
-                return 2;
-            }
             LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                    bytes.size());
             ++ran;
         }
     }
     std::printf("%zu inputs ran without a broken property\n", ran);
-    return 0;
+    return ran > 0 ? 0 : 2;
 }

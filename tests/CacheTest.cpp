@@ -32,12 +32,29 @@ protected:
     RecordingIo io;
 };
 
-TEST_F(CacheLifeCycle, MissingStateFileWithoutCreation) {
-    const Expected<Cache> cache = Cache::get(root, false, io);
-    ASSERT_FALSE(cache.hasValue());
-    EXPECT_EQ(cache.error().message,
-              L"No state file found at " + ut::FileName(root.statePath()).getFullPath());
-    EXPECT_FALSE(fs::exists(tmp / ".rvk" / "rvk.state"));
+TEST_F(CacheLifeCycle, StateThatCannotBeLoadedIsAnErrorAndIsLeftAsItIs) {
+    const struct {
+        const char* text;  // nullptr: no state file
+        bool create;
+        OdString error;
+    } cases[] = {
+        {nullptr, false, L"No state file found at " + ut::FileName(root.statePath()).getFullPath()},
+        {"not json", true, L"Unable to parse json, please check if syntax is valid"},
+        {R"({"head":{"reference":7}})", false,
+         L"Error:\tExpected json type 'string', found 'int'\njson key:\t\"reference\""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text ? c.text : "(no file)");
+        if (c.text)
+            storeState(c.text);
+        const Expected<Cache> cache = Cache::get(root, c.create, io);
+        ASSERT_FALSE(cache.hasValue());
+        EXPECT_EQ(cache.error().message, c.error);
+        if (c.text)
+            EXPECT_EQ(stateText(), c.text);
+        else
+            EXPECT_FALSE(fs::exists(tmp / ".rvk" / "rvk.state"));
+    }
     EXPECT_TRUE(io.reports.empty());
 }
 
@@ -140,21 +157,6 @@ TEST_F(CacheLifeCycle, MovedFromCacheNeverWritesAndCopiesWriteTheirOwn) {
     // one, holding an emptied state, writes nothing.
     EXPECT_EQ(io.reports, (std::vector<OdString>{L"ok", L"ok"}));
     EXPECT_EQ(Cache::get(root, false, io).value().read().head.reference, OdString(L"moved"));
-}
-
-TEST_F(CacheLifeCycle, UnreadableStateBecomesAnErrorMessage) {
-    storeState("not json");
-    const Expected<Cache> cache = Cache::get(root, true, io);
-    ASSERT_FALSE(cache.hasValue());
-    EXPECT_EQ(cache.error().message,
-              OdString(L"Unable to parse json, please check if syntax is valid"));
-    EXPECT_EQ(stateText(), "not json");
-
-    storeState(R"({"head":{"reference":7}})");
-    EXPECT_EQ(
-        Cache::get(root, false, io).error().message,
-        OdString(L"Error:\tExpected json type 'string', found 'int'\njson key:\t\"reference\""));
-    EXPECT_TRUE(io.reports.empty());
 }
 
 }  // namespace

@@ -1,12 +1,10 @@
-// The state file survives a writer that dies at any moment, a full disk and a folder it may not
-// write to: every read afterwards gives one complete state, never a torn one.
-#include <common/Cache.h>
+// The state file survives a writer that dies at any moment: every read afterwards gives one
+// complete state, never a torn one. (Each failing call of a write is in FaultInjectionTest.cpp.)
 #include <common/internal/StateFile.h>
 #include <platform/TextFile.h>
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,8 +19,6 @@
 namespace {
 
 using namespace common;
-using testing_support::readFile;
-using testing_support::RecordingIo;
 using testing_support::TempDir;
 namespace fs = std::filesystem;
 
@@ -79,71 +75,6 @@ TEST(CrashSafety, KilledWriterLeavesOneWholeState) {
     for (const auto& entry : fs::directory_iterator(tmp.path()))
         left.push_back(entry.path().filename().string());
     EXPECT_EQ(left, std::vector<std::string>{"rvk.state"});
-}
-
-TEST(CrashSafety, FullDiskIsReportedAndLeavesTheOldFile) {
-    TempDir tmp;
-    const RootPath root = RootPath::get(tmp.od(), true).value();
-    ASSERT_TRUE(writeState(numberedState(0), root.statePath()).hasValue());
-    const std::string before = readFile(tmp / ".rvk" / "rvk.state");
-
-    // A file-size limit makes every write past it fail as a full disk would.
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
-    RecordingIo io;
-    {
-        Expected<Cache> cache = Cache::get(root, false, io);
-        ASSERT_TRUE(cache.hasValue());
-        cache.value().write() = numberedState(6);
-        rlimit small = saved;
-        small.rlim_cur = 4096;
-        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    }
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    ::signal(SIGXFSZ, oldHandler);
-
-    ASSERT_EQ(io.reports.size(), 1u);
-    EXPECT_EQ(io.reports[0],
-              L"Error writing to file '" + ut::FileName(root.statePath()).getFullPath() + L"'");
-    EXPECT_EQ(readFile(tmp / ".rvk" / "rvk.state"), before);
-    EXPECT_EQ(std::distance(fs::directory_iterator(tmp / ".rvk"), fs::directory_iterator()), 1);
-}
-
-TEST(CrashSafety, ReadOnlyFolderIsReportedAndLeavesTheOldFile) {
-    TempDir tmp;
-    const RootPath root = RootPath::get(tmp.od(), true).value();
-    ASSERT_TRUE(writeState(numberedState(0), root.statePath()).hasValue());
-    const std::string before = readFile(tmp / ".rvk" / "rvk.state");
-
-    // Permissions do not bind root, so the write-back runs in a child that gives up root first.
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        fs::permissions(tmp.path(), fs::perms::owner_all | fs::perms::group_read |
-                                        fs::perms::group_exec | fs::perms::others_read |
-                                        fs::perms::others_exec);
-        fs::permissions(tmp / ".rvk", fs::perms::owner_read | fs::perms::owner_exec |
-                                          fs::perms::group_read | fs::perms::group_exec |
-                                          fs::perms::others_read | fs::perms::others_exec);
-        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
-            ::_exit(3);
-        RecordingIo io;
-        {
-            Expected<Cache> cache = Cache::get(root, false, io);
-            if (!cache.hasValue())
-                ::_exit(4);
-            cache.value().write().head.reference = L"changed";
-        }
-        const OdString expected =
-            L"Error writing to file '" + ut::FileName(root.statePath()).getFullPath() + L"'";
-        ::_exit(io.reports.size() == 1 && io.reports[0] == expected ? 0 : 5);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "3: could not drop root, 4: no cache, 5: wrong report";
-    EXPECT_EQ(readFile(tmp / ".rvk" / "rvk.state"), before);
 }
 
 }  // namespace

@@ -42,39 +42,6 @@ TEST(StorageKinds, OnlyLowerCaseTfUrlsAndDwgFilesAreDrawings) {
     }
 }
 
-// Records what merge() asks of the host and hands back a fixed answer and outcome.
-struct RecordingIo : common::IoInterface {
-    int answer = 0;
-    mutable std::vector<OdString> checked;
-    int check(const OdString& path) const override {
-        checked.push_back(path);
-        return answer;
-    }
-    void report(Expected<void>) const override { ADD_FAILURE() << "merge reports nothing"; }
-};
-
-struct RecordingStorage : FileStorage {
-    Expected<void> outcome;
-    std::vector<std::vector<OdString>> merges;  // root, target, source of each doMerge
-    explicit RecordingStorage(Expected<void> outcome) : outcome(std::move(outcome)) {}
-    Expected<OdString> store(const RootPath&, const OdString&) override { return unused(); }
-    Expected<void> restore(const RootPath&, const OdString&, const OdString&) override {
-        return unused();
-    }
-    Expected<void> remove(const RootPath&, const OdString&) override { return unused(); }
-    Type type() const override { return Generic; }
-    Expected<void> doMerge(const RootPath& root, const OdString& target,
-                           const OdString& source) override {
-        merges.push_back({root.path(), target, source});
-        return outcome;
-    }
-    std::unique_ptr<FileStorage> clone() const override { return nullptr; }
-    ErrorMessage unused() const {
-        ADD_FAILURE() << "merge calls only check and doMerge";
-        return {};
-    }
-};
-
 TEST(StorageMerge, CheckZeroSkipsDoMergeAnythingElseReturnsItsOutcomeUnchanged) {
     testing_support::TempDir tmp;
     const RootPath root = RootPath::get(tmp.od(), true).value();
@@ -85,13 +52,15 @@ TEST(StorageMerge, CheckZeroSkipsDoMergeAnythingElseReturnsItsOutcomeUnchanged) 
     } cases[] = {{0, false}, {0, true}, {1, false}, {1, true}, {-1, false}, {-1, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "check " << c.answer << ", fails " << c.doMergeFails);
-        RecordingIo io;
+        testing_support::RecordingIo io;
         io.answer = c.answer;
-        RecordingStorage storage(c.doMergeFails ? Expected<void>(conflict) : Expected<void>());
+        testing_support::RecordingStorage storage(c.doMergeFails ? Expected<void>(conflict)
+                                                                 : Expected<void>());
         const Expected<void> result = static_cast<FileStorage&>(storage).merge(
             L"first", L"second", L"third", L"fourth", root, io);
 
         EXPECT_EQ(io.checked, std::vector<OdString>{L"first"});
+        EXPECT_TRUE(io.reports.empty()) << "merge reports nothing";
         const auto expectedMerges =
             c.answer == 0 ? std::vector<std::vector<OdString>>{}
                           : std::vector<std::vector<OdString>>{{tmp.od(), L"fourth", L"second"}};

@@ -1,6 +1,7 @@
 #include <platform/Dir.h>
 #include <platform/File.h>
 #include <platform/FileName.h>
+#include <platform/Hidden.h>
 #include <platform/TextFile.h>
 
 #include <fcntl.h>
@@ -45,43 +46,41 @@ TEST(DirListing, SkipsHiddenNamesAndSeparatesFilesFromFolders) {
               (std::vector<std::string>{"a.dwg"}));
 }
 
-TEST(DirListing, NeverOffersSymbolicLinksToFolders) {
-    TempDir tmp;
-    tmp.writeFile("real/file.txt");
-    fs::create_directory_symlink(tmp / "real", tmp / "linkdir");
-    fs::create_directory_symlink(tmp.path(), tmp / "real" / "loop");  // a loop back to the top
-    fs::create_symlink(tmp / "real" / "file.txt", tmp / "linkfile");
-    fs::create_symlink(tmp / "missing", tmp / "dangling");
-
-    EXPECT_EQ(listing(tmp.od(), ut::Dir::kFolders), (std::vector<std::string>{"real"}));
-    EXPECT_EQ(listing(tmp.od(), ut::Dir::kFiles), (std::vector<std::string>{"linkfile"}));
-    EXPECT_TRUE(listing(tmp.od("real"), ut::Dir::kFolders).empty());
-}
-
 TEST(DirListing, FolderThatCannotBeReadListsNothing) {
     TempDir tmp;
     EXPECT_TRUE(listing(tmp.od("missing"), ut::Dir::kFiles).empty());
-    if (testing_support::runningAsRoot())
-        GTEST_SKIP() << "permissions do not bind root";
     tmp.writeFile("locked/a");
     fs::permissions(tmp / "locked", fs::perms::none);
-    EXPECT_TRUE(listing(tmp.od("locked"), ut::Dir::kFiles).empty());
+    testing_support::asUnprivilegedUser(
+        tmp, [&] { EXPECT_TRUE(listing(tmp.od("locked"), ut::Dir::kFiles).empty()); });
 }
 
-TEST(DirListing, CreateAndExists) {
+TEST(DirListing, OnlyFoldersExistAndOnlyAMissingOneUnderAFolderIsCreated) {
     TempDir tmp;
-    EXPECT_TRUE(ut::Dir::exists(tmp.od()));
-    EXPECT_FALSE(ut::Dir::exists(tmp.od("new")));
-    EXPECT_TRUE(ut::Dir::create(tmp.od("new")));
-    EXPECT_TRUE(ut::Dir::exists(tmp.od("new")));
-    EXPECT_FALSE(ut::Dir::create(tmp.od("new"))) << "an existing folder is not created again";
-    EXPECT_FALSE(ut::Dir::create(tmp.od("no/parent")));
+    tmp.makeDir("there");
     tmp.writeFile("plain");
-    EXPECT_FALSE(ut::Dir::exists(tmp.od("plain")));
-    EXPECT_FALSE(ut::Dir::exists(OdString()));
+    const struct {
+        const char* path;  // nullptr: the empty path
+        bool exists, created;
+    } cases[] = {{"there", true, false},      {"new", false, true},        {"plain", false, false},
+                 {"no/parent", false, false}, {"plain/sub", false, false}, {nullptr, false, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path ? c.path : "(empty)");
+        const OdString path = c.path ? tmp.od(c.path) : OdString();
+        EXPECT_EQ(ut::Dir::exists(path), c.exists);
+        EXPECT_EQ(ut::Dir::create(path), c.created);
+        EXPECT_EQ(ut::Dir::exists(path), c.exists || c.created);
+    }
 }
 
-TEST(FileNameParts, ExtensionOfTheLastComponent) {
+TEST(HiddenNames, AFolderIsHiddenWhenItsLastNameBeginsWithADot) {
+    const std::pair<const wchar_t*, bool> cases[] = {
+        {L"/r/.rvk", true}, {L".rvk", true}, {L"/r/.rvk/", true}, {L"/.r/plain", false}};
+    for (const auto& [path, hidden] : cases)
+        EXPECT_EQ(ut::markHidden(OdString(path)), hidden) << OdString(path).ansi_str();
+}
+
+TEST(FileNameParts, ExtensionIsWhatFollowsTheLastDotOfTheLastName) {
     struct Case {
         const wchar_t* path;
         const wchar_t* ext;
@@ -109,16 +108,31 @@ TEST(FileNameParts, FullPathCompletesRelativePaths) {
     EXPECT_EQ(ut::FileName(OdString(L"/abs/x")).getFullPath(), OdString(L"/abs/x"));
 }
 
-TEST(FileNameParts, ExistsAndTimes) {
+TEST(FileNameParts, ExistsAnswersOnlyForTheKindsAskedAndDoesNotFollowLinks) {
     TempDir tmp;
     tmp.writeFile("f", "x");
     fs::create_directory_symlink(tmp.path(), tmp / "link");
-    EXPECT_TRUE(ut::FileName(tmp.od("f")).exists(ut::FileName::kAnyObject));
-    EXPECT_TRUE(ut::FileName(tmp.od()).exists(ut::FileName::kAnyObject));
-    EXPECT_FALSE(ut::FileName(tmp.od()).exists(ut::FileName::kRegularFile));
-    EXPECT_TRUE(ut::FileName(tmp.od("link")).exists(ut::FileName::kSymbolicLink));
-    EXPECT_FALSE(ut::FileName(tmp.od("none")).exists(ut::FileName::kAnyObject));
+    using ut::FileName;
+    const struct {
+        const char* path;
+        int flags;
+        bool exists;
+    } cases[] = {
+        {"f", FileName::kAnyObject, true},       {"f", FileName::kDirectory, false},
+        {".", FileName::kAnyObject, true},       {".", FileName::kRegularFile, false},
+        {"link", FileName::kSymbolicLink, true}, {"link", FileName::kDirectory, false},
+        {"none", FileName::kAnyObject, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.path << " " << c.flags);
+        EXPECT_EQ(FileName(tmp.od(c.path)).exists(c.flags), c.exists);
+    }
+    EXPECT_FALSE(FileName(OdString()).exists(FileName::kAnyObject));
+}
 
+TEST(FileNameParts, TimesAreNanosecondTicksAndZeroForAMissingFile) {
+    TempDir tmp;
+    tmp.writeFile("f", "x");
     const timespec times[2] = {{1000, 5}, {2000, 123456789}};
     ASSERT_EQ(::utimensat(AT_FDCWD, (tmp / "f").c_str(), times, 0), 0);
     ut::DateTime modified;
@@ -130,15 +144,16 @@ TEST(FileNameParts, ExistsAndTimes) {
     EXPECT_EQ(missing.getTicks(), 0);
 }
 
-TEST(TextFiles, LinesRoundTripThroughAnAtomicWrite) {
+TEST(TextFiles, LinesRoundTripThroughAnAtomicWriteThatMakesTheFolders) {
     TempDir tmp;
-    const OdString path = tmp.od("t.txt");
+    const OdString path = tmp.od("a/b/t.txt");
     ut::TextFile out(path);
     EXPECT_TRUE(out.create());
     out.addLine(OdString(L"first \u00E9"));
     out.addLine(OdString("bad \xFF byte", kCodePageUtf8));
     ASSERT_TRUE(out.write());
-    EXPECT_EQ(readFile(tmp / "t.txt"), "first \xC3\xA9\nbad \xFF byte\n");
+    EXPECT_EQ(readFile(tmp / "a" / "b" / "t.txt"), "first \xC3\xA9\nbad \xFF byte\n");
+    EXPECT_FALSE(out.create()) << "the file exists now";
 
     ut::TextFile in(path);
     ASSERT_TRUE(in.open());
@@ -147,17 +162,7 @@ TEST(TextFiles, LinesRoundTripThroughAnAtomicWrite) {
     EXPECT_TRUE(in.getNextLine().isEmpty());
 
     // Nothing but the target is left in the folder.
-    EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path()), fs::directory_iterator()), 1);
-}
-
-TEST(TextFiles, CreateMakesTheFoldersOfANewFile) {
-    TempDir tmp;
-    ut::TextFile file(tmp.od("a/b/x"));
-    EXPECT_TRUE(file.create());
-    file.addLine(OdString(L"y"));
-    ASSERT_TRUE(file.write());
-    EXPECT_EQ(readFile(tmp / "a" / "b" / "x"), "y\n");
-    EXPECT_FALSE(file.create()) << "the file exists now";
+    EXPECT_EQ(std::distance(fs::directory_iterator(tmp / "a" / "b"), fs::directory_iterator()), 1);
 }
 
 TEST(TextFiles, CarriageReturnsBeforeLineFeedsAreDropped) {
@@ -173,33 +178,7 @@ TEST(TextFiles, CarriageReturnsBeforeLineFeedsAreDropped) {
     EXPECT_TRUE(ut::readEntireFile(tmp.od("missing")).isEmpty());
 }
 
-TEST(TextFiles, FailedWriteLeavesTheOldContent) {
-    TempDir tmp;
-    ut::TextFile noFolder(tmp.od("missing/x"));
-    noFolder.addLine(OdString(L"x"));
-    EXPECT_FALSE(noFolder.write());
-    EXPECT_FALSE(fs::exists(tmp / "missing"));
-
-    // A folder in the target's place cannot be replaced by a file: the write fails, the folder and
-    // its content stay, and no temporary file is left behind.
-    tmp.writeFile("target/keep", "old");
-    ut::TextFile blocked(tmp.od("target"));
-    blocked.addLine(OdString(L"new"));
-    EXPECT_FALSE(blocked.write());
-    EXPECT_EQ(readFile(tmp / "target" / "keep"), "old");
-    EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path()), fs::directory_iterator()), 1);
-
-    if (testing_support::runningAsRoot())
-        return;  // permissions do not bind root
-    tmp.writeFile("ro/state", "old");
-    fs::permissions(tmp / "ro", fs::perms::owner_read | fs::perms::owner_exec);
-    ut::TextFile readOnly(tmp.od("ro/state"));
-    readOnly.addLine(OdString(L"new"));
-    EXPECT_FALSE(readOnly.write());
-    EXPECT_EQ(readFile(tmp / "ro" / "state"), "old");
-}
-
-TEST(BinaryFiles, ReadWholeContent) {
+TEST(BinaryFiles, ReadGivesTheWholeContentAndNothingOnceClosedOrMissing) {
     TempDir tmp;
     const std::string content("ab\0cd", 5);
     tmp.writeFile("bin", content);

@@ -1,29 +1,19 @@
 #include <corekit/json/internal/reader.h>
-#include <corekit/json/internal/writer.h>
 
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <cwchar>
-#include <functional>
-#include <random>
 #include <string>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-using corekit::json::Array;
-using corekit::json::Object;
 using corekit::json::read_value;
 using corekit::json::Value;
 using namespace std::string_literals;
 
 // Structural form of a tree that shows all a comparison must see: kind, unsigned flag (u/i), each
-// real to the bit and each code unit outside printable ASCII as <hex>. With `as_written`, a tree is
-// shown as reading back its written text must give it: a non-negative signed int as unsigned, and
-// a real as the value of its 16-decimal text.
-std::string describe(const Value& v, bool as_written = false) {
+// real to the bit and each code unit outside printable ASCII as <hex>.
+std::string describe(const Value& v) {
     char buf[400];
     std::string s;
     auto text = [&s, &buf](const std::wstring& w) {
@@ -39,25 +29,22 @@ std::string describe(const Value& v, bool as_written = false) {
             s += '{';
             for (const auto& m : v.as_object()) {
                 text(m.first);
-                s += ':' + describe(m.second, as_written) + ',';
+                s += ':' + describe(m.second) + ',';
             }
             return s + '}';
         case corekit::json::array_type:
             s += '[';
             for (const Value& e : v.as_array())
-                s += describe(e, as_written) + ',';
+                s += describe(e) + ',';
             return s + ']';
         case corekit::json::string_type:
             text(v.as_string());
             return s;
         case corekit::json::int_type:
-            return v.is_unsigned() || (as_written && v.as_int64() >= 0)
-                       ? "u" + std::to_string(v.as_uint64())
-                       : "i" + std::to_string(v.as_int64());
+            return v.is_unsigned() ? "u" + std::to_string(v.as_uint64())
+                                   : "i" + std::to_string(v.as_int64());
         case corekit::json::real_type:
-            std::snprintf(buf, sizeof buf, "%.16f", v.as_real());
-            std::snprintf(buf, sizeof buf, "r%.17g",
-                          as_written ? std::strtod(buf, nullptr) : v.as_real());
+            std::snprintf(buf, sizeof buf, "r%.17g", v.as_real());
             return buf;
         case corekit::json::bool_type:
             return v.as_bool() ? "true" : "false";
@@ -74,7 +61,7 @@ std::string readAll(const std::wstring& input) {
                                                                : "FAIL " + describe(out);
 }
 
-TEST(JsonReader, AcceptsAndRefusesPerGrammar) {
+TEST(JsonReader, ReadsTheLenientGrammarAndLeavesTheTargetAloneOnRefusal) {
     struct Case {
         std::wstring input;
         std::string expected;
@@ -111,7 +98,8 @@ TEST(JsonReader, AcceptsAndRefusesPerGrammar) {
         {L"{1:2}", fail},
         {L"[1", fail},
         {L"]", fail},
-        {L"\"\\u00e9\\uD83D\\uDE00\"", "\"<E9><1F600>\""},
+        {L"\"\\u00e9\\uD83D\\uDE00\\uD800\\uDC00\\uDBFF\\uDFFF\"",
+         "\"<E9><1F600><10000><10FFFF>\""},
         {L"\"\\uD800\"", "\"<D800>\""},
         {L"\"\\uDE00\\uD83D\"", "\"<DE00><D83D>\""},
         {L"\"\\uD83D\\uD83D\\uDE00x\"", "\"<D83D><1F600>x\""},
@@ -143,40 +131,6 @@ TEST(JsonReader, AcceptsAndRefusesPerGrammar) {
     }
 }
 
-TEST(JsonReader, NumbersConvertLikeTheCLibrary) {
-    std::mt19937 rng(20240611);
-    auto digits = [&rng](int most, bool lead_nonzero) {
-        std::wstring d(1, L"0123456789"[lead_nonzero ? 1 + rng() % 9 : rng() % 10]);
-        for (int n = static_cast<int>(rng() % most); n > 0; --n)
-            d += L"0123456789"[rng() % 10];
-        return d;
-    };
-    for (int i = 0; i < 3000; ++i) {
-        std::wstring token = rng() % 2 ? L"-" : L"";
-        token += rng() % 8 ? digits(22, true) : L"0";
-        bool integer = rng() % 2;
-        if (!integer) {
-            if (rng() % 4)
-                token += L"." + (rng() % 8 ? digits(20, false) : L"");
-            if (rng() % 2) {
-                token += L"eE"[rng() % 2];
-                token += std::wstring(rng() % 3 ? 1 : 0, L"+-"[rng() % 2]) + digits(3, false);
-            }
-        }
-        integer = token.find_first_of(L".eE") == std::wstring::npos;
-        SCOPED_TRACE(token);
-        std::string got = readAll(token), want;
-        if (integer && token[0] == L'-' && token != L"-0") {
-            want = "i" + std::to_string(std::wcstoll(token.c_str(), nullptr, 10));
-        } else if (integer) {
-            want = "u" + std::to_string(std::wcstoull(token.c_str(), nullptr, 10));
-        } else {
-            want = describe(Value(std::wcstod(token.c_str(), nullptr)));
-        }
-        EXPECT_EQ(got, want);
-    }
-}
-
 TEST(JsonReader, BeginStopsAfterTheLastCharacterConsumed) {
     struct Case {
         std::wstring input;
@@ -197,91 +151,31 @@ TEST(JsonReader, BeginStopsAfterTheLastCharacterConsumed) {
 
 TEST(JsonReader, NestingDeeperThanTheBoundIsRefused) {
     const int bound = corekit::json::kMaxNestingDepth;
-    auto nest = [](int depth, const std::wstring& open, const std::wstring& close) {
+    // `depth` containers opened with `open` and closed with `close`, around `inner`.
+    auto nest = [](int depth, const wchar_t* open, const wchar_t* inner, const wchar_t* close) {
         std::wstring text;
         for (int i = 0; i < depth; ++i)
             text += open;
+        text += inner;
         for (int i = 0; i < depth; ++i)
             text += close;
         return text;
     };
-    struct Case {
-        std::wstring input;
-        bool ok;
-    };
-    const Case cases[] = {
-        {nest(bound, L"[", L"]"), true},
-        {nest(bound + 1, L"[", L"]"), false},
-        {nest(bound - 1, L"{\"k\":", L"}").insert(static_cast<std::size_t>(bound - 1) * 5, L"[]"),
-         true},
-        {nest(bound, L"{\"k\":", L"}").insert(static_cast<std::size_t>(bound) * 5, L"[]"), false},
+    std::wstring siblings = L"[";  // side by side, never deeper than two
+    for (int i = 0; i < 2 * bound; ++i)
+        siblings += L"[{}],";
+    const std::pair<std::wstring, bool> cases[] = {
+        {siblings + L"[]]", true},
+        {nest(bound, L"[", L"", L"]"), true},
+        {nest(bound + 1, L"[", L"", L"]"), false},
+        {nest(bound - 1, L"{\"k\":", L"[]", L"}"), true},
+        {nest(bound, L"{\"k\":", L"[]", L"}"), false},
         {std::wstring(1000000, L'['), false},
-        {nest(1000000, L"[", L"]"), false},
+        {nest(1000000, L"[", L"", L"]"), false},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.input.size());
-        EXPECT_EQ(readAll(c.input).rfind("FAIL", 0) != 0, c.ok);
-    }
-}
-
-// Random trees written and read back come back as describe(tree, as_written) says. Not generated:
-// a high surrogate element followed by a low one (the reader joins the pair into one code point)
-// and elements above U+10FFFF (written as U+FFFD).
-TEST(JsonRoundTrip, RandomTreesReadBackAsWritten) {
-    std::mt19937 rng(7);
-    const wchar_t pool[] = {L'a',  L'Z',    L' ',   L'/',    L'"',     L'\\',
-                            L'\0', L'\x01', L'\t',  L'\n',   L'\x1f',  L'\x7f',
-                            0xE9,  0x4E2D,  0xFEFF, 0x1F600, 0x10FFFF, 0xDC80};
-    auto randomString = [&] {
-        std::wstring s;
-        for (int n = static_cast<int>(rng() % 8); n > 0; --n) {
-            wchar_t c = rng() % 6 ? pool[rng() % (sizeof pool / sizeof *pool)]
-                                  : static_cast<wchar_t>(0xD800 + rng() % 0x800);
-            bool joins =
-                !s.empty() && s.back() >= 0xD800 && s.back() < 0xDC00 && c >= 0xDC00 && c < 0xE000;
-            s += joins ? L'x' : c;
-        }
-        return s;
-    };
-    std::function<Value(int)> make = [&](int depth) -> Value {
-        switch (rng() % (depth < 4 ? 8 : 6)) {
-            case 0:
-                return Value();
-            case 1:
-                return Value(rng() % 2 == 0);
-            case 2:
-                return Value(static_cast<std::int64_t>((std::uint64_t{rng()} << 32) | rng()) >>
-                             rng() % 64);
-            case 3:
-                return Value(std::ldexp(std::uniform_real_distribution<double>(-1, 1)(rng),
-                                        int(rng() % 140) - 70));
-            case 4:
-            case 5:
-                return Value(randomString());
-            case 6: {
-                Array array(rng() % 4);
-                for (Value& element : array)
-                    element = make(depth + 1);
-                return Value(std::move(array));
-            }
-            default: {
-                Object object;
-                for (int n = static_cast<int>(rng() % 4); n > 0; --n)
-                    object[randomString()] = make(depth + 1);
-                return Value(std::move(object));
-            }
-        }
-    };
-    for (int i = 0; i < 2000; ++i) {
-        const Value tree = make(0);
-        const std::wstring text = corekit::json::write_formatted(tree);
-        SCOPED_TRACE(text);
-        Value back;
-        const wchar_t* begin = text.data();
-        ASSERT_TRUE(read_value(begin, text.data() + text.size(), back));
-        EXPECT_EQ(begin, text.data() + text.size());
-        EXPECT_EQ(describe(back), describe(tree, true));
-        EXPECT_EQ(corekit::json::write_formatted(back), text);
+    for (const auto& [input, ok] : cases) {
+        SCOPED_TRACE(input.size());
+        EXPECT_EQ(readAll(input).rfind("FAIL", 0) != 0, ok);
     }
 }
 

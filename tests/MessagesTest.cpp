@@ -16,37 +16,26 @@ namespace {
 
 using testing_support::TempDir;
 
-// Builds a gettext message catalogue (.mo) in memory.
+// Builds a gettext message catalogue (.mo) in memory, in the host's byte order (the magic number
+// tells readers which), with the originals sorted as the map keeps them.
 std::string makeCatalogue(const std::map<std::string, std::string>& entries) {
-    std::string strings;
-    std::string table;
-    auto put32 = [](std::string& out, std::uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+    const auto put32 = [](std::string& out, std::uint32_t v) {
+        out.append(reinterpret_cast<const char*>(&v), sizeof v);
     };
     const auto n = static_cast<std::uint32_t>(entries.size());
-    const std::uint32_t headerSize = 28;
-    const std::uint32_t dataStart = headerSize + 16 * n;
-    std::string originals, translations;
-    for (const auto& e : entries) {
-        put32(originals, static_cast<std::uint32_t>(e.first.size()));
-        put32(originals, dataStart + static_cast<std::uint32_t>(strings.size()));
-        strings += e.first + '\0';
+    const std::uint32_t dataStart = 28 + 16 * n;
+    std::string header, originals, translations, strings;
+    for (const auto& [original, translation] : entries) {
+        for (auto [table, text] :
+             {std::pair(&originals, &original), std::pair(&translations, &translation)}) {
+            put32(*table, static_cast<std::uint32_t>(text->size()));
+            put32(*table, dataStart + static_cast<std::uint32_t>(strings.size()));
+            strings += *text + '\0';
+        }
     }
-    for (const auto& e : entries) {
-        put32(translations, static_cast<std::uint32_t>(e.second.size()));
-        put32(translations, dataStart + static_cast<std::uint32_t>(strings.size()));
-        strings += e.second + '\0';
-    }
-    std::string mo;
-    put32(mo, 0x950412de);
-    put32(mo, 0);
-    put32(mo, n);
-    put32(mo, headerSize);
-    put32(mo, headerSize + 8 * n);
-    put32(mo, 0);
-    put32(mo, dataStart);
-    return mo + originals + translations + strings;
+    for (std::uint32_t field : {0x950412deU, 0U, n, 28U, 28 + 8 * n, 0U, dataStart})
+        put32(header, field);
+    return header + originals + translations + strings;
 }
 
 class MemoryLoader : public wxTranslationsLoader {
@@ -81,6 +70,7 @@ const std::map<std::string, std::string> kGerman = {
     {"State does not contain HEAD.", "HEAD fehlt zu 100%"},
     {"Unsupported file change enum: %ls", "Nicht unterst\xC3\xBCtzt: %*ls"},
     {"More that one file found with name %ls.\n", "%2$ls mehrfach"},
+    {"Not able to create a rvk directory in %ls", "Kein rvk in %0$ls"},
 };
 
 // Installs the German catalogue for the lifetime of the fixture and removes it afterwards.
@@ -118,7 +108,7 @@ TEST_F(Translated, FormattedMessagesUseEveryTranslationThatReadsOnlyPassedArgume
         {"No state file found at %ls", true, L"Keine Zustandsdatei gefunden"},
         {"Error writing to file '%ls'", true, L"Fehler beim Schreiben von '/a b'"},
         {"invalid url: %ls", true, L"ung\u00FCltige URL: /a b!"},
-        // Refused: an int, a second argument, a lone `%`, a `*` width, an argument not passed.
+        // Refused: an int, a second argument, a lone `%`, a `*` width, arguments not passed.
         {"%ls is not located in the current repository", true,
          L"/a b is not located in the current repository"},
         {"Internal error, invalid url occur: %ls", true,
@@ -127,6 +117,8 @@ TEST_F(Translated, FormattedMessagesUseEveryTranslationThatReadsOnlyPassedArgume
         {"Unsupported file change enum: %ls", true, L"Unsupported file change enum: /a b"},
         {"More that one file found with name %ls.\n", true,
          L"More that one file found with name /a b.\n"},
+        {"Not able to create a rvk directory in %ls", true,
+         L"Not able to create a rvk directory in /a b"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.english);

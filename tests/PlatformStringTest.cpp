@@ -1,8 +1,9 @@
-#include <platform/OdError.h>
 #include <platform/OdString.h>
+#include <platform/Utf8.h>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "TestSupport.h"
@@ -15,7 +16,7 @@ struct RoundTripCase {
     std::wstring wide;  // what decoding must give
 };
 
-TEST(PlatformString, NarrowToWideToNarrowIsIdentity) {
+TEST(PlatformString, UndecodableBytesSurviveNarrowToWideToNarrow) {
     const RoundTripCase cases[] = {
         {"ascii", "plan a.dwg", L"plan a.dwg"},
         {"accents", "caf\xC3\xA9", L"caf\u00E9"},
@@ -26,7 +27,9 @@ TEST(PlatformString, NarrowToWideToNarrowIsIdentity) {
          "b",
          std::wstring{L'a', wchar_t(0xDCFF), L'b'}},
         {"truncated sequence", "\xE6\x97", std::wstring{wchar_t(0xDCE6), wchar_t(0xDC97)}},
-        {"overlong slash", "\xC0\xAF", std::wstring{wchar_t(0xDCC0), wchar_t(0xDCAF)}},
+        {"overlong", "\xC0\xAF\xC1\xBF",
+         std::wstring{wchar_t(0xDCC0), wchar_t(0xDCAF), wchar_t(0xDCC1), wchar_t(0xDCBF)}},
+        {"first of three bytes", "\xE0\xA0\x80", L"\u0800"},
         {"encoded surrogate", "\xED\xA0\x80",
          std::wstring{wchar_t(0xDCED), wchar_t(0xDCA0), wchar_t(0xDC80)}},
         {"above U+10FFFF", "\xF4\x90\x80\x80",
@@ -43,25 +46,35 @@ TEST(PlatformString, NarrowToWideToNarrowIsIdentity) {
     }
 }
 
-TEST(PlatformString, LoneSurrogateElementsEncodeToBytesThatRoundTrip) {
-    const OdString lone(std::wstring{L'x', wchar_t(0xD83D), L'y'});
-    const std::string narrow = lone.ansi_str();
-    const OdString back(narrow.c_str(), kCodePageUtf8);
-    EXPECT_EQ(std::string(back.ansi_str()), narrow);
+TEST(PlatformString, NarrowFormAlwaysEncodesTheCurrentText) {
+    OdString a(L"a"), b(L"b\u00E9");
+    const std::function<void()> changes[] = {
+        [&] { a += L"\u00E9"; },
+        [&] { a += OdString(L"x"); },
+        [&] { a += L'y'; },
+        [&] { a = OdString(L"z"); },
+        [&] { a = L"w"; },
+        [&] { a = b; },
+        [&] { a = std::move(b); },  // the moved-in text brings its narrow form along
+        [&] { b = OdString(L"\u56F3"); },
+        [&] { a = OdString(std::move(b)); },
+        [&] { a.format(L"%ls!", L"\u00E9"); },
+        [&] { a.assignUtf8("\xC3\xA9\xFF", 3); },  // as a folder listing hands names out
+        [&] { b.assignUtf8("plain", 5); },
+    };
+    for (std::size_t i = 0; i < std::size(changes); ++i) {
+        SCOPED_TRACE(i);
+        a.ansi_str();  // fill both narrow forms before the change
+        b.ansi_str();
+        changes[i]();
+        for (const OdString* s : {&a, &b})
+            EXPECT_EQ(std::string(s->ansi_str(), s->ansiLength()), ut::encodeUtf8(s->wstr()));
+    }
+    EXPECT_EQ(b.compare("plain"), 0);
+    EXPECT_NE(b.compare("Plain"), 0);
 }
 
-TEST(PlatformString, NarrowFormFollowsChanges) {
-    OdString s(L"a");
-    EXPECT_STREQ(s.ansi_str(), "a");
-    s += L"\u00E9";
-    EXPECT_STREQ(s.ansi_str(), "a\xC3\xA9");
-    s = OdString(L"z");
-    EXPECT_STREQ(s.ansi_str(), "z");
-    EXPECT_EQ(s.compare("z"), 0);
-    EXPECT_NE(s.compare("Z"), 0);
-}
-
-TEST(PlatformString, FormatFillsWideArguments) {
+TEST(PlatformString, FormatFillsWideArgumentsOfAnyLength) {
     OdString s;
     s.format(L"Path: %ls is not a rvk directory.", OdString(L"/tmp/\u56F3").c_str());
     EXPECT_EQ(s, OdString(L"Path: /tmp/\u56F3 is not a rvk directory."));
@@ -96,7 +109,7 @@ TEST(PlatformString, SubstringsClampAtTheEdges) {
     EXPECT_EQ(OdString().reverseFind(L'/'), -1);
 }
 
-TEST(PlatformString, ValueSemanticsAndOrdering) {
+TEST(PlatformString, CopiesAreIndependentMovedFromIsEmptyAndOrderIsByElement) {
     OdString a(L"abc");
     OdString b = a;
     b += L"d";
@@ -108,15 +121,6 @@ TEST(PlatformString, ValueSemanticsAndOrdering) {
     EXPECT_TRUE(OdString(L"ab") < OdString(L"abc"));
     EXPECT_EQ(L"x" + OdString(L"y") + L"z", OdString(L"xyz"));
     EXPECT_TRUE(OdString::kEmpty.isEmpty());
-}
-
-TEST(PlatformString, ErrorCarriesItsDescription) {
-    try {
-        throw OdError(OdString(L"broken \u00E9"));
-    } catch (const OdError& e) {
-        OdError copy = e;
-        EXPECT_EQ(copy.description(), OdString(L"broken \u00E9"));
-    }
 }
 
 }  // namespace

@@ -27,6 +27,8 @@ TEST(RepositoryRoot, FindsTheNearestEnclosingRepository) {
         {"outer/a/b/c", "outer"},
         {"outer/inner", "outer/inner"},
         {"outer/inner/d", "outer/inner"},
+        {"outer/", "outer"},  // trailing separators are stripped
+        {"outer///", "outer"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.start);
@@ -34,6 +36,8 @@ TEST(RepositoryRoot, FindsTheNearestEnclosingRepository) {
             auto found = RootPath::get(tmp.od(c.start), create);
             ASSERT_TRUE(found.hasValue());
             EXPECT_EQ(found.value().path(), tmp.od(c.root));
+            EXPECT_EQ(found.value().statePath(),
+                      joinPath({tmp.od(c.root).c_str(), L".rvk", L"rvk.state"}));
         }
     }
     // Asking to create inside a repository created nothing.
@@ -41,44 +45,37 @@ TEST(RepositoryRoot, FindsTheNearestEnclosingRepository) {
     EXPECT_FALSE(fs::exists(tmp / "outer/inner/d/.rvk"));
 }
 
-TEST(RepositoryRoot, TrailingSeparatorsAreStripped) {
-    TempDir tmp;
-    tmp.makeDir("repo/.rvk");
-    for (const wchar_t* tail : {L"/", L"//", L"///"}) {
-        auto found = RootPath::get(tmp.od("repo") + tail, false);
-        ASSERT_TRUE(found.hasValue());
-        EXPECT_EQ(found.value().path(), tmp.od("repo"));
-        EXPECT_EQ(found.value().statePath(),
-                  joinPath({tmp.od("repo").c_str(), L".rvk", L"rvk.state"}));
-    }
-}
-
-TEST(RepositoryRoot, OutsideAnyRepository) {
+TEST(RepositoryRoot, OutsideAnyRepositoryOneIsCreatedOnlyWhenAskedAndPossible) {
     TempDir tmp;
     tmp.makeDir("plain/sub");
-    const OdString missing = tmp.od("missing/deeper");
-
-    auto notFound = RootPath::get(tmp.od("plain/sub"), false);
-    ASSERT_FALSE(notFound.hasValue());
-    EXPECT_EQ(notFound.error().message,
-              L"Path: " + tmp.od("plain/sub") + L" is not a rvk directory.");
-    EXPECT_FALSE(RootPath::get(missing, false).hasValue());
-
-    auto cannotCreate = RootPath::get(missing, true);
-    ASSERT_FALSE(cannotCreate.hasValue());
-    EXPECT_EQ(cannotCreate.error().message, L"Not able to create a rvk directory in " + missing);
-    EXPECT_FALSE(fs::exists(tmp / "missing"));
-
-    auto created = RootPath::get(tmp.od("plain/sub") + kSep, true);
-    ASSERT_TRUE(created.hasValue());
-    EXPECT_EQ(created.value().path(), tmp.od("plain/sub"));
+    const struct {
+        const char* start;  // nullptr: the empty path
+        bool create;
+        const wchar_t* error;  // followed by the start; nullptr: created there
+    } cases[] = {
+        {"plain/sub", false, L"Path: %ls is not a rvk directory."},
+        {"missing/deeper", false, L"Path: %ls is not a rvk directory."},
+        {"missing/deeper", true, L"Not able to create a rvk directory in %ls"},
+        {nullptr, true, L"Not able to create a rvk directory in %ls"},
+        {"plain/sub/", true, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << (c.start ? c.start : "(empty)") << " " << c.create);
+        const OdString start = c.start ? tmp.od(c.start) : OdString();
+        const auto root = RootPath::get(start, c.create);
+        ASSERT_EQ(root.hasValue(), c.error == nullptr);
+        if (c.error) {
+            EXPECT_EQ(root.error().message, OdString().format(c.error, start.c_str()));
+        } else {
+            EXPECT_EQ(root.value().path(), tmp.od("plain/sub"));
+        }
+    }
     EXPECT_TRUE(fs::is_directory(tmp / "plain/sub/.rvk"));
     EXPECT_FALSE(fs::exists(tmp / "plain/.rvk"));
-
-    EXPECT_FALSE(RootPath::get(OdString(), true).hasValue()) << "never creates at the top";
+    EXPECT_FALSE(fs::exists(tmp / "missing"));
 }
 
-TEST(RepositoryRoot, ComposesEveryRepositoryPath) {
+TEST(RepositoryRoot, EveryRepositoryPathIsComposedUnderTheRoot) {
     TempDir tmp;
     tmp.makeDir("r/.rvk");
     const RootPath root = RootPath::get(tmp.od("r"), false).value();
@@ -96,7 +93,7 @@ TEST(RepositoryRoot, ComposesEveryRepositoryPath) {
     EXPECT_EQ(moved.path(), r);
 }
 
-TEST(RepositoryRoot, RelativePathsBelowTheRoot) {
+TEST(RepositoryRoot, OnlyPathsBelowTheRootHaveARelativePath) {
     TempDir tmp;
     tmp.makeDir("proj/.rvk");
     const RootPath root = RootPath::get(tmp.od("proj"), false).value();

@@ -19,31 +19,10 @@ namespace {
 
 using namespace common;
 
-class QuietIo : public IoInterface {
-public:
-    int check(const OdString&) const override { return 1; }
-    void report(Expected<void> outcome) const override { failures += outcome.hasValue() ? 0 : 1; }
-    mutable int failures = 0;
-};
-
-class NoStorage : public FileStorage {
-public:
-    Expected<OdString> store(const RootPath&, const OdString&) override { return OdString(); }
-    Expected<void> restore(const RootPath&, const OdString&, const OdString&) override {
-        return {};
-    }
-    Expected<void> remove(const RootPath&, const OdString&) override { return {}; }
-    Type type() const override { return Generic; }
-    Expected<void> doMerge(const RootPath&, const OdString&, const OdString&) override {
-        return ErrorMessage{OdString(L"merged"), 0};
-    }
-    std::unique_ptr<FileStorage> clone() const override { return std::make_unique<NoStorage>(); }
-};
-
 TEST(SharedLibrary, EveryExportedFamilyLinks) {
     testing_support::TempDir tmp;
     tmp.writeFile("a.dwg", "x");
-    QuietIo io;
+    testing_support::RecordingIo io;
     const RootPath root = RootPath::get(tmp.od(), true).value();
     ASSERT_TRUE(RepoIgnore::write(root).hasValue());
     EXPECT_FALSE(RepoIgnore(root).accept(OdString(L"a.bak")));
@@ -59,7 +38,7 @@ TEST(SharedLibrary, EveryExportedFamilyLinks) {
         cache.value().write().stagedFiles.emplace_back(L"a.dwg", EFileChange::added);
         t.commit();
     }
-    EXPECT_EQ(io.failures, 0);
+    EXPECT_EQ(io.reports, (std::vector<OdString>{L"ok", L"ok"}));
     EXPECT_EQ(Cache::get(root, false, io).value().read().stagedFiles.size(), 1u);
     EXPECT_EQ(toString(toEFileChange(OdString(L"removed")).value()).value(), OdString(L"removed"));
 
@@ -81,7 +60,7 @@ TEST(SharedLibrary, EveryExportedFamilyLinks) {
     EXPECT_TRUE(getStoragePath(root, OdString(L"po0")).hasValue());
     EXPECT_EQ(urlToType(OdString(L"tf:a#1")), FileStorage::Drawing);
     EXPECT_EQ(fileToType(OdString(L"a.txt")), FileStorage::Generic);
-    NoStorage storage;
+    testing_support::RecordingStorage storage(ErrorMessage{OdString(L"merged"), 0});
     EXPECT_EQ(storage.merge(L"a", L"b", L"c", L"d", root, io).error().message, OdString(L"merged"));
 
     Object object;

@@ -1,4 +1,6 @@
 #include <common/StagingExplorer.h>
+#include <platform/FileName.h>
+#include <platform/Utf8.h>
 
 #include <gtest/gtest.h>
 
@@ -234,6 +236,59 @@ TEST_F(StagingExplorer, StagingIndexAgreesWithALinearWalk) {
         }
         EXPECT_EQ(explorer.hasFilesToStage(), expected.size() < candidates.size());
     }
+}
+
+// The hand-written answers for plain names stand in for the regular expression the explorer
+// composes; on generated paths and names, each answer must be the expression's.
+TEST(NameSearch, PlainNamesAnswerAsTheComposedRegularExpression) {
+    std::mt19937 random(20240611);
+    const auto join = [&](const std::vector<std::wstring>& pieces, std::size_t most) {
+        std::wstring text;
+        for (std::size_t n = random() % (most + 1); n > 0; --n)
+            text += pieces[random() % pieces.size()];
+        return text;
+    };
+    const std::wstring nul(1, L'\0'), beyond(1, static_cast<wchar_t>(0x110000));
+    const std::vector<std::wstring> prefixes = {L"sub/", L"my", L"p", L"\n", L"\r", L"\u00e9",
+                                                L"\xDCFF", L"\xD800", L"@", L"[", L"`", L"{",
+                                                L" ", nul, beyond};
+    const std::vector<std::wstring> stems = {L"plan", L"lan", L"a", L"plan.dwg", L"planXdwg", L""};
+    const std::vector<std::wstring> tails = {L".dwg", L".bak", L".", L"..", L"2", L".x", L"\n"};
+    const std::vector<std::wstring> namePieces = {L"plan", L"lan", L"a", L"Z", L".", L"..", L"dwg",
+                                                  L"/", L"\n", L"\u00e9", L"@", L"\xDCFF", L" "};
+    std::vector<OdString> names = {L"",      L"plan",   L"plan.dwg", L"a.",     L".dwg",
+                                   L"pl?n",  L"(plan)", L"pl[a]n",   L"a|plan", L"^plan",
+                                   L"plan$", L"p.*n",   L"plan{1}",  OdString(L"pl" + nul + L"an")};
+    for (int i = 0; i < 200; ++i)
+        names.emplace_back(join(namePieces, 3));
+
+    const testing_support::TempDir tmp;
+    const common::RootPath root = common::RootPath::get(tmp.od(), true).value();
+    std::size_t matched = 0;
+    for (int i = 0; i < 300; ++i) {
+        const OdString path(join(prefixes, 2) + stems[random() % stems.size()] + join(tails, 3));
+        RepoChanges changes;
+        changes.unchanged.emplace_back(path, L"");
+        const RepoFileExplorer explorer(changes, root);
+        const std::string subject = ut::encodeUtf8(path.wstr());
+        for (const OdString& name : names) {
+            SCOPED_TRACE("path \"" + subject + "\", name \"" + ut::encodeUtf8(name.wstr()) + "\"");
+            std::string pattern = ".*" + ut::encodeUtf8(name.wstr());
+            if (!ut::FileName(name).hasExt())
+                pattern += "(\\.[a-zA-Z]+)+$";
+            std::regex reference;
+            try {
+                reference.assign(pattern, std::regex::ECMAScript);
+            } catch (const std::regex_error&) {
+                EXPECT_THROW(explorer.findUnchanged(name), std::regex_error);
+                continue;
+            }
+            const bool expected = std::regex_match(subject, reference);
+            matched += expected;
+            ASSERT_EQ(explorer.findUnchanged(name), expected ? path : OdString());
+        }
+    }
+    EXPECT_GT(matched, 300 * names.size() / 50) << "too few matches to prove anything";
 }
 
 }  // namespace

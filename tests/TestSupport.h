@@ -1,18 +1,26 @@
-// Shared helpers of the test suites: a fresh temporary folder per test, and small file helpers
-// that let each test state its input inline.
+// Shared helpers of the test suites: a fresh temporary folder per test, small file helpers that let
+// each test state its input inline, and a way to run a block where permissions bind.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include <common/FileStorage.h>
 #include <common/IoInterface.h>
 #include <platform/FileName.h>
 #include <platform/OdString.h>
@@ -82,18 +90,77 @@ inline OdString joinPath(std::initializer_list<const wchar_t*> parts) {
     return out;
 }
 
-inline bool runningAsRoot() {
-    return ::geteuid() == 0;
+// Runs `block` as a user whom file permissions bind. Root is not bound by them, so as root the
+// block runs in a child process that gives up root for "nobody" first (`dir` is opened to others so
+// that this user can reach what the test made there), and its failures fail the test; where root
+// cannot be given up, the test is skipped with the reason. Call it last in a test.
+inline void asUnprivilegedUser(const TempDir& dir, const std::function<void()>& block) {
+    if (::geteuid() != 0) {
+        block();
+        return;
+    }
+    constexpr int kCannotDrop = 77;
+    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read |
+                                    fs::perms::group_exec | fs::perms::others_read |
+                                    fs::perms::others_exec);
+    std::fflush(nullptr);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0) << std::strerror(errno);
+    if (child == 0) {
+        constexpr uid_t kNobody = 65534;
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
+            std::fprintf(stderr, "cannot give up root: %s\n", std::strerror(errno));
+            ::_exit(kCannotDrop);
+        }
+        block();
+        std::fflush(nullptr);
+        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "the unprivileged child died";
+    if (WEXITSTATUS(status) == kCannotDrop)
+        GTEST_SKIP() << "root cannot be given up here, and permissions do not bind root";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the block failed as an unprivileged user (see above)";
 }
 
-// A host interface that records every outcome the library reports: "ok" or the error text.
+// A host interface that records every outcome the library reports ("ok" or the error text) and
+// every path it is asked to check, answering `answer`.
 class RecordingIo : public common::IoInterface {
 public:
-    int check(const OdString&) const override { return 1; }
+    int check(const OdString& path) const override {
+        checked.push_back(path);
+        return answer;
+    }
     void report(Expected<void> outcome) const override {
         reports.push_back(outcome.hasValue() ? OdString(L"ok") : outcome.error().message);
     }
+    int answer = 1;
+    mutable std::vector<OdString> checked;
     mutable std::vector<OdString> reports;
+};
+
+// A storage that records each doMerge and answers `outcome`; merge must call nothing else.
+struct RecordingStorage : common::FileStorage {
+    Expected<void> outcome;
+    std::vector<std::vector<OdString>> merges;  // root, target, source of each doMerge
+    explicit RecordingStorage(Expected<void> outcome) : outcome(std::move(outcome)) {}
+    Expected<OdString> store(const common::RootPath&, const OdString&) override { return unused(); }
+    Expected<void> restore(const common::RootPath&, const OdString&, const OdString&) override {
+        return unused();
+    }
+    Expected<void> remove(const common::RootPath&, const OdString&) override { return unused(); }
+    Type type() const override { return Generic; }
+    Expected<void> doMerge(const common::RootPath& root, const OdString& target,
+                           const OdString& source) override {
+        merges.push_back({root.path(), target, source});
+        return outcome;
+    }
+    std::unique_ptr<FileStorage> clone() const override { return nullptr; }
+    ErrorMessage unused() const {
+        ADD_FAILURE() << "merge calls only check and doMerge";
+        return {};
+    }
 };
 
 }  // namespace testing_support
