@@ -43,14 +43,6 @@ public:
         return out;
     }
 
-    // The remaining bytes, unchanged.
-    std::string rest() {
-        std::string out(reinterpret_cast<const char*>(m_data) + m_pos,
-                        reinterpret_cast<const char*>(m_data) + m_size);
-        m_pos = m_size;
-        return out;
-    }
-
 private:
     const std::uint8_t* m_data;
     std::size_t m_size;
