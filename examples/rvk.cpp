@@ -83,10 +83,10 @@ scripts; otherwise a path that holds a control character, a double quote or a ba
 in double quotes with C-style escapes ("a\nb"), in every command's output and messages.
 
 A NAME that is exactly the path of a changed or new file (from the repository root) stages that
-file. Any other NAME is a regular expression that must match the end of one changed or new file's path; a NAME
-without an extension also takes the file's extensions ("plan" finds "sub/plan.dwg"). A NAME equal
-to the path of a removed file stages that removal. A NAME that finds no file or several stages
-nothing, and neither do the other NAMEs of the command.
+file. Any other NAME is a regular expression that must match the end of one changed or new file's
+path; a NAME without an extension also takes the file's extensions ("plan" finds "sub/plan.dwg").
+A NAME equal to the path of a removed file stages that removal. A NAME that finds no file or
+several stages nothing, and neither do the other NAMEs of the command.
 
 restore gives each file the content and the modification time of its stored copy. It refuses,
 changing nothing, when a working file differs from HEAD's copy (it would be lost) unless --force
@@ -103,9 +103,9 @@ commit tracks, a tab, the message. RVK_COMMIT_TIME=SECONDS (since 1970) sets the
 commit, for sessions that must repeat exactly.
 
 Two commands never work on one repository at once: each holds the repository lock
-(.rvk/rvk.lock) for its whole run, exclusive for init, stage, unstage, commit and
-restore, shared for status, log, show-state and verify (several of those may run together); where and relpath take none. A
-command that finds the lock taken says so once and waits, for 30 seconds unless
+(.rvk/rvk.lock) for its whole run, exclusive for init, stage, unstage, commit and restore, shared
+for status, log, show-state and verify (several of those may run together); where and relpath
+take none. A command that finds the lock taken says so once and waits, for 30 seconds unless
 --lock-timeout SECONDS or the environment variable RVK_LOCK_TIMEOUT=SECONDS (the option wins)
 says otherwise, then gives up with an error naming the lock file.
 
