@@ -14,6 +14,6 @@ echo "=== state file: 1,000 kills of its writer ==="
 RVK_STATE_KILLS=${RVK_STATE_KILLS:-1000} "$build/tests/reliability_tests" \
     --gtest_filter='CrashSafety.KilledWriterLeavesOneWholeState'
 echo "=== rvk commit: random kills and kills at every writing system call ==="
-bash tests/host/commit_crash_test.sh "$build/examples/rvk" "${RANDOM_KILLS:-300}" all
+bash tests/host/commit_crash_test.sh "$build/bin/rvk" "${RANDOM_KILLS:-300}" all
 echo "=== rvk commands side by side ==="
-bash tests/host/concurrency_test.sh "$build/examples/rvk" "${ROUNDS:-100}"
+bash tests/host/concurrency_test.sh "$build/bin/rvk" "${ROUNDS:-100}"

@@ -13,7 +13,7 @@ echo "building the library librvkcore and the reference host rvk in $build (this
 echo "minutes the first time; later runs only rebuild what changed)"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRVK_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j "${RVK_JOBS:-$(nproc 2>/dev/null || echo 2)}" --target rvk
-rvk_binary=$PWD/$build/examples/rvk
+rvk_binary=$PWD/$build/bin/rvk
 
 sample=$(mktemp -d "${TMPDIR:-/tmp}/rvk-sample-XXXXXX")
 trap 'rm -rf "$sample"' EXIT

@@ -67,6 +67,9 @@ run 2 frobnicate
 [[ $(head -n 1 "$err") == "rvk: 'frobnicate' is not an rvk command" ]] || fail "$last: not named"
 [[ -z $(ls -A) ]] || fail "bad usage left files behind"
 
+# The folder rvk runs in is never searched for its libraries: a file there named like one is no
+# library of rvk's.
+printf 'not a library\n' >libstdc++.so.6
 refused "Path: $base/outside is not a rvk directory." status
 
 # --- a working folder: drawings in subfolders, an ignored backup, a non-drawing file ----------------
