@@ -12,6 +12,7 @@
 
 #include "Commands.h"
 #include "SafePaths.h"
+#include "SortRuns.h"
 #include "StatCache.h"
 #include "WorkingTree.h"
 
@@ -119,7 +120,7 @@ int status(const std::vector<std::string>& args, const Session& session) {
         add(utf8(file.path), stagedCode(file.change), true);
     // In the order of the paths' bytes; of equal paths, the staged line comes last and is the one
     // shown: what is staged is what the next commit does with the file.
-    std::sort(lines.begin(), lines.end(), [&](const StatusLine& a, const StatusLine& b) {
+    sortRuns(lines, [&](const StatusLine& a, const StatusLine& b) {
         const int order = paths[a.path].compare(paths[b.path]);
         return order != 0 ? order < 0 : a.staged < b.staged;
     });

@@ -4,7 +4,9 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <ctime>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,7 @@
 
 #include "Database.h"
 #include "HostStorage.h"
+#include "SortRuns.h"
 #include "StatCache.h"
 #include "TestSupport.h"
 #include "WorkingTree.h"
@@ -140,6 +143,27 @@ TEST_F(HostStore, SortingKeepsIgnoredTrackedFilesAndFindsRemovedOnes) {
     EXPECT_EQ(paths(changes.value().untracked), (Paths{"new.dwg"}));
     EXPECT_EQ(paths(changes.value().removed), (Paths{"gone.txt"}));
     EXPECT_EQ(changes.value().removed[0].detail, tracked[L"gone.txt"]);
+}
+
+// Merging the runs gives what a sort gives, whatever the runs: none, one, an odd or even number,
+// runs of one element, equal elements across runs.
+TEST(SortRuns, SortsAsStdSortDoes) {
+    std::mt19937 random(7);
+    for (int round = 0; round < 300; ++round) {
+        std::vector<int> items;
+        const int runs = round % 9;
+        for (int r = 0; r < runs; ++r) {
+            std::vector<int> run(random() % (round % 3 == 0 ? 2 : 40));
+            for (int& item : run)
+                item = static_cast<int>(random() % 50);
+            std::sort(run.begin(), run.end());
+            items.insert(items.end(), run.begin(), run.end());
+        }
+        std::vector<int> expected = items;
+        std::sort(expected.begin(), expected.end());
+        host::sortRuns(items, std::less<int>());
+        ASSERT_EQ(items, expected) << "round " << round;
+    }
 }
 
 TEST_F(HostStore, StatCacheDistrustsFilesOfTheTickOfItsWrite) {
