@@ -27,7 +27,9 @@ run() {
     "$rvk" "$@" >"$out" 2>"$err" || code=$?
     [[ $code == "$want" ]] || fail "$last: exit code $code, expected $want; stderr: $(<"$err")"
 }
-# The expected text comes on standard input and must equal the output byte for byte.
+# The expected text comes on standard input and must equal the output byte for byte. Give it
+# with a here-document or here-string, never through a pipe: a pipe runs the check in a subshell,
+# where a failure is not counted.
 expect_out() { diff -u - "$out" >&2 || fail "$last: stdout differs"; }
 expect_err() { diff -u - "$err" >&2 || fail "$last: stderr differs"; }
 expect_quiet_out() { [[ ! -s $out ]] || fail "$last: unexpected stdout: $(<"$out")"; }
@@ -44,7 +46,7 @@ refused() {
     shift
     run 1 "$@"
     expect_quiet_out
-    printf 'rvk: %s\n' "$message" | expect_err
+    expect_err <<<"rvk: $message"
 }
 # Everything a failed command could have changed: the state file and the history.
 snapshot() { cat .rvk/rvk.state; "$rvk" log; }
@@ -213,9 +215,9 @@ deep=$(printf '(%.0s' {1..60000})a$(printf ')%.0s' {1..60000})
 printf '%s\n' "$deep" >>.rvk/properties/ignore
 refused "the ignore file .rvk/properties/ignore holds a rule that is no valid regular expression, \
 line 4: '$(printf '(%.0s' {1..60})...': ${space_error}" status
+cp -p "$base/ignore" .rvk/properties/ignore
 long=$(printf 'x%.0s' {1..100000})
 refused "'$(printf 'x%.0s' {1..60})...' is no valid regular expression: ${space_error}" stage "$long("
-cp -p "$base/ignore" .rvk/properties/ignore
 
 mv .rvk/rvk.db "$base/db"
 refused "no database found at $repo/.rvk/rvk.db" log
@@ -314,12 +316,12 @@ expect_out <<EOF
 po$v1: its content does not match its digest; named by notes.txt in commit 1
 $drawing: missing; named by plans/a.dwg in commit 1
 EOF
-printf 'rvk: 2 of 7 stored copies are missing or damaged\n' | expect_err
+expect_err <<<"rvk: 2 of 7 stored copies are missing or damaged"
 # status says so when a file it lists as modified has lost its stored copy.
 rm ".rvk/objects/$v2"
 run 0 status
 expect_out <<<"M  notes.txt"
-printf "rvk: warning: the stored copy of 1 modified file is missing; run 'rvk verify'\n" | expect_err
+expect_err <<<"rvk: warning: the stored copy of 1 modified file is missing; run 'rvk verify'"
 
 # The stat cache: an unchanged file is read by the status that fills the cache, not by the next.
 if command -v strace >/dev/null; then
