@@ -47,6 +47,11 @@ std::string quotePath(const OdString& path) {
     return quotePath(utf8(path));
 }
 
+std::string quoteName(const std::string& utf8Text) {
+    std::string quoted = quotePath(utf8Text);
+    return quoted.size() == utf8Text.size() ? "'" + quoted + "'" : quoted;
+}
+
 std::string quotePath(std::string text) {
     const auto plain = [](unsigned char c) {
         return c >= 0x20 && c != 0x7F && c != '"' && c != '\\';

@@ -49,6 +49,10 @@ std::string shortened(const std::string& utf8Text);
 std::string quotePath(const OdString& path);
 // The same for a name given in UTF-8.
 std::string quotePath(std::string utf8Path);
+// A name (a path, a pattern, a word typed) as messages show it: in single quotes, unless
+// quotePath() would quote it; then as quotePath() shows it. A name from a file or a folder of
+// someone else's never sends control characters to the terminal.
+std::string quoteName(const std::string& utf8Text);
 
 // Prints "rvk: <message>" and a line end on stderr. A message that already ends in a line end (the
 // library's "More that one file found" does) gets no second one.

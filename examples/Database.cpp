@@ -95,7 +95,7 @@ Database::~Database() {
 }
 
 ErrorMessage Database::sqliteError() const {
-    return hostError("database '" + utf8(m_path) + "': " + sqlite3_errmsg(m_db.get()));
+    return hostError("database " + quoteName(utf8(m_path)) + ": " + sqlite3_errmsg(m_db.get()));
 }
 
 Expected<void> Database::exec(const char* sql) {
@@ -109,8 +109,8 @@ Expected<Database> Database::openWith(const OdString& path, int flags) {
     const int rc = sqlite3_open_v2(path.ansi_str(), &raw, flags, nullptr);
     std::unique_ptr<sqlite3, Closer> handle(raw);
     if (rc != SQLITE_OK) {
-        return hostError("database '" + utf8(path) +
-                         "': " + (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)));
+        return hostError("database " + quoteName(utf8(path)) + ": " +
+                         (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)));
     }
     Database db(std::move(handle), path);
     // Another rvk process may hold the write lock for the length of a commit.
@@ -136,7 +136,7 @@ Expected<Database> Database::create(const OdString& path) {
     if (version == kSchemaVersion)
         return opened;
     if (version != 0 || objects != 0)
-        return hostError("'" + utf8(path) + "' is not a rvk database");
+        return hostError(quoteName(utf8(path)) + " is not a rvk database");
     auto begun = db.begin();
     if (!begun.hasValue())
         return begun.error();
@@ -160,7 +160,7 @@ Expected<Database> Database::open(const OdString& path) {
     if (!probe.ok() || probe.step() != SQLITE_ROW)
         return db.sqliteError();
     if (probe.integer(0) != kSchemaVersion)
-        return hostError("'" + utf8(path) + "' is not a rvk database");
+        return hostError(quoteName(utf8(path)) + " is not a rvk database");
     return opened;
 }
 

@@ -88,19 +88,19 @@ Expected<Incoming> copyToTemp(const std::string& source, const std::string& show
     Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat info {};
     if (in.get() < 0 || ::fstat(in.get(), &info) != 0)
-        return hostError("cannot read '" + shown + "': " + lastError());
+        return hostError("cannot read " + quoteName(shown) + ": " + lastError());
     if (!S_ISREG(info.st_mode))
-        return hostError("cannot read '" + shown + "': not a regular file");
+        return hostError("cannot read " + quoteName(shown) + ": not a regular file");
 
     Incoming incoming;
     incoming.modified = info.st_mtim;
     std::string pattern = folder + "/" + kIncomingPrefix + "XXXXXX";
     Fd out(::mkstemp(pattern.data()));
     if (out.get() < 0)
-        return hostError("cannot write in '" + folder + "': " + lastError());
+        return hostError("cannot write in " + quoteName(folder) + ": " + lastError());
     TempGuard guard(pattern);
     const auto writeFailed = [&] {
-        return hostError("cannot store '" + shown + "': " + lastError());
+        return hostError("cannot store " + quoteName(shown) + ": " + lastError());
     };
 
     common::ContentDigest sha;
@@ -110,7 +110,7 @@ Expected<Incoming> copyToTemp(const std::string& source, const std::string& show
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            return hostError("cannot read '" + shown + "': " + lastError());
+            return hostError("cannot read " + quoteName(shown) + ": " + lastError());
         if (got == 0)
             break;
         if (hash)
@@ -136,10 +136,11 @@ Expected<void> place(const Incoming& incoming, const std::string& target,
     std::error_code ec;
     fs::create_directories(folder, ec);
     if (ec)
-        return hostError("cannot store '" + shown + "' in '" + folder.string() +
-                         "': " + ec.message());
+        return hostError("cannot store " + quoteName(shown) + " in " + quoteName(folder.string()) +
+                         ": " + ec.message());
     if (::rename(incoming.tempPath.c_str(), target.c_str()) != 0)
-        return hostError("cannot store '" + shown + "' as '" + target + "': " + lastError());
+        return hostError("cannot store " + quoteName(shown) + " as " + quoteName(target) + ": " +
+                         lastError());
     guard.release();
     return {};
 }
@@ -148,7 +149,7 @@ Expected<void> place(const Incoming& incoming, const std::string& target,
 Expected<void> flushFileSystem(const std::string& folder) {
     Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0 || ::syncfs(dir.get()) != 0)
-        return hostError("cannot flush '" + folder + "' to disk: " + lastError());
+        return hostError("cannot flush " + quoteName(folder) + " to disk: " + lastError());
     return {};
 }
 
@@ -170,7 +171,7 @@ Expected<void> restoreCopy(const common::RootPath& root, const OdString& url,
     std::error_code ec;
     fs::create_directories(folder, ec);
     if (ec)
-        return hostError("cannot restore '" + utf8(relativePath) + "': " + ec.message());
+        return hostError("cannot restore " + quoteName(utf8(relativePath)) + ": " + ec.message());
     // The copy is made inside ".rvk", where removeAbandonedCopies() finds it after a crash, and
     // renamed into the working tree; only a working folder on another file system than ".rvk"
     // needs the copy made beside the file.
@@ -181,7 +182,8 @@ Expected<void> restoreCopy(const common::RootPath& root, const OdString& url,
     if (::rename(incoming.value().tempPath.c_str(), target.c_str()) != 0) {
         TempGuard discard(incoming.value().tempPath);
         if (errno != EXDEV)
-            return hostError("cannot restore '" + utf8(relativePath) + "': " + lastError());
+            return hostError("cannot restore " + quoteName(utf8(relativePath)) + ": " +
+                             lastError());
         incoming = copyToTemp(source, utf8(url), folder, workingFileMode(), false);
         if (!incoming.hasValue())
             return incoming.error();
@@ -197,7 +199,7 @@ Expected<void> removeCopy(const common::RootPath& root, const OdString& url) {
     if (!stored.hasValue())
         return stored.error();
     if (::unlink(stored.value().ansi_str()) != 0 && errno != ENOENT)
-        return hostError("cannot remove '" + utf8(stored.value()) + "': " + lastError());
+        return hostError("cannot remove " + quoteName(utf8(stored.value())) + ": " + lastError());
     return {};
 }
 
@@ -245,8 +247,8 @@ Expected<void> DrawingStore::remove(const common::RootPath& root, const OdString
 
 Expected<void> DrawingStore::doMerge(const common::RootPath&, const OdString& target,
                                      const OdString& source) {
-    return hostError("cannot merge the drawing '" + utf8(source) + "' into '" + utf8(target) +
-                     "': merging drawings needs the CAD application");
+    return hostError("cannot merge the drawing " + quoteName(utf8(source)) + " into " +
+                     quoteName(utf8(target)) + ": merging drawings needs the CAD application");
 }
 
 std::unique_ptr<common::FileStorage> DrawingStore::clone() const {
@@ -281,7 +283,7 @@ Expected<OdString> ObjectStore::store(const common::RootPath& root, const OdStri
         (theirs.tv_sec == mine.tv_sec && theirs.tv_nsec < mine.tv_nsec)) {
         const timespec times[2] = {{0, UTIME_OMIT}, mine};
         if (::utimensat(AT_FDCWD, target.c_str(), times, 0) != 0)
-            return hostError("cannot store '" + shown + "': " + lastError());
+            return hostError("cannot store " + quoteName(shown) + ": " + lastError());
     }
     return url;
 }
@@ -297,8 +299,8 @@ Expected<void> ObjectStore::remove(const common::RootPath& root, const OdString&
 
 Expected<void> ObjectStore::doMerge(const common::RootPath&, const OdString& target,
                                     const OdString& source) {
-    return hostError("cannot merge '" + utf8(source) + "' into '" + utf8(target) +
-                     "': rvk has no merge tool");
+    return hostError("cannot merge " + quoteName(utf8(source)) + " into " +
+                     quoteName(utf8(target)) + ": rvk has no merge tool");
 }
 
 std::unique_ptr<common::FileStorage> ObjectStore::clone() const {

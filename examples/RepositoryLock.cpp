@@ -20,8 +20,8 @@ Expected<std::chrono::milliseconds> parseLockTimeout(const std::string& text,
     const bool plain = !text.empty() && text.find_first_not_of("0123456789.") == std::string::npos;
     if (!plain || end != begin + text.size() || errno != 0 || !std::isfinite(seconds) ||
         seconds < 0 || seconds > 86400)
-        return hostError(source + " must be a number of seconds from 0 to 86400, not '" + text +
-                         "'");
+        return hostError(source + " must be a number of seconds from 0 to 86400, not " +
+                         quoteName(shortened(text)));
     return std::chrono::milliseconds(static_cast<long long>(std::llround(seconds * 1000)));
 }
 

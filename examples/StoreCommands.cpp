@@ -61,7 +61,7 @@ Expected<std::uint64_t> restoreCommit(const RestoreOptions& options, Repository&
     }
     static const std::regex kId("[1-9][0-9]{0,17}");
     if (!std::regex_match(*options.commit, kId))
-        return hostError("'" + *options.commit + "' is no commit id");
+        return hostError(quoteName(shortened(*options.commit)) + " is no commit id");
     const std::uint64_t id = std::stoull(*options.commit);
     const auto known = r.db.hasCommit(id);
     if (!known.hasValue())

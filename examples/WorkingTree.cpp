@@ -52,7 +52,7 @@ std::string refusedRule(const common::RootPath& root) {
         try {
             common::RepoIgnore ignore(scratchRoot.value());
         } catch (const std::regex_error&) {
-            found = ", line " + std::to_string(number) + ": '" + shortened(utf8(line)) + "'";
+            found = ", line " + std::to_string(number) + ": " + quoteName(shortened(utf8(line)));
             break;
         }
     }

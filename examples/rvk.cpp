@@ -45,6 +45,7 @@ using host::fail;
 using host::fromArg;
 using host::hostError;
 using host::LockMode;
+using host::quoteName;
 using host::Repository;
 using host::Session;
 using host::shortened;
@@ -208,12 +209,14 @@ Expected<StagedFile> resolveName(const common::RepoFileExplorer& explorer,
             return *error;
         const OdString unchanged = explorer.findUnchanged(name);
         if (!unchanged.isEmpty())
-            return hostError("'" + shortened(utf8(name)) + "' finds only '" + utf8(unchanged) +
-                             "', which is unchanged: there is nothing to stage");
-        return hostError("'" + shortened(utf8(name)) + "' finds no changed, new or removed file");
+            return hostError(quoteName(shortened(utf8(name))) + " finds only " +
+                             quoteName(utf8(unchanged)) +
+                             ", which is unchanged: there is nothing to stage");
+        return hostError(quoteName(shortened(utf8(name))) +
+                         " finds no changed, new or removed file");
     } catch (const std::regex_error& e) {
-        return hostError("'" + shortened(utf8(name)) +
-                         "' is no valid regular expression: " + e.what());
+        return hostError(quoteName(shortened(utf8(name))) +
+                         " is no valid regular expression: " + e.what());
     }
 }
 
@@ -300,7 +303,7 @@ int unstage(const std::vector<std::string>& args, const Session& session) {
             const auto found = std::find_if(kept.begin(), kept.end(),
                                             [&](const StagedFile& s) { return s.path == path; });
             if (found == kept.end()) {
-                host::printError(hostError("'" + arg + "' is not staged"));
+                host::printError(hostError(quoteName(shortened(arg)) + " is not staged"));
                 failed = true;
             } else {
                 kept.erase(found);
@@ -320,9 +323,8 @@ Expected<std::int64_t> commitTime() {
         return static_cast<std::int64_t>(std::time(nullptr));
     static const std::regex kSeconds("-?[0-9]{1,18}");
     if (!std::regex_match(fixed, kSeconds))
-        return hostError(
-            std::string("RVK_COMMIT_TIME must be a number of seconds since 1970, not '") + fixed +
-            "'");
+        return hostError("RVK_COMMIT_TIME must be a number of seconds since 1970, not " +
+                         quoteName(shortened(fixed)));
     return static_cast<std::int64_t>(std::stoll(fixed));
 }
 
@@ -600,7 +602,7 @@ int main(int argc, char** argv) {
     const CommandEntry* command = findCommand(name);
     if (command == nullptr) {
         if (!name.empty())
-            host::printError(hostError("'" + name + "' is not an rvk command"));
+            host::printError(hostError(quoteName(shortened(name)) + " is not an rvk command"));
         printUsage(stderr, false);
         return 2;
     }

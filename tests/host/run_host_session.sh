@@ -98,6 +98,8 @@ before=$(snapshot)
 refused "nothing to commit: no file is staged (see rvk stage)" commit -m "too early"
 refused "More that one file found with name ground." stage ground
 refused "'roof' finds no changed, new or removed file" stage roof
+# A name with control characters is shown escaped, never sent to the terminal as it is.
+refused '"ro\tof\033" finds no changed, new or removed file' stage $'ro\tof\e'
 refused "'plan(' is no valid regular expression: Mismatched '(' and ')' in regular expression" \
     stage 'plan('
 refused "'site.bak' finds no changed, new or removed file" stage site.bak
