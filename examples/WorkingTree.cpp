@@ -106,7 +106,9 @@ public:
         }
     }
     ~LookAtAll() {
-        wait();
+        // Unless wait() was called, nothing more is needed: each thread ends after its piece.
+        m_next.store(m_files.size());
+        join();
         if (m_rootFd >= 0)
             ::close(m_rootFd);
     }
@@ -116,14 +118,18 @@ public:
     // Looks at what no thread has taken yet, then waits for the threads.
     const std::vector<Looked>& wait() {
         help();
-        for (std::thread& thread : m_threads) {
-            if (thread.joinable())
-                thread.join();
-        }
+        join();
         return m_looked;
     }
 
 private:
+    void join() {
+        for (std::thread& thread : m_threads) {
+            if (thread.joinable())
+                thread.join();
+        }
+    }
+
     // Files are taken in pieces of consecutive paths: they are in the order of their paths, so
     // those of one folder mostly fall into one piece, which opens their folder once.
     static constexpr std::size_t kPiece = 256;
