@@ -14,6 +14,15 @@ namespace common {
 namespace {
 
 ErrorMessage lockFailure(const OdString& path, int error) {
+    // The system's reason for a link that is not followed, "Too many levels of symbolic links",
+    // would send the user looking for a loop.
+    if (error == ELOOP && ut::FileName(path).exists(ut::FileName::kSymbolicLink))
+        return translatedError(
+            "Unable to lock %ls: it is a symbolic link, which the lock never follows; remove it",
+            path);
+    if (error == EINVAL && ut::FileName(path).exists(ut::FileName::kAnyObject) &&
+        !ut::FileName(path).exists(ut::FileName::kRegularFile))
+        return translatedError("Unable to lock %ls: it is no regular file; remove it", path);
     return translatedError("Unable to lock %ls: %ls", path,
                            OdString(std::strerror(error), kCodePageUtf8));
 }
@@ -36,11 +45,32 @@ Expected<RepoLock> RepoLock::acquire(const RootPath& root, EMode mode,
     // grow, keeping the answer quick for short waits and the polling cheap for long ones.
     std::chrono::milliseconds pause(1);
     bool told = false;
+    bool replaced = false;
     ut::FileLock lock;
+    ut::FileLock folderLock;
     for (;;) {
-        const auto outcome = lock.tryLock(path, lockMode);
-        if (outcome == ut::FileLock::Outcome::kLocked)
-            break;
+        auto outcome = lock.tryLock(path, lockMode);
+        if (outcome == ut::FileLock::Outcome::kLocked && !lock.isFileAt(path)) {
+            // The file was removed or replaced between our open and our lock: the next taker
+            // will lock the file there now, not this one. Take that one too, at once the first
+            // time; a file that keeps changing is someone at work on it, waited for as for a
+            // busy lock.
+            lock.unlock();
+            outcome = ut::FileLock::Outcome::kBusy;
+            if (!replaced) {
+                replaced = true;
+                continue;
+            }
+        }
+        if (outcome == ut::FileLock::Outcome::kLocked) {
+            // What a deletion of the lock file cannot take from its holder (see the header).
+            outcome = folderLock.tryLockFolder(root.rvkPath(), lockMode);
+            if (outcome == ut::FileLock::Outcome::kLocked)
+                break;
+            lock.unlock();
+            if (outcome == ut::FileLock::Outcome::kFailed)
+                return lockFailure(root.rvkPath(), folderLock.error());
+        }
         if (outcome == ut::FileLock::Outcome::kFailed) {
             // A repository on a read-only file system cannot change under a reader, and no lock
             // file can be made there: reading goes ahead without one.
@@ -66,7 +96,7 @@ Expected<RepoLock> RepoLock::acquire(const RootPath& root, EMode mode,
         ut::removeAbandonedTemporaries(root.propertiesPath() + ut::FileName::getPathSeparator() +
                                        OdString(L"ignore"));
     }
-    return RepoLock(std::move(lock), mode);
+    return RepoLock(std::move(lock), std::move(folderLock), mode);
 }
 
 }  // namespace common

@@ -25,13 +25,10 @@ Kind kindOf(int dirFd, const dirent64& entry) {
             return Kind::kFile;
         case DT_DIR:
             return Kind::kFolder;
-        case DT_LNK: {
-            // A link counts as a file when it leads to one; links to folders are never entered.
-            struct stat st;
-            if (fstatat(dirFd, entry.d_name, &st, 0) == 0 && S_ISREG(st.st_mode))
-                return Kind::kFile;
+        case DT_LNK:
+            // Links are never followed: what one leads to may lie outside the tree, and a link
+            // to a folder could make a walk run round a loop.
             return Kind::kNone;
-        }
         case DT_UNKNOWN: {
             struct stat st;
             if (fstatat(dirFd, entry.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
@@ -40,10 +37,6 @@ Kind kindOf(int dirFd, const dirent64& entry) {
                 return Kind::kFile;
             if (S_ISDIR(st.st_mode))
                 return Kind::kFolder;
-            if (S_ISLNK(st.st_mode) && fstatat(dirFd, entry.d_name, &st, 0) == 0 &&
-                S_ISREG(st.st_mode)) {
-                return Kind::kFile;
-            }
             return Kind::kNone;
         }
         default:

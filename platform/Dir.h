@@ -7,9 +7,9 @@
 // What is listed:
 // - never ".", ".." or a hidden name (one that begins with "."), so the repository directory is
 //   never offered to a walk;
-// - kFiles: regular files, and symbolic links that resolve to a regular file;
-// - kFolders: real folders only. A symbolic link to a folder is listed nowhere, so a walk that
-//   enters the folders of kFolders cannot run round a link loop;
+// - kFiles: regular files only;
+// - kFolders: real folders only. A symbolic link is listed nowhere, whatever it leads to: a
+//   walk never reads what lies outside the tree it walks, and cannot run round a link loop;
 // - a folder that cannot be read lists nothing, and that is not an error.
 #pragma once
 

@@ -4,6 +4,10 @@
 // The lock belongs to the open file, not to the process's memory: the kernel drops it when the
 // descriptor is closed, so a process that dies, however it dies, never leaves it held. Locks are
 // advisory: they exclude only those who take them too.
+//
+// The lock also belongs to the file, not to its name: a lock file that someone removes, or replaces
+// by another, while it is held stays locked for its holder, and the name then leads the next taker
+// to a file that nobody holds. isFileAt() tells a taker when that happened.
 #pragma once
 
 #include <platform/Export.h>
@@ -29,16 +33,27 @@ public:
 
     // Opens `path`, making it (empty) when it does not exist, and tries once, without waiting, to
     // lock it in `mode`. Any lock this object held before is released first. The descriptor is
-    // closed on exec, so a program the holder starts does not inherit the lock.
+    // closed on exec, so a program the holder starts does not inherit the lock. A symbolic link at
+    // `path` is never followed, so that no one can have the file made or locked elsewhere: that is
+    // kFailed with the error ELOOP. Anything else than a regular file there (a FIFO, whose open
+    // could block for ever, a folder) is kFailed with EINVAL.
     Outcome tryLock(const OdString& path, Mode mode);
+    // The same for the existing folder `path` (followed when it is a symbolic link, as every other
+    // use of the folder follows it), which is never made.
+    Outcome tryLockFolder(const OdString& path, Mode mode);
     // Releases the lock, if any. Never fails.
     void unlock() noexcept;
 
     bool isLocked() const { return m_fd >= 0; }
+    // True when the lock is held and `path` (not followed when it is a symbolic link) names the
+    // very file it is held on: the file has been neither removed nor replaced since it was opened.
+    bool isFileAt(const OdString& path) const;
     // The errno of the last kFailed outcome, 0 otherwise.
     int error() const { return m_error; }
 
 private:
+    Outcome lockOpened(int fd, Mode mode);
+
     int m_fd = -1;
     int m_error = 0;
 };

@@ -12,8 +12,8 @@
 #include <string>
 
 #include <platform/File.h>
-#include <platform/internal/WriteCalls.h>
 #include <platform/Utf8.h>
+#include <platform/internal/WriteCalls.h>
 
 namespace ut {
 
@@ -86,10 +86,18 @@ bool writeFileAtomically(const OdString& path, const char* bytes, std::size_t si
         ::fchmod(fd, old.st_mode & 07777);
 
     bool ok = writeAll(fd, bytes, size) && sys::fsync(fd) == 0;
-    ok = (sys::close(fd) == 0) && ok;
-    ok = ok && sys::rename(tempPath.c_str(), target.c_str()) == 0;
+    int error = ok ? 0 : errno;
+    if (sys::close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && sys::rename(tempPath.c_str(), target.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
     if (!ok) {
         ::unlink(tempPath.c_str());
+        errno = error;  // the caller may tell the user why
         return false;
     }
     // Make the rename itself durable; the new content is in place whatever this answers.

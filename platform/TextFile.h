@@ -46,7 +46,8 @@ private:
     std::size_t m_next = 0;
 };
 
-// Replaces the file at `path` with `bytes` by the same atomic route as TextFile::write.
+// Replaces the file at `path` with `bytes` by the same atomic route as TextFile::write. On failure
+// errno says why, as after a failed system call (the temporary file is gone again).
 RVKPLATFORM_EXPORT bool writeFileAtomically(const OdString& path, const char* bytes,
                                             std::size_t size);
 

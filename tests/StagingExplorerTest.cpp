@@ -1,10 +1,12 @@
 #include <common/StagingExplorer.h>
+#include <common/TypedName.h>
 #include <platform/FileName.h>
 #include <platform/Utf8.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <random>
 #include <regex>
 #include <set>
@@ -240,6 +242,8 @@ TEST_F(StagingExplorer, StagingIndexAgreesWithALinearWalk) {
 
 // The hand-written answers for plain names stand in for the regular expression the explorer
 // composes; on generated paths and names, each answer must be the expression's.
+// The explorer's names match any ending of a path; TypedName, the same name matched against the
+// whole text, is held to the same definition without the leading ".*".
 TEST(NameSearch, PlainNamesAnswerAsTheComposedRegularExpression) {
     std::mt19937 random(20240611);
     const auto join = [&](const std::vector<std::wstring>& pieces, std::size_t most) {
@@ -249,30 +253,56 @@ TEST(NameSearch, PlainNamesAnswerAsTheComposedRegularExpression) {
         return text;
     };
     const std::wstring nul(1, L'\0'), beyond(1, static_cast<wchar_t>(0x110000));
-    const std::vector<std::wstring> prefixes = {L"sub/", L"my", L"p", L"\n", L"\r", L"\u00e9",
-                                                L"\xDCFF", L"\xD800", L"@", L"[", L"`", L"{",
-                                                L" ", nul, beyond};
+    const std::vector<std::wstring> prefixes = {L"sub/",   L"my",     L"p",      L"\n", L"\r",
+                                                L"\u00e9", L"\xDCFF", L"\xD800", L"@",  L"[",
+                                                L"`",      L"{",      L" ",      nul,   beyond};
     const std::vector<std::wstring> stems = {L"plan", L"lan", L"a", L"plan.dwg", L"planXdwg", L""};
     const std::vector<std::wstring> tails = {L".dwg", L".bak", L".", L"..", L"2", L".x", L"\n"};
-    const std::vector<std::wstring> namePieces = {L"plan", L"lan", L"a", L"Z", L".", L"..", L"dwg",
-                                                  L"/", L"\n", L"\u00e9", L"@", L"\xDCFF", L" "};
-    std::vector<OdString> names = {L"",      L"plan",   L"plan.dwg", L"a.",     L".dwg",
-                                   L"pl?n",  L"(plan)", L"pl[a]n",   L"a|plan", L"^plan",
-                                   L"plan$", L"p.*n",   L"plan{1}",  OdString(L"pl" + nul + L"an")};
+    const std::vector<std::wstring> namePieces = {L"plan", L"lan",    L"a", L"Z",  L".",
+                                                  L"..",   L"dwg",    L"/", L"\n", L"\u00e9",
+                                                  L"@",    L"\xDCFF", L" "};
+    std::vector<OdString> names = {L"",         L"plan",
+                                   L"plan.dwg", L"a.",
+                                   L".dwg",     L"pl?n",
+                                   L"(plan)",   L"pl[a]n",
+                                   L"a|plan",   L"^plan",
+                                   L"plan$",    L"p.*n",
+                                   L"plan{1}",  OdString(L"pl" + nul + L"an")};
     for (int i = 0; i < 200; ++i)
         names.emplace_back(join(namePieces, 3));
 
     const testing_support::TempDir tmp;
     const common::RootPath root = common::RootPath::get(tmp.od(), true).value();
-    std::size_t matched = 0;
+    std::vector<std::unique_ptr<common::TypedName>> typed;
+    for (const OdString& name : names) {
+        try {
+            typed.push_back(std::make_unique<common::TypedName>(name));
+        } catch (const std::regex_error&) {
+            typed.emplace_back();
+        }
+    }
+    std::size_t matched = 0, matchedWhole = 0;
     for (int i = 0; i < 300; ++i) {
         const OdString path(join(prefixes, 2) + stems[random() % stems.size()] + join(tails, 3));
         RepoChanges changes;
         changes.unchanged.emplace_back(path, L"");
         const RepoFileExplorer explorer(changes, root);
         const std::string subject = ut::encodeUtf8(path.wstr());
-        for (const OdString& name : names) {
+        for (std::size_t n = 0; n < names.size(); ++n) {
+            const OdString& name = names[n];
             SCOPED_TRACE("path \"" + subject + "\", name \"" + ut::encodeUtf8(name.wstr()) + "\"");
+            const std::string whole = ut::encodeUtf8(name.wstr()) +
+                                      (ut::FileName(name).hasExt() ? "" : "(\\.[a-zA-Z]+)+");
+            std::regex wholeReference;
+            try {
+                wholeReference.assign(whole, std::regex::ECMAScript);
+                ASSERT_TRUE(typed[n]) << "refused a valid name";
+                const bool expected = std::regex_match(subject, wholeReference);
+                matchedWhole += expected;
+                ASSERT_EQ(typed[n]->matches(path), expected);
+            } catch (const std::regex_error&) {
+                EXPECT_FALSE(typed[n]) << "accepted a name std::regex refuses";
+            }
             std::string pattern = ".*" + ut::encodeUtf8(name.wstr());
             if (!ut::FileName(name).hasExt())
                 pattern += "(\\.[a-zA-Z]+)+$";
@@ -289,6 +319,7 @@ TEST(NameSearch, PlainNamesAnswerAsTheComposedRegularExpression) {
         }
     }
     EXPECT_GT(matched, 300 * names.size() / 50) << "too few matches to prove anything";
+    EXPECT_GT(matchedWhole, 300 * names.size() / 200) << "too few whole matches to prove anything";
 }
 
 }  // namespace
