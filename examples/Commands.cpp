@@ -1,7 +1,9 @@
 #include "Commands.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -50,31 +52,101 @@ Expected<OdString> currentFolder() {
     return OdString(buffer.data(), kCodePageUtf8);
 }
 
-Expected<common::RootPath> findRoot() {
+Arguments parseArguments(const char* command, const std::vector<std::string>& args,
+                         std::initializer_list<const char*> flags,
+                         std::initializer_list<const char*> valued) {
+    Arguments parsed;
+    const auto among = [](std::initializer_list<const char*> names, const std::string& word) {
+        return std::any_of(names.begin(), names.end(), [&](const char* n) { return word == n; });
+    };
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& word = args[i];
+        if (word == "--") {
+            parsed.operands.insert(parsed.operands.end(), args.begin() + i + 1, args.end());
+            break;
+        }
+        if (word.size() < 2 || word[0] != '-') {
+            parsed.operands.push_back(word);
+            continue;
+        }
+        const std::string shown = quoteName(shortened(word));
+        if (!among(flags, word) && !among(valued, word))
+            throw BadUsage{std::string(command) + ": " + shown + " is no option of rvk " + command +
+                           " (put -- before a name that begins with '-')"};
+        if (parsed.has(word))
+            throw BadUsage{std::string(command) + ": " + shown + " is given twice"};
+        if (among(valued, word)) {
+            if (i + 1 == args.size())
+                throw BadUsage{std::string(command) + ": " + shown + " needs a value after it"};
+            parsed.options[word] = args[++i];
+        } else {
+            parsed.options[word];
+        }
+    }
+    return parsed;
+}
+
+bool wantsAll(const char* command, const Arguments& parsed, const char* operands) {
+    const bool all = parsed.has("--all");
+    if (all && !parsed.operands.empty())
+        throw BadUsage{std::string(command) + ": give " + operands + " or --all, not both"};
+    if (!all && parsed.operands.empty())
+        throw BadUsage{std::string(command) + ": name the files to " + command + ", or give --all"};
+    return all;
+}
+
+Expected<Place> findRoot() {
     const auto here = currentFolder();
     if (!here.hasValue())
         return here.error();
-    return common::RootPath::get(here.value(), false);
+    const auto root = common::RootPath::get(here.value(), false);
+    if (!root.hasValue())
+        return root.error();
+    const auto sound = checkRepositoryFolder(root.value());
+    if (!sound.hasValue())
+        return sound.error();
+    return placeOf(root.value(), here.value());
+}
+
+Expected<void> checkRepositoryFolder(const common::RootPath& root) {
+    static const struct {
+        const char* name;
+        const char* kind;
+    } kEntries[] = {{"", "folder"},      {"/objects", "folder"},
+                    {"/tf", "folder"},   {"/properties", "folder"},
+                    {"/rvk.db", "file"}, {"/rvk.state", "file"}};
+    const std::string rvk = utf8(root.rvkPath());
+    for (const auto& entry : kEntries) {
+        struct stat info {};
+        if (::lstat((rvk + entry.name).c_str(), &info) == 0 && S_ISLNK(info.st_mode))
+            return hostError(quoteName(rvk + entry.name) +
+                             " is a symbolic link: rvk follows no link inside a repository "
+                             "folder, so it reads and writes nothing there; put the real " +
+                             entry.kind + " in its place");
+    }
+    return {};
 }
 
 Expected<Repository> openRepository(const Session& session) {
-    auto root = findRoot();
-    if (!root.hasValue())
-        return root.error();
-    auto lock = lockRepository(session, root.value());
+    auto place = findRoot();
+    if (!place.hasValue())
+        return place.error();
+    const common::RootPath& root = place.value().root;
+    auto lock = lockRepository(session, root);
     if (!lock.hasValue())
         return lock.error();
-    auto cache = common::Cache::get(root.value(), false, session.io);
+    auto cache = common::Cache::get(root, false, session.io);
     if (!cache.hasValue())
         return cache.error();
-    auto db = Database::open(root.value().dbPath());
+    auto db = Database::open(root.dbPath());
     if (!db.hasValue())
         return db.error();
     auto head = db.value().trackedFiles(cache.value().read().head.commit);
     if (!head.hasValue())
         return head.error();
-    return Repository{std::move(lock.value()), root.value(), std::move(cache),
-                      std::move(db.value()), std::move(head.value())};
+    return Repository{std::move(lock.value()), root,
+                      place.value(),           std::move(cache),
+                      std::move(db.value()),   std::move(head.value())};
 }
 
 }  // namespace host

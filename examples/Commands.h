@@ -6,7 +6,10 @@
 
 #include <chrono>
 #include <cstdio>
+#include <initializer_list>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <common/Cache.h>
@@ -17,11 +20,35 @@
 
 #include "Console.h"
 #include "Database.h"
+#include "TypedNames.h"
 
 namespace host {
 
-// Raised for a command line that does not fit the usage; main() prints the usage for it.
-struct BadUsage {};
+// Raised for a command line that does not fit the usage; main() prints the problem, then the
+// usage.
+struct BadUsage {
+    std::string problem;
+};
+
+// A command's words split into options and operands. Options may come anywhere before a "--",
+// which ends them: every word after it is an operand, so a file named "-x" can be named.
+struct Arguments {
+    std::map<std::string, std::string>
+        options;  // each given option, with its value if it takes one
+    std::vector<std::string> operands;
+
+    bool has(const std::string& option) const { return options.count(option) > 0; }
+};
+
+// Whether `parsed`, the words of a command that takes either OPERANDs (`operands`: "NAMEs",
+// "PATHs") or --all, asks for --all. Throws BadUsage for both or neither.
+bool wantsAll(const char* command, const Arguments& parsed, const char* operands);
+
+// Splits `args` for `command`: `flags` take no value, `valued` take the next word. Throws BadUsage
+// naming an unknown option, a repeated one or one whose value is missing.
+Arguments parseArguments(const char* command, const std::vector<std::string>& args,
+                         std::initializer_list<const char*> flags,
+                         std::initializer_list<const char*> valued = {});
 
 enum class LockMode { none, shared, exclusive };
 
@@ -39,9 +66,15 @@ using Command = int (*)(const std::vector<std::string>&, const Session&);
 // released after them.
 Expected<common::RepoLock> lockRepository(const Session& session, const common::RootPath& root);
 
-// The repository that contains the current folder.
-Expected<common::RootPath> findRoot();
+// The repository that contains the current folder, and where in it the command runs.
+Expected<Place> findRoot();
 Expected<OdString> currentFolder();
+
+// Success when nothing rvk reads or writes directly inside ".rvk" of `root` (".rvk" itself, the
+// stores "objects" and "tf", "properties", "rvk.db", "rvk.state") is a symbolic link; otherwise
+// an error naming it. A repository folder may come from someone else: a link there would make rvk
+// read or write wherever it leads.
+Expected<void> checkRepositoryFolder(const common::RootPath& root);
 
 // The repository of the current folder, locked for the running command, with its state, its
 // database and the files HEAD's commit tracks: what every command that looks at changes starts
@@ -49,6 +82,7 @@ Expected<OdString> currentFolder();
 struct Repository {
     common::RepoLock lock;  // first, so that it is released last
     common::RootPath root;
+    Place place;
     Expected<common::Cache> cache;
     Database db;
     TrackedFiles head;

@@ -2,8 +2,12 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <algorithm>
 #include <cstdio>
+#include <string_view>
 
 #include <platform/FileName.h>
 
@@ -14,10 +18,18 @@ int ConsoleIo::check(const OdString& path) const {
 }
 
 void ConsoleIo::report(Expected<void> outcome) const {
+    // Taken first: the platform leaves the reason for a failed write of the state file in errno,
+    // and nothing between that write and this call makes a system call.
+    const int reason = errno;
     if (outcome.hasValue())
         return;
     ++m_failures;
     try {
+        const std::string message = utf8(outcome.error().message);
+        if (reason != 0 && message.rfind("Error writing to file", 0) == 0) {
+            printError(hostError(message + ": " + std::strerror(reason)));
+            return;
+        }
         printError(outcome.error());
     } catch (...) {
         // Only an allocation failure can get here; the count above still tells the command.
@@ -52,15 +64,31 @@ std::string quoteName(const std::string& utf8Text) {
     return quoted.size() == utf8Text.size() ? "'" + quoted + "'" : quoted;
 }
 
-std::string quotePath(std::string text) {
-    const auto plain = [](unsigned char c) {
-        return c >= 0x20 && c != 0x7F && c != '"' && c != '\\';
-    };
-    if (std::all_of(text.begin(), text.end(), plain))
-        return text;
-    std::string quoted = "\"";
-    for (const char ch : text) {
+namespace {
+
+// The length of the control character at `at` of `text`: 1 for C0 controls and DEL, 2 for the
+// C1 controls U+0080..U+009F (UTF-8 C2 80..C2 9F), which some terminals obey as well; 0 for
+// anything else.
+std::size_t controlAt(std::string_view text, std::size_t at) {
+    const auto c = static_cast<unsigned char>(text[at]);
+    if (c < 0x20 || c == 0x7F)
+        return 1;
+    if (c == 0xC2 && at + 1 < text.size()) {
+        const auto next = static_cast<unsigned char>(text[at + 1]);
+        if (next >= 0x80 && next <= 0x9F)
+            return 2;
+    }
+    return 0;
+}
+
+// `text` with control characters, and with '"' and '\' when `quoting`, written as C-style
+// escapes (\t, \n, \", \\ and three octal digits a byte for the rest).
+std::string escaped(const std::string& text, bool quoting) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char ch = text[i];
         const auto c = static_cast<unsigned char>(ch);
+        const std::size_t control = controlAt(text, i);
         const char* named = c == '\a'   ? "\\a"
                             : c == '\b' ? "\\b"
                             : c == '\t' ? "\\t"
@@ -68,21 +96,50 @@ std::string quotePath(std::string text) {
                             : c == '\v' ? "\\v"
                             : c == '\f' ? "\\f"
                             : c == '\r' ? "\\r"
-                            : c == '"'  ? "\\\""
-                            : c == '\\' ? "\\\\"
                                         : nullptr;
-        if (named != nullptr) {
-            quoted += named;
-        } else if (!plain(c)) {
-            const char octal[] = {'\\', static_cast<char>('0' + (c >> 6)),
-                                  static_cast<char>('0' + ((c >> 3) & 7)),
-                                  static_cast<char>('0' + (c & 7)), '\0'};
-            quoted += octal;
+        if (quoting && (ch == '"' || ch == '\\')) {
+            out += '\\';
+            out += ch;
+        } else if (named != nullptr) {
+            out += named;
+        } else if (control > 0) {
+            for (std::size_t k = 0; k < control; ++k) {
+                const auto b = static_cast<unsigned char>(text[i + k]);
+                const char octal[] = {'\\', static_cast<char>('0' + (b >> 6)),
+                                      static_cast<char>('0' + ((b >> 3) & 7)),
+                                      static_cast<char>('0' + (b & 7)), '\0'};
+                out += octal;
+            }
+            i += control - 1;
         } else {
-            quoted += ch;
+            out += ch;
         }
     }
-    return quoted + "\"";
+    return out;
+}
+
+bool hasControls(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (controlAt(text, i) > 0)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool needsQuoting(std::string_view utf8Path) {
+    return hasControls(utf8Path) || utf8Path.find_first_of("\"\\") != std::string_view::npos;
+}
+
+std::string quotePath(std::string text) {
+    if (!needsQuoting(text))
+        return text;
+    return "\"" + escaped(text, true) + "\"";
+}
+
+std::string escapeControls(const std::string& utf8Text) {
+    return hasControls(utf8Text) ? escaped(utf8Text, false) : utf8Text;
 }
 
 void printError(const ErrorMessage& error) {

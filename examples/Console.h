@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include <common/Expected.h>
 #include <common/IoInterface.h>
@@ -23,6 +24,7 @@ public:
     // nothing is there to merge from.
     int check(const OdString& path) const override;
     // Prints a failed outcome as "rvk: <message>" on stderr and counts it; a success is silent.
+    // A failed write of the state file gets the system's reason after the library's message.
     // Never throws, since Cache destructors call it.
     void report(Expected<void> outcome) const override;
 
@@ -44,11 +46,17 @@ std::string utf8(const OdString& text);
 std::string shortened(const std::string& utf8Text);
 // `path` as rvk shows it to people, in UTF-8: as it is, unless it holds a control character, a
 // double quote or a backslash; then in double quotes, with C-style escapes (\t, \n, \", \\ and
-// three octal digits for the other control characters), the way git shows such names, so that
-// every name takes one line and reads back unambiguously. Bytes from 0x80 up stay as they are.
+// three octal digits a byte for the other control characters, C1 ones included), the way git
+// shows such names, so that every name takes one line and reads back unambiguously. Other bytes
+// from 0x80 up stay as they are.
 std::string quotePath(const OdString& path);
 // The same for a name given in UTF-8.
 std::string quotePath(std::string utf8Path);
+// Whether quotePath() would quote `utf8Path`.
+bool needsQuoting(std::string_view utf8Path);
+// `utf8Text` with every control character (C0, DEL and C1) written as a C-style escape, so that
+// text from someone else (a commit message) never sends the terminal a command.
+std::string escapeControls(const std::string& utf8Text);
 // A name (a path, a pattern, a word typed) as messages show it: in single quotes, unless
 // quotePath() would quote it; then as quotePath() shows it. A name from a file or a folder of
 // someone else's never sends control characters to the terminal.

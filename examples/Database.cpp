@@ -8,15 +8,17 @@
 #include <platform/FileName.h>
 
 #include "Console.h"
+#include "HostStorage.h"
 
 namespace host {
 
 namespace {
 
 // Raised into user_version when the tables are made: a database without it is not one of ours.
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
-constexpr const char* kSchema = R"sql(
+// The first format: commits and the files each one tracks.
+constexpr const char* kCommitTables = R"sql(
 CREATE TABLE commits (
     id      INTEGER PRIMARY KEY CHECK (id > 0),
     message TEXT    NOT NULL,
@@ -29,7 +31,16 @@ CREATE TABLE commit_files (
     url       TEXT    NOT NULL,
     PRIMARY KEY (commit_id, path)
 ) WITHOUT ROWID;
-PRAGMA user_version = 1;
+)sql";
+
+// What the second format adds: the size and digest of every stored copy.
+constexpr const char* kCopiesTable = R"sql(
+CREATE TABLE copies (
+    url    TEXT    PRIMARY KEY,
+    size   INTEGER NOT NULL CHECK (size >= 0),
+    sha256 TEXT    NOT NULL
+) WITHOUT ROWID;
+PRAGMA user_version = 2;
 )sql";
 
 // One prepared statement, finalized when it goes out of scope.
@@ -135,14 +146,22 @@ Expected<Database> Database::create(const OdString& path) {
     const std::int64_t objects = probe.integer(1);
     if (version == kSchemaVersion)
         return opened;
+    if (version > 0 && version < kSchemaVersion) {
+        const auto upgraded = db.upgrade(version);
+        if (!upgraded.hasValue())
+            return upgraded.error();
+        return opened;
+    }
     if (version != 0 || objects != 0)
         return hostError(quoteName(utf8(path)) + " is not a rvk database");
     auto begun = db.begin();
     if (!begun.hasValue())
         return begun.error();
-    auto made = db.exec(kSchema);
-    if (!made.hasValue())
-        return made.error();
+    for (const char* sql : {kCommitTables, kCopiesTable}) {
+        auto made = db.exec(sql);
+        if (!made.hasValue())
+            return made.error();
+    }
     auto done = db.commit();
     if (!done.hasValue())
         return done.error();
@@ -159,9 +178,32 @@ Expected<Database> Database::open(const OdString& path) {
     Statement probe(db.m_db.get(), "PRAGMA user_version");
     if (!probe.ok() || probe.step() != SQLITE_ROW)
         return db.sqliteError();
-    if (probe.integer(0) != kSchemaVersion)
+    const std::int64_t version = probe.integer(0);
+    if (version > 0 && version < kSchemaVersion) {
+        const auto upgraded = db.upgrade(version);
+        if (!upgraded.hasValue())
+            return upgraded.error();
+    } else if (version != kSchemaVersion) {
         return hostError(quoteName(utf8(path)) + " is not a rvk database");
+    }
     return opened;
+}
+
+Expected<void> Database::upgrade(std::int64_t version) {
+    auto begun = begin();
+    if (!begun.hasValue())
+        return begun;
+    // Another command may have upgraded it between the look and the write lock.
+    Statement again(m_db.get(), "PRAGMA user_version");
+    if (!again.ok() || again.step() != SQLITE_ROW)
+        return sqliteError();
+    version = again.integer(0);
+    if (version == 1) {
+        const auto made = exec(kCopiesTable);
+        if (!made.hasValue())
+            return made;
+    }
+    return commit();
 }
 
 Expected<TrackedFiles> Database::trackedFiles(boost::optional<std::uint64_t> commit) {
@@ -211,13 +253,29 @@ Expected<std::vector<CommitRecord>> Database::history(boost::optional<std::uint6
         record.id = *next;
         record.message = row.text(0);
         record.time = row.integer(1);
-        if (!row.isNull(2))
-            record.parent = static_cast<std::uint64_t>(row.integer(2));
+        if (!row.isNull(2)) {
+            const std::int64_t parent = row.integer(2);
+            // Each step must go back in time, or a chain edited into a loop would never end.
+            if (parent <= 0 || static_cast<std::uint64_t>(parent) >= record.id)
+                return hostError("database " + quoteName(utf8(m_path)) + " is damaged: commit " +
+                                 std::to_string(record.id) + " names " + std::to_string(parent) +
+                                 " as its parent, which is not an older commit");
+            record.parent = static_cast<std::uint64_t>(parent);
+        }
         record.fileCount = static_cast<std::size_t>(row.integer(3));
         next = record.parent;
         commits.push_back(std::move(record));
     }
     return commits;
+}
+
+Expected<boost::optional<std::uint64_t>> Database::newestCommit() {
+    Statement max(m_db.get(), "SELECT max(id) FROM commits");
+    if (!max.ok() || max.step() != SQLITE_ROW)
+        return sqliteError();
+    if (max.isNull(0))
+        return boost::optional<std::uint64_t>();
+    return boost::optional<std::uint64_t>(static_cast<std::uint64_t>(max.integer(0)));
 }
 
 Expected<bool> Database::hasCommit(std::uint64_t id) {
@@ -259,6 +317,32 @@ Expected<std::vector<FileUse>> Database::allFiles() {
     return uses;
 }
 
+Expected<boost::optional<CopyRecord>> Database::copyRecord(const OdString& url) {
+    Statement row(m_db.get(), "SELECT size, sha256 FROM copies WHERE url = ?1");
+    if (!row.ok())
+        return sqliteError();
+    row.bind(1, url);
+    const int rc = row.step();
+    if (rc == SQLITE_DONE)
+        return boost::optional<CopyRecord>();
+    if (rc != SQLITE_ROW)
+        return sqliteError();
+    return boost::optional<CopyRecord>(CopyRecord{row.integer(0), row.text(1)});
+}
+
+Expected<std::map<OdString, CopyRecord>> Database::allCopyRecords() {
+    std::map<OdString, CopyRecord> records;
+    Statement rows(m_db.get(), "SELECT url, size, sha256 FROM copies");
+    if (!rows.ok())
+        return sqliteError();
+    int rc;
+    while ((rc = rows.step()) == SQLITE_ROW)
+        records.emplace(rows.text(0), CopyRecord{rows.integer(1), rows.text(2)});
+    if (rc != SQLITE_DONE)
+        return sqliteError();
+    return records;
+}
+
 Expected<void> Database::begin() {
     auto begun = exec("BEGIN IMMEDIATE");
     if (begun.hasValue())
@@ -273,7 +357,8 @@ Expected<std::uint64_t> Database::nextCommitId() {
     return static_cast<std::uint64_t>(max.integer(0));
 }
 
-Expected<void> Database::insertCommit(const CommitRecord& record, const TrackedFiles& files) {
+Expected<void> Database::insertCommit(const CommitRecord& record, const TrackedFiles& files,
+                                      const std::vector<KeptCopy>& kept) {
     Statement commit(m_db.get(),
                      "INSERT INTO commits (id, message, time, parent) VALUES (?1, ?2, ?3, ?4)");
     if (!commit.ok())
@@ -299,6 +384,21 @@ Expected<void> Database::insertCommit(const CommitRecord& record, const TrackedF
         if (file.step() != SQLITE_DONE)
             return sqliteError();
         file.reset();
+    }
+
+    // A copy stored again (a commit run again after a crash rewrites its drawings' copies) gets
+    // the record of what it holds now.
+    Statement copy(m_db.get(),
+                   "INSERT OR REPLACE INTO copies (url, size, sha256) VALUES (?1, ?2, ?3)");
+    if (!copy.ok())
+        return sqliteError();
+    for (const KeptCopy& one : kept) {
+        copy.bind(1, one.url);
+        copy.bind(2, one.size);
+        copy.bind(3, one.digest);
+        if (copy.step() != SQLITE_DONE)
+            return sqliteError();
+        copy.reset();
     }
     return {};
 }

@@ -8,7 +8,9 @@
 // A commit lists every file it tracks, not only the changed ones, so the files of HEAD are one
 // query. Paths and URLs are stored as the UTF-8 bytes of their narrow form, which round-trip every
 // name (see OdString). `time` is seconds since the Unix epoch. Ids grow by one from 1 and a parent
-// is always smaller than its child, so the parent chain can never loop.
+// is always smaller than its child, so the parent chain can never loop; a database edited by hand
+// may break that, so history() checks it rather than trusting it. A database of the first format,
+// without `copies`, gains the table when it is opened; copies committed before then have no record.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +22,8 @@
 
 #include <common/Expected.h>
 #include <platform/OdString.h>
+
+#include "HostStorage.h"
 
 struct sqlite3;
 
@@ -34,6 +38,12 @@ struct CommitRecord {
     OdString message;
     boost::optional<std::uint64_t> parent;
     std::size_t fileCount = 0;
+};
+
+// What the database recorded of one stored copy when it was committed.
+struct CopyRecord {
+    std::int64_t size = 0;
+    OdString digest;
 };
 
 // One file that one commit tracks.
@@ -63,8 +73,12 @@ public:
     // The files tracked by `commit`: none without a commit. Fails when the commit is not in the
     // database (a HEAD that names an unknown commit) or the query fails.
     Expected<TrackedFiles> trackedFiles(boost::optional<std::uint64_t> commit);
-    // `head` and its ancestors, newest first; empty without a head. Fails like trackedFiles().
+    // `head` and its ancestors, newest first; empty without a head. Fails like trackedFiles(), and
+    // when a commit names a parent that is not older than itself (a damaged database, whose
+    // parent chain could loop).
     Expected<std::vector<CommitRecord>> history(boost::optional<std::uint64_t> head);
+    // The commit with the largest id, the newest, or none in an empty database.
+    Expected<boost::optional<std::uint64_t>> newestCommit();
 
     // Whether the database holds the commit `id`.
     Expected<bool> hasCommit(std::uint64_t id);
@@ -72,15 +86,20 @@ public:
     Expected<boost::optional<OdString>> urlOf(std::uint64_t commit, const OdString& path);
     // Every (commit, path, URL) that any commit records, ordered by URL, then commit and path.
     Expected<std::vector<FileUse>> allFiles();
+    // What was recorded of the stored copy `url`, or none.
+    Expected<boost::optional<CopyRecord>> copyRecord(const OdString& url);
+    // Every recorded copy, by URL.
+    Expected<std::map<OdString, CopyRecord>> allCopyRecords();
 
     // Starts a write transaction, taking the write lock at once so that nextCommitId() stays
     // valid until commit() or rollback(). Waits up to a few seconds for another writer.
     Expected<void> begin();
     // The id the next commit gets: one more than the largest so far, 1 in an empty database.
     Expected<std::uint64_t> nextCommitId();
-    // Adds the commit `record` (fileCount is ignored) and its tracked `files`, inside the
-    // transaction begin() started.
-    Expected<void> insertCommit(const CommitRecord& record, const TrackedFiles& files);
+    // Adds the commit `record` (fileCount is ignored), its tracked `files` and the records of the
+    // copies it stored, `kept`, inside the transaction begin() started.
+    Expected<void> insertCommit(const CommitRecord& record, const TrackedFiles& files,
+                                const std::vector<KeptCopy>& kept = {});
     // Makes the transaction's changes permanent; on failure they are rolled back.
     Expected<void> commit();
     // Abandons the transaction's changes; nothing to do when none is open.
@@ -95,6 +114,8 @@ private:
     };
     Database(std::unique_ptr<sqlite3, Closer> db, const OdString& path);
     static Expected<Database> openWith(const OdString& path, int flags);
+    // Brings a database of an earlier format up to this one.
+    Expected<void> upgrade(std::int64_t version);
     Expected<void> exec(const char* sql);
     ErrorMessage sqliteError() const;
 

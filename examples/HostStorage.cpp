@@ -25,6 +25,8 @@ namespace fs = std::filesystem;
 constexpr std::size_t kChunkSize = std::size_t{1} << 20;
 // The name of every temporary copy begins with this; removeAbandonedCopies() looks for it.
 constexpr const char kIncomingPrefix[] = ".incoming-";
+// The stat cache's temporary copies, which a status writes under the shared lock.
+constexpr const char kStatCacheTempPrefix[] = ".incoming-stat-cache-";
 
 // Stored copies are read-only, so that nobody edits history by accident.
 constexpr mode_t kStoredMode = 0444;
@@ -59,8 +61,39 @@ private:
 struct Incoming {
     std::string tempPath;
     timespec modified{};  // the source's modification time when it was opened
-    OdString digest;      // set when the copy was hashed: the digest of the bytes written
+    std::int64_t size = 0;
+    OdString digest;  // set when the copy was hashed: the digest of the bytes written
 };
+
+// The modification time a copy gets: its source's, or the moment it is made.
+enum class Stamp { source, now };
+
+// Opens the file at `path` for reading, never through a symbolic link; an error naming `shown`.
+Expected<int> openSource(const std::string& path, const std::string& shown) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+    if (fd >= 0)
+        return fd;
+    if (errno == ELOOP)
+        return hostError(quoteName(shown) +
+                         " is a symbolic link: rvk keeps files, never links or what they lead to");
+    return hostError("cannot read " + quoteName(shown) + ": " + lastError());
+}
+
+// Reads the open file `fd` to its end, handing each piece to `consume` until that returns false;
+// an error naming `shown` when a read fails.
+template <class Consume>
+Expected<void> readChunks(int fd, const std::string& shown, Consume&& consume) {
+    std::vector<char> chunk(kChunkSize);
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk.data(), chunk.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return hostError("cannot read " + quoteName(shown) + ": " + lastError());
+        if (got == 0 || !consume(chunk.data(), static_cast<std::size_t>(got)))
+            return {};
+    }
+}
 
 // Removes a temporary file unless it was handed on.
 class TempGuard {
@@ -84,10 +117,14 @@ private:
 // source in messages. Hashes the content on the way when `hash` is set. The temporary file is gone
 // again on failure.
 Expected<Incoming> copyToTemp(const std::string& source, const std::string& shown,
-                              const std::string& folder, mode_t mode, bool hash) {
-    Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+                              const std::string& folder, mode_t mode, bool hash,
+                              Stamp stamp = Stamp::source) {
+    const auto opened = openSource(source, shown);
+    if (!opened.hasValue())
+        return opened.error();
+    Fd in(opened.value());
     struct stat info {};
-    if (in.get() < 0 || ::fstat(in.get(), &info) != 0)
+    if (::fstat(in.get(), &info) != 0)
         return hostError("cannot read " + quoteName(shown) + ": " + lastError());
     if (!S_ISREG(info.st_mode))
         return hostError("cannot read " + quoteName(shown) + ": not a regular file");
@@ -104,21 +141,20 @@ Expected<Incoming> copyToTemp(const std::string& source, const std::string& show
     };
 
     common::ContentDigest sha;
-    std::vector<char> chunk(kChunkSize);
-    for (;;) {
-        const ssize_t got = ::read(in.get(), chunk.data(), chunk.size());
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            return hostError("cannot read " + quoteName(shown) + ": " + lastError());
-        if (got == 0)
-            break;
+    bool written = true;
+    const auto read = readChunks(in.get(), shown, [&](const char* data, std::size_t size) {
         if (hash)
-            sha.update(chunk.data(), static_cast<std::size_t>(got));
-        if (!writeAll(out.get(), chunk.data(), static_cast<std::size_t>(got)))
-            return writeFailed();
-    }
-    const timespec times[2] = {{0, UTIME_OMIT}, incoming.modified};
+            sha.update(data, size);
+        written = writeAll(out.get(), data, size);
+        incoming.size += static_cast<std::int64_t>(size);
+        return written;
+    });
+    if (!written)
+        return writeFailed();
+    if (!read.hasValue())
+        return read.error();
+    const timespec times[2] = {{0, UTIME_OMIT},
+                               stamp == Stamp::source ? incoming.modified : timespec{0, UTIME_NOW}};
     if (::fchmod(out.get(), mode) != 0 || ::futimens(out.get(), times) != 0 || !out.close())
         return writeFailed();
     if (hash)
@@ -159,38 +195,72 @@ mode_t workingFileMode() {
     return 0666 & ~mask;
 }
 
-// Copies the stored copy `url` back over the working file at `relativePath`; the working file gets
-// the stored copy's modification time, so that it counts as unchanged afterwards.
-Expected<void> restoreCopy(const common::RootPath& root, const OdString& url,
-                           const OdString& relativePath) {
-    const auto stored = common::getStoragePath(root, url);
+// A copy of a stored copy, made in ".rvk" and found sound, waiting to be renamed into the tree.
+struct Prepared {
+    const Restoring* file;
+    std::string source;  // the stored copy
+    std::string target;  // the working file
+    Incoming incoming;
+};
+
+Expected<Prepared> prepare(const common::RootPath& root, const Restoring& file) {
+    const auto stored = common::getStoragePath(root, file.url);
     if (!stored.hasValue())
         return stored.error();
-    const std::string target = utf8(root.pathTo(relativePath));
-    const std::string folder = fs::path(target).parent_path().string();
+    Prepared prepared{&file, utf8(stored.value()), utf8(root.pathTo(file.path)), {}};
+    auto incoming = copyToTemp(prepared.source, utf8(file.url), utf8(root.rvkPath()),
+                               workingFileMode(), true, file.keepTime ? Stamp::source : Stamp::now);
+    if (!incoming.hasValue())
+        return incoming.error();
+    prepared.incoming = std::move(incoming.value());
+    struct stat made {};
+    if (!file.keepTime && ::stat(prepared.incoming.tempPath.c_str(), &made) == 0 &&
+        made.st_mtim.tv_sec * 1000000000LL + made.st_mtim.tv_nsec <= file.newerThanNs) {
+        const std::int64_t later = file.newerThanNs + 1000;
+        const timespec times[2] = {{0, UTIME_OMIT}, {later / 1000000000, later % 1000000000}};
+        ::utimensat(AT_FDCWD, prepared.incoming.tempPath.c_str(), times, 0);
+    }
+    if (file.digest && prepared.incoming.digest != *file.digest) {
+        ::unlink(prepared.incoming.tempPath.c_str());
+        return hostError("the stored copy of " + quotePath(file.path) + " (" +
+                         quoteName(prepared.source) +
+                         ") is damaged: its content does not match the digest recorded when it "
+                         "was committed; nothing was restored (see rvk verify)");
+    }
+    return prepared;
+}
+
+// Renames a prepared copy over its working file, making the folder when needed. The copy is made
+// inside ".rvk", where removeAbandonedCopies() finds it after a crash; only a working folder on
+// another file system than ".rvk" needs the copy made again beside the file.
+Expected<void> putInPlace(Prepared& prepared) {
+    const std::string shown = utf8(prepared.file->path);
+    const std::string folder = fs::path(prepared.target).parent_path().string();
     std::error_code ec;
     fs::create_directories(folder, ec);
     if (ec)
-        return hostError("cannot restore " + quoteName(utf8(relativePath)) + ": " + ec.message());
-    // The copy is made inside ".rvk", where removeAbandonedCopies() finds it after a crash, and
-    // renamed into the working tree; only a working folder on another file system than ".rvk"
-    // needs the copy made beside the file.
-    const std::string source = utf8(stored.value());
-    auto incoming = copyToTemp(source, utf8(url), utf8(root.rvkPath()), workingFileMode(), false);
-    if (!incoming.hasValue())
-        return incoming.error();
-    if (::rename(incoming.value().tempPath.c_str(), target.c_str()) != 0) {
-        TempGuard discard(incoming.value().tempPath);
-        if (errno != EXDEV)
-            return hostError("cannot restore " + quoteName(utf8(relativePath)) + ": " +
-                             lastError());
-        incoming = copyToTemp(source, utf8(url), folder, workingFileMode(), false);
-        if (!incoming.hasValue())
-            return incoming.error();
-        const auto placed = place(incoming.value(), target, utf8(relativePath));
-        if (!placed.hasValue())
-            return placed;
+        return hostError("cannot restore " + quoteName(shown) + ": " + ec.message());
+    if (::rename(prepared.incoming.tempPath.c_str(), prepared.target.c_str()) == 0) {
+        prepared.incoming.tempPath.clear();
+        return {};
     }
+    TempGuard discard(prepared.incoming.tempPath);
+    prepared.incoming.tempPath.clear();
+    if (errno != EXDEV)
+        return hostError("cannot restore " + quoteName(shown) + ": " + lastError());
+    auto beside = copyToTemp(prepared.source, utf8(prepared.file->url), folder, workingFileMode(),
+                             true, prepared.file->keepTime ? Stamp::source : Stamp::now);
+    if (!beside.hasValue())
+        return beside.error();
+    if (beside.value().digest != prepared.incoming.digest) {
+        ::unlink(beside.value().tempPath.c_str());
+        return hostError("cannot restore " + quoteName(shown) +
+                         ": its stored copy changed while "
+                         "it was read");
+    }
+    const auto placed = place(beside.value(), prepared.target, shown);
+    if (!placed.hasValue())
+        return placed;
     return flushFileSystem(folder);
 }
 
@@ -218,7 +288,7 @@ bool writeAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
-Expected<OdString> DrawingStore::store(const common::RootPath& root, const OdString& relativePath) {
+Expected<KeptCopy> DrawingStore::keep(const common::RootPath& root, const OdString& relativePath) {
     const OdString revision(std::to_string(m_revision).c_str(), kCodePageUtf8);
     const OdString url =
         OdString(L"tf:") + generateSha(relativePath) + L"-" + revision + L"#" + revision;
@@ -226,19 +296,26 @@ Expected<OdString> DrawingStore::store(const common::RootPath& root, const OdStr
     if (!stored.hasValue())
         return stored.error();
     const std::string shown = utf8(relativePath);
-    auto incoming = copyToTemp(utf8(root.pathTo(relativePath)), shown, utf8(root.rvkPath()),
-                               kStoredMode, false);
+    auto incoming =
+        copyToTemp(utf8(root.pathTo(relativePath)), shown, utf8(root.rvkPath()), kStoredMode, true);
     if (!incoming.hasValue())
         return incoming.error();
     const auto placed = place(incoming.value(), utf8(stored.value()), shown);
     if (!placed.hasValue())
         return placed.error();
-    return url;
+    return KeptCopy{url, incoming.value().size, incoming.value().digest};
+}
+
+Expected<OdString> DrawingStore::store(const common::RootPath& root, const OdString& relativePath) {
+    const auto kept = keep(root, relativePath);
+    if (!kept.hasValue())
+        return kept.error();
+    return kept.value().url;
 }
 
 Expected<void> DrawingStore::restore(const common::RootPath& root, const OdString& url,
                                      const OdString& relativePath) {
-    return restoreCopy(root, url, relativePath);
+    return restoreFiles(root, {Restoring{relativePath, url, boost::none, true}}, nullptr);
 }
 
 Expected<void> DrawingStore::remove(const common::RootPath& root, const OdString& url) {
@@ -256,6 +333,13 @@ std::unique_ptr<common::FileStorage> DrawingStore::clone() const {
 }
 
 Expected<OdString> ObjectStore::store(const common::RootPath& root, const OdString& relativePath) {
+    const auto kept = keep(root, relativePath);
+    if (!kept.hasValue())
+        return kept.error();
+    return kept.value().url;
+}
+
+Expected<KeptCopy> ObjectStore::keep(const common::RootPath& root, const OdString& relativePath) {
     const std::string shown = utf8(relativePath);
     auto incoming =
         copyToTemp(utf8(root.pathTo(relativePath)), shown, utf8(root.rvkPath()), kStoredMode, true);
@@ -267,12 +351,13 @@ Expected<OdString> ObjectStore::store(const common::RootPath& root, const OdStri
         return stored.error();
     const std::string target = utf8(stored.value());
 
+    const KeptCopy kept{url, incoming.value().size, incoming.value().digest};
     struct stat existing {};
     if (::stat(target.c_str(), &existing) != 0) {
         const auto placed = place(incoming.value(), target, shown);
         if (!placed.hasValue())
             return placed.error();
-        return url;
+        return kept;
     }
     // The content is stored already; the copy just made is not needed. The object must not be
     // older than any working file it stands for, or isModified() would call that file changed.
@@ -285,12 +370,12 @@ Expected<OdString> ObjectStore::store(const common::RootPath& root, const OdStri
         if (::utimensat(AT_FDCWD, target.c_str(), times, 0) != 0)
             return hostError("cannot store " + quoteName(shown) + ": " + lastError());
     }
-    return url;
+    return kept;
 }
 
 Expected<void> ObjectStore::restore(const common::RootPath& root, const OdString& url,
                                     const OdString& relativePath) {
-    return restoreCopy(root, url, relativePath);
+    return restoreFiles(root, {Restoring{relativePath, url, url.mid(2), true}}, nullptr);
 }
 
 Expected<void> ObjectStore::remove(const common::RootPath& root, const OdString& url) {
@@ -307,13 +392,61 @@ std::unique_ptr<common::FileStorage> ObjectStore::clone() const {
     return std::make_unique<ObjectStore>(*this);
 }
 
-int removeAbandonedCopies(const common::RootPath& root) {
+Expected<void> restoreFiles(const common::RootPath& root, const std::vector<Restoring>& files,
+                            const std::function<void(const OdString&)>& done) {
+    std::vector<Prepared> prepared;
+    // Whatever is left unplaced when this ends, by failure or not, goes.
+    struct Discard {
+        std::vector<Prepared>& all;
+        ~Discard() {
+            for (const Prepared& p : all) {
+                if (!p.incoming.tempPath.empty())
+                    ::unlink(p.incoming.tempPath.c_str());
+            }
+        }
+    } discard{prepared};
+    prepared.reserve(files.size());
+    for (const Restoring& file : files) {
+        auto one = prepare(root, file);
+        if (!one.hasValue())
+            return one.error();
+        prepared.push_back(std::move(one.value()));
+    }
+    for (Prepared& p : prepared) {
+        const auto placed = putInPlace(p);
+        if (!placed.hasValue())
+            return placed;
+        if (done)
+            done(p.file->path);
+    }
+    return flushFileSystem(utf8(root.path()));
+}
+
+Expected<OdString> fileDigest(const std::string& path, const std::string& shown) {
+    const auto opened = openSource(path, shown);
+    if (!opened.hasValue())
+        return opened.error();
+    Fd in(opened.value());
+    common::ContentDigest sha;
+    const auto read = readChunks(in.get(), shown, [&](const char* data, std::size_t size) {
+        sha.update(data, size);
+        return true;
+    });
+    if (!read.hasValue())
+        return read.error();
+    return sha.hexDigest();
+}
+
+int removeAbandonedCopies(const common::RootPath& root, bool exclusive) {
     int removed = 0;
     std::error_code ec;
     for (fs::directory_iterator it(utf8(root.rvkPath()), ec), end; !ec && it != end;
          it.increment(ec)) {
-        if (it->path().filename().string().rfind(kIncomingPrefix, 0) == 0 &&
-            fs::remove(it->path(), ec))
+        const std::string name = it->path().filename().string();
+        if (name.rfind(kIncomingPrefix, 0) != 0 ||
+            (!exclusive && name.rfind(kStatCacheTempPrefix, 0) == 0))
+            continue;
+        if (fs::remove(it->path(), ec))
             ++removed;
     }
     return removed;
@@ -328,6 +461,13 @@ std::unique_ptr<common::FileStorage> storageFor(const OdString& relativePath,
     if (common::fileToType(relativePath) == common::FileStorage::Drawing)
         return std::make_unique<DrawingStore>(revision);
     return std::make_unique<ObjectStore>();
+}
+
+Expected<KeptCopy> keepCopy(const common::RootPath& root, const OdString& relativePath,
+                            std::uint64_t revision) {
+    if (common::fileToType(relativePath) == common::FileStorage::Drawing)
+        return DrawingStore(revision).keep(root, relativePath);
+    return ObjectStore().keep(root, relativePath);
 }
 
 }  // namespace host

@@ -22,11 +22,23 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <vector>
+
+#include <boost/optional.hpp>
 
 #include <common/FileStorage.h>
 
 namespace host {
+
+// What a store kept of a working file: the URL of the copy, and the size and SHA-256 digest of
+// the bytes it holds, which the commit records so that damage to the copy can be found later.
+struct KeptCopy {
+    OdString url;
+    std::int64_t size = 0;
+    OdString digest;
+};
 
 class DrawingStore final : public common::FileStorage {
 public:
@@ -36,7 +48,10 @@ public:
     // Copies the drawing at `relativePath` into the drawing store; its "tf:" URL, or an error
     // naming the file that could not be read or written.
     Expected<OdString> store(const common::RootPath& root, const OdString& relativePath) override;
-    // Puts the stored copy named by `url` back at `relativePath`, replacing the working file.
+    // The same, with the size and digest of the copy.
+    Expected<KeptCopy> keep(const common::RootPath& root, const OdString& relativePath);
+    // Puts the stored copy named by `url` back at `relativePath`, replacing the working file. No
+    // digest is known here to check the copy against: restoreFiles() takes one.
     Expected<void> restore(const common::RootPath& root, const OdString& url,
                            const OdString& relativePath) override;
     // Deletes the stored copy named by `url`; a copy that is already gone is no error.
@@ -57,7 +72,10 @@ public:
     // is there already; its "po" URL, or an error naming the file that could not be read or
     // written.
     Expected<OdString> store(const common::RootPath& root, const OdString& relativePath) override;
-    // Puts the object named by `url` back at `relativePath`, replacing the working file.
+    // The same, with the size and digest of the copy.
+    Expected<KeptCopy> keep(const common::RootPath& root, const OdString& relativePath);
+    // Puts the object named by `url` back at `relativePath`, replacing the working file, once its
+    // content is found to match the digest in the URL.
     Expected<void> restore(const common::RootPath& root, const OdString& url,
                            const OdString& relativePath) override;
     // Deletes the object named by `url`, which other files of equal content may share; an object
@@ -74,10 +92,36 @@ public:
 // on the first failure, with errno telling why.
 bool writeAll(int fd, const char* data, std::size_t size);
 
+// One file for restoreFiles(): where it goes, the URL of its copy, the SHA-256 digest that copy
+// must have (none when nothing recorded it), and whether the file takes the copy's modification
+// time (restored as HEAD has it, so that it counts as unchanged) or the current time (restored
+// from another commit, so that it counts as changed and can be committed); in the second case
+// never a time older than `newerThanNs` (HEAD's copy's, which may lie ahead of the clock).
+struct Restoring {
+    OdString path;
+    OdString url;
+    boost::optional<OdString> digest;
+    bool keepTime = true;
+    std::int64_t newerThanNs = 0;
+};
+
+// Puts the stored copies back into the working tree, all or none: every copy is first copied into
+// ".rvk" and checked against its digest, and only when all are sound are they renamed into place,
+// one by one, each atomically. Fails naming the first copy that cannot be read or is damaged;
+// `done` is called for each file once it is in place.
+Expected<void> restoreFiles(const common::RootPath& root, const std::vector<Restoring>& files,
+                            const std::function<void(const OdString&)>& done);
+
+// The SHA-256 digest of the file at `path` (UTF-8), read without following a symbolic link;
+// an error naming `shown` when it cannot be read.
+Expected<OdString> fileDigest(const std::string& path, const std::string& shown);
+
 // Removes the temporary copies in ".rvk" that a store or restore left behind when it was killed.
-// Call it only while no other command can be copying, that is, holding the repository lock
-// exclusively. Returns the number removed.
-int removeAbandonedCopies(const common::RootPath& root);
+// Call it only while no other command can be copying: holding the repository lock exclusively, or
+// shared, since every command that copies holds it exclusively; held shared, the stat cache's
+// temporary copies are spared, since another status may be writing one. Returns the number
+// removed.
+int removeAbandonedCopies(const common::RootPath& root, bool exclusive);
 
 // Flushes the stored copies of `root` to disk, with everything else written to their file system
 // (a restored working file included), so that a commit that names them survives a crash. Fails
@@ -88,5 +132,10 @@ Expected<void> flushStoredCopies(const common::RootPath& root);
 // `revision` for drawings, an ObjectStore for everything else.
 std::unique_ptr<common::FileStorage> storageFor(const OdString& relativePath,
                                                 std::uint64_t revision);
+
+// Keeps a copy of the file at `relativePath` in the store storageFor() chooses. A symbolic link is
+// refused: rvk keeps files, never what a link leads to.
+Expected<KeptCopy> keepCopy(const common::RootPath& root, const OdString& relativePath,
+                            std::uint64_t revision);
 
 }  // namespace host

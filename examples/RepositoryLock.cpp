@@ -32,8 +32,10 @@ Expected<common::RepoLock> lockRepository(const common::RootPath& root,
         std::fputs("rvk: waiting for another command on this repository to finish\n", stderr);
         std::fflush(stderr);
     });
-    if (lock.hasValue() && mode == common::RepoLock::EMode::exclusive)
-        removeAbandonedCopies(root);
+    // No command that copies runs beside one holding the lock in either mode, so what a killed
+    // command left is removed by the next command of any kind.
+    if (lock.hasValue())
+        removeAbandonedCopies(root, mode == common::RepoLock::EMode::exclusive);
     return lock;
 }
 

@@ -22,8 +22,8 @@ Expected<std::chrono::milliseconds> parseLockTimeout(const std::string& text,
 
 // Takes `root`'s lock in `mode`, saying once on stderr that it waits when another command holds
 // it, and failing with the library's message naming the lock file after `timeout`. Holding the
-// lock exclusively, it removes what killed commands left behind (the library removes the
-// temporary files of its own writes; this removes rvk's temporary copies).
+// lock, it removes the temporary copies that killed commands of rvk's left behind (the library
+// removes the temporary files of its own writes when the lock is taken exclusively).
 Expected<common::RepoLock> lockRepository(const common::RootPath& root,
                                           common::RepoLock::EMode mode,
                                           std::chrono::milliseconds timeout);

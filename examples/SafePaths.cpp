@@ -27,26 +27,44 @@ bool noLinkedFolders(const std::string& base, const std::string& relative) {
 
 }  // namespace
 
-bool isPlainRelativePath(const OdString& path) {
-    const std::string text = utf8(path);
+namespace {
+
+bool isPlain(std::string_view text) {
     if (text.empty() || text.front() == '/')
         return false;
-    std::size_t start = 0;
-    for (;;) {
+    for (std::size_t start = 0;;) {
         const std::size_t end = text.find('/', start);
-        const std::string part = text.substr(start, end - start);
+        const std::string_view part = text.substr(start, end - start);
         if (part.empty() || part == "." || part == ".." || part.find('\0') != std::string::npos)
             return false;
-        if (end == std::string::npos)
+        if (end == std::string_view::npos)
             return true;
         start = end + 1;
     }
 }
 
+}  // namespace
+
+bool isPlainRelativePath(const OdString& path) {
+    return isPlain(utf8(path));
+}
+
+bool isTrackablePath(std::string_view path) {
+    constexpr std::string_view kRepository = ".rvk";
+    constexpr std::string_view kProperties = ".rvk/properties/";
+    if (!isPlain(path))
+        return false;
+    const bool inRepository =
+        path.compare(0, kRepository.size(), kRepository) == 0 &&
+        (path.size() == kRepository.size() || path[kRepository.size()] == '/');
+    return !inRepository || (path.size() > kProperties.size() &&
+                             path.compare(0, kProperties.size(), kProperties) == 0);
+}
+
 Expected<void> checkWorkingPath(const common::RootPath& root, const OdString& relativePath,
                                 const char* source) {
-    if (!isPlainRelativePath(relativePath) ||
-        !noLinkedFolders(utf8(root.path()), utf8(relativePath)))
+    const std::string path = utf8(relativePath);
+    if (!isTrackablePath(path) || !noLinkedFolders(utf8(root.path()), path))
         return hostError(std::string(source) + " names " + quotePath(relativePath) +
                          ", which leads outside the working tree: it is neither read nor written");
     return {};

@@ -4,6 +4,8 @@
 // outside ".rvk", is refused before anything is read or written there.
 #pragma once
 
+#include <string_view>
+
 #include <common/Expected.h>
 #include <common/RootPath.h>
 #include <platform/OdString.h>
@@ -14,8 +16,13 @@ namespace host {
 // the folder it is relative to.
 bool isPlainRelativePath(const OdString& path);
 
+// True when the UTF-8 `path` may name a tracked file of a working tree: a plain relative path
+// (above), and inside ".rvk" only below "properties", the one folder there that the scan lists.
+// A path such as ".rvk/rvk.state" would let a restore overwrite the repository's own files.
+bool isTrackablePath(std::string_view path);
+
 // Success when `relativePath`, which `source` ("the state", "the database") gave, leads to a place
-// inside the working tree of `root`: a plain relative path none of whose folders is a symbolic
+// inside the working tree of `root`: a trackable path (above) none of whose folders is a symbolic
 // link. Otherwise an error naming the path and its source.
 Expected<void> checkWorkingPath(const common::RootPath& root, const OdString& relativePath,
                                 const char* source);

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string>
 
+#include <xxhash.h>
+
 #include "Console.h"
 #include "HostStorage.h"
 
@@ -22,8 +24,16 @@ namespace {
 //   and the database, the number of entries;
 //   entries, in the order of the paths' bytes, each: path length, URL length, 1 when vouched for
 //   (else 0), size, modification time, inode, change time, the path's bytes, the URL's bytes,
-//   zeros up to a multiple of 8 bytes.
-constexpr char kMagic[8] = {'r', 'v', 'k', 's', 't', 'a', 't', '2'};
+//   zeros up to a multiple of 8 bytes;
+//   the checksum of everything before it: XXH3, 64 bits.
+// The checksum makes damage (a flipped bit, a block of another file) a rebuilt cache instead of a
+// removal and an untracked file that are not there, or a changed file trusted as unchanged. It
+// must be cheap beside a status that trusts the cache: over the 15 MB cache of 100,000 files,
+// mapped as load() maps it, XXH3 took 1.0 ms, zlib's crc32 3.0 ms and SHA-256 (with the
+// processor's SHA instructions) 9.7 ms, against about 110 ms for the whole status of that clean
+// tree. Nothing here defends against someone who forges a cache: whoever can write it can write
+// the database.
+constexpr char kMagic[8] = {'r', 'v', 'k', 's', 't', 'a', 't', '3'};
 constexpr const char* kFileName = "stat-cache";
 // The temporary copy shares the prefix of the host's other temporary files, so that what a killed
 // command leaves behind is removed with them.
@@ -44,6 +54,8 @@ struct Header {
     Stamp database;
     std::uint64_t count;
 };
+
+using Checksum = std::uint64_t;
 
 struct EntryHead {
     std::uint32_t pathLength;
@@ -95,9 +107,10 @@ Header currentHeader(const common::RootPath& root, boost::optional<std::uint64_t
 }
 
 // The whole file at `path`, mapped and read ahead (no copy, and no page of ours to fill), and its
-// modification time; false when it cannot be read.
+// modification time; false when it cannot be read or is a symbolic link (never followed out of
+// .rvk).
 bool mapWhole(const std::string& path, StatCache::Mapping& mapping, std::int64_t& modifiedNs) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return false;
     struct stat info {};
@@ -137,9 +150,10 @@ StatCache StatCache::load(const common::RootPath& root, boost::optional<std::uin
     cache.m_head = head;
     cache.m_changed = true;
     if (!mapWhole(cachePath(root), cache.m_mapping, cache.m_writtenNs) ||
-        cache.m_mapping.get_deleter().size < sizeof(Header))
+        cache.m_mapping.get_deleter().size < sizeof(Header) + sizeof(Checksum))
         return StatCache();
-    const std::string_view bytes(cache.m_mapping.get(), cache.m_mapping.get_deleter().size);
+    const std::string_view bytes(cache.m_mapping.get(),
+                                 cache.m_mapping.get_deleter().size - sizeof(Checksum));
 
     // Every length is checked against what is left, so a damaged file is refused, never overrun.
     Header header;
@@ -148,6 +162,11 @@ StatCache StatCache::load(const common::RootPath& root, boost::optional<std::uin
     if (std::memcmp(header.magic, kMagic, sizeof kMagic) != 0 || header.head != now.head ||
         !(header.drawings == now.drawings) || !(header.objects == now.objects) ||
         !(header.database == now.database) || header.count > bytes.size() / sizeof(EntryHead))
+        return StatCache();
+    // Only a cache written for the present state is worth the pass over all of it.
+    Checksum written;
+    std::memcpy(&written, bytes.data() + bytes.size(), sizeof written);
+    if (XXH3_64bits(bytes.data(), bytes.size()) != written)
         return StatCache();
     cache.m_files.reserve(static_cast<std::size_t>(header.count));
     std::size_t at = sizeof header;
@@ -246,6 +265,8 @@ void StatCache::save(const common::RootPath& root) const {
         out.append(file.url);
         out.append(padded(out.size()) - out.size(), '\0');
     }
+    const Checksum checksum = XXH3_64bits(out.data(), out.size());
+    out.append(reinterpret_cast<const char*>(&checksum), sizeof checksum);
 
     std::string temp = utf8(root.rvkPath()) + "/" + kTempPattern;
     const int fd = ::mkstemp(temp.data());

@@ -31,12 +31,6 @@ struct StatusLine {
 // a status of half a million files is mostly this output.
 void printStatus(const PathList& paths, const std::vector<StatusLine>& lines, bool zeroTerminated) {
     std::string out;
-    const auto needsQuoting = [](std::string_view path) {
-        return std::any_of(path.begin(), path.end(), [](char ch) {
-            const auto c = static_cast<unsigned char>(ch);
-            return c < 0x20 || c == 0x7F || c == '"' || c == '\\';
-        });
-    };
     for (const StatusLine& line : lines) {
         const std::string_view path = paths[line.path];
         out += line.code;
@@ -72,22 +66,24 @@ std::size_t countMissingCopies(const common::RootPath& root, const std::vector<C
 // Unlike the other commands, status opens the database only when the stat cache cannot stand in
 // for it: on a clean tree, reading HEAD's files from it would cost a sixth of the whole.
 int status(const std::vector<std::string>& args, const Session& session) {
-    const bool zeroTerminated = args.size() == 1 && args[0] == "-z";
-    if (args.size() > (zeroTerminated ? 1u : 0u))
-        throw BadUsage();
-    const auto root = findRoot();
-    if (!root.hasValue())
-        return fail(root.error());
-    const auto lock = lockRepository(session, root.value());
+    const Arguments parsed = parseArguments("status", args, {"-z"});
+    if (!parsed.operands.empty())
+        throw BadUsage{"status: takes no PATH; it always lists the whole working tree"};
+    const bool zeroTerminated = parsed.has("-z");
+    const auto place = findRoot();
+    if (!place.hasValue())
+        return fail(place.error());
+    const common::RootPath& root = place.value().root;
+    const auto lock = lockRepository(session, root);
     if (!lock.hasValue())
         return fail(lock.error());
-    const auto cache = common::Cache::get(root.value(), false, session.io);
+    const auto cache = common::Cache::get(root, false, session.io);
     if (!cache.hasValue())
         return fail(cache.error());
     const common::State& state = cache.value().read();
-    StatCache statCache = StatCache::load(root.value(), state.head.commit);
+    StatCache statCache = StatCache::load(root, state.head.commit);
     if (!statCache.loaded()) {
-        auto db = Database::open(root.value().dbPath());
+        auto db = Database::open(root.dbPath());
         if (!db.hasValue())
             return fail(db.error());
         const auto head = db.value().trackedFiles(state.head.commit);
@@ -95,10 +91,10 @@ int status(const std::vector<std::string>& args, const Session& session) {
             return fail(head.error());
         statCache = StatCache::fromTracked(head.value(), state.head.commit);
     }
-    auto compared = compareWorkingTree(root.value(), statCache);
+    auto compared = compareWorkingTree(root, statCache);
     if (!compared.hasValue())
         return fail(compared.error());
-    statCache.save(root.value());
+    statCache.save(root);
     TreeComparison& tree = compared.value();
     const std::vector<CachedFile>& files = statCache.files();
 
@@ -130,7 +126,12 @@ int status(const std::vector<std::string>& args, const Session& session) {
     lines.erase(lines.begin(), shownEnd.base());
     printStatus(paths, lines, zeroTerminated);
 
-    const std::size_t missing = countMissingCopies(root.value(), files, tree.modified);
+    for (const std::size_t i : tree.links)
+        printError(hostError(
+            linkNote(OdString(files[i].path.data(), files[i].path.size(), kCodePageUtf8))));
+    for (const auto& [i, problem] : tree.unexamined)
+        printError(problem);
+    const std::size_t missing = countMissingCopies(root, files, tree.modified);
     if (missing > 0)
         printError(hostError("warning: the stored cop" +
                              std::string(missing == 1 ? "y of 1 modified file is"

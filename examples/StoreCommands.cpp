@@ -1,11 +1,8 @@
 // The commands that work on stored copies as such: restore puts them back into the working tree,
 // verify checks that every copy a commit names is there and whole.
-#include <fcntl.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <regex>
 #include <set>
@@ -13,7 +10,6 @@
 #include <utility>
 #include <vector>
 
-#include <common/ContentHash.h>
 #include <common/FileStorage.h>
 #include <platform/FileName.h>
 
@@ -25,106 +21,92 @@ namespace host {
 
 namespace {
 
-struct RestoreOptions {
-    boost::optional<std::string> commit;
-    bool force = false;
-    bool all = false;
-    std::vector<std::string> paths;
-};
-
-RestoreOptions parseRestore(const std::vector<std::string>& args) {
-    RestoreOptions options;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--commit" && i + 1 < args.size() && !options.commit)
-            options.commit = args[++i];
-        else if (args[i] == "--force")
-            options.force = true;
-        else if (args[i] == "--all")
-            options.all = true;
-        else if (args[i].rfind("--", 0) == 0)
-            throw BadUsage();
-        else
-            options.paths.push_back(args[i]);
-    }
-    if (options.all == !options.paths.empty())
-        throw BadUsage();
-    return options;
-}
-
 // The commit that restore takes its copies from: the one named, or HEAD's.
-Expected<std::uint64_t> restoreCommit(const RestoreOptions& options, Repository& r) {
-    if (!options.commit) {
+Expected<std::uint64_t> restoreCommit(const Arguments& options, Repository& r) {
+    const auto named = options.options.find("--commit");
+    if (named == options.options.end()) {
         const auto head = r.cache.value().read().head.commit;
         if (!head)
             return hostError("HEAD names no commit yet: there is nothing to restore");
         return *head;
     }
     static const std::regex kId("[1-9][0-9]{0,17}");
-    if (!std::regex_match(*options.commit, kId))
-        return hostError(quoteName(shortened(*options.commit)) + " is no commit id");
-    const std::uint64_t id = std::stoull(*options.commit);
+    if (!std::regex_match(named->second, kId))
+        return hostError(quoteName(shortened(named->second)) + " is no commit id");
+    const std::uint64_t id = std::stoull(named->second);
     const auto known = r.db.hasCommit(id);
     if (!known.hasValue())
         return known.error();
     if (!known.value())
-        return hostError("there is no commit " + *options.commit);
+        return hostError("there is no commit " + named->second);
     return id;
 }
 
-// Whether restoring may replace what is at `path` now: nothing is there, or a file whose content
-// HEAD's commit holds, or --force says so.
-Expected<void> mayReplace(const Repository& r, const OdString& path, bool force) {
-    const ut::FileName working(r.root.pathTo(path));
-    if (!working.exists(ut::FileName::kAnyObject))
-        return {};
-    if (!working.exists(ut::FileName::kRegularFile))
-        return hostError("cannot restore " + quotePath(path) +
-                         ": something else than a file is "
-                         "in its place");
-    if (force)
-        return {};
-    const auto inHead = r.head.find(path);
-    if (inHead != r.head.end()) {
-        const auto modified = common::isModified(path, inHead->second, r.root);
-        if (!modified.hasValue())
-            return modified.error();
-        if (!modified.value())
-            return {};
-    }
-    return hostError(quotePath(path) + " differs from HEAD's copy: restoring would lose that; " +
-                     "rvk restore --force replaces it");
+// The digest that the copy `url` must have: a generic file's URL carries it, a drawing's is the
+// one recorded when it was committed (none for copies committed before rvk recorded them).
+Expected<boost::optional<OdString>> expectedDigest(Database& db, const OdString& url) {
+    if (common::urlToType(url) == common::FileStorage::Generic)
+        return boost::optional<OdString>(url.mid(2));
+    const auto record = db.copyRecord(url);
+    if (!record.hasValue())
+        return record.error();
+    if (!record.value())
+        return boost::optional<OdString>();
+    return boost::optional<OdString>(record.value()->digest);
 }
 
-// Reads the whole stored copy at `path` and compares its digest with `digest`. An empty text when
-// they agree, otherwise what is wrong.
-std::string checkDigest(const OdString& path, const OdString& digest) {
-    const int fd = ::open(path.ansi_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::string("cannot be read: ") + std::strerror(errno);
-    common::ContentDigest sha;
-    std::vector<char> chunk(std::size_t{1} << 20);
-    for (;;) {
-        const ssize_t got = ::read(fd, chunk.data(), chunk.size());
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            const std::string reason = std::string("cannot be read: ") + std::strerror(errno);
-            ::close(fd);
-            return reason;
+// Whether restoring may replace what is at `path` now: nothing is there, or a file whose bytes are
+// those of HEAD's copy of it or of the copy it would get (`url`), or --force says so. Decided by
+// content alone: a modification time says nothing about what a file holds (a copy made with its
+// times kept, a file touched and left as it was).
+Expected<void> mayReplace(Repository& r, const OdString& path, const OdString& url,
+                          std::uint64_t commit, bool force) {
+    const std::string working = utf8(r.root.pathTo(path));
+    struct stat info {};
+    if (::lstat(working.c_str(), &info) != 0)
+        return {};
+    if (!S_ISREG(info.st_mode))
+        return hostError("cannot restore " + quotePath(path) +
+                         ": something else than a file is in its place");
+    if (force)
+        return {};
+    const auto mine = fileDigest(working, utf8(path));
+    if (!mine.hasValue())
+        return mine.error();
+    std::vector<OdString> urls{url};
+    const auto inHead = r.head.find(path);
+    if (inHead != r.head.end() && inHead->second != url)
+        urls.push_back(inHead->second);
+    for (const OdString& candidate : urls) {
+        auto digest = expectedDigest(r.db, candidate);
+        if (!digest.hasValue())
+            return digest.error();
+        if (!digest.value()) {
+            // Nothing recorded: the stored copy itself is what the file is compared with.
+            const auto stored = storedCopyPath(r.root, candidate);
+            if (!stored.hasValue())
+                return stored.error();
+            const auto theirs = fileDigest(utf8(stored.value()), utf8(candidate));
+            if (!theirs.hasValue())
+                return theirs.error();
+            digest.value() = theirs.value();
         }
-        if (got == 0)
-            break;
-        sha.update(chunk.data(), static_cast<std::size_t>(got));
+        if (*digest.value() == mine.value())
+            return {};
     }
-    ::close(fd);
-    return sha.hexDigest() == digest ? std::string() : "its content does not match its digest";
+    const std::string other = urls.size() > 1 || inHead == r.head.end()
+                                  ? " and from commit " + std::to_string(commit) + "'s"
+                                  : std::string();
+    return hostError(quotePath(path) + " differs from HEAD's copy" + other +
+                     ": restoring would lose that; rvk restore --force replaces it");
 }
 
 }  // namespace
 
 // Every check comes before the first file is written, so a refused restore changes nothing.
 int restore(const std::vector<std::string>& args, const Session& session) {
-    const RestoreOptions options = parseRestore(args);
+    const Arguments options = parseArguments("restore", args, {"--force", "--all"}, {"--commit"});
+    const bool all = wantsAll("restore", options, "PATHs");
     auto repo = openRepository(session);
     if (!repo.hasValue())
         return fail(repo.error());
@@ -132,26 +114,33 @@ int restore(const std::vector<std::string>& args, const Session& session) {
     const auto id = restoreCommit(options, r);
     if (!id.hasValue())
         return fail(id.error());
-    auto files = options.commit ? r.db.trackedFiles(id.value()) : Expected<TrackedFiles>(r.head);
+    const bool fromHead = id.value() == r.cache.value().read().head.commit;
+    auto files = fromHead ? Expected<TrackedFiles>(r.head) : r.db.trackedFiles(id.value());
     if (!files.hasValue())
         return fail(files.error());
 
-    std::vector<std::pair<OdString, OdString>> chosen;  // path, URL
+    std::map<OdString, OdString> chosen;  // path, URL
     bool failed = false;
     const auto refuse = [&](const ErrorMessage& error) {
         printError(error);
         failed = true;
     };
-    if (options.all)
-        chosen.assign(files.value().begin(), files.value().end());
-    for (const std::string& arg : options.paths) {
-        const auto found = files.value().find(fromArg(arg));
+    if (all)
+        chosen.insert(files.value().begin(), files.value().end());
+    for (const std::string& arg : options.operands) {
+        const auto path = repositoryPath(r.place, arg);
+        if (!path.hasValue()) {
+            refuse(path.error());
+            continue;
+        }
+        const auto found = files.value().find(path.value());
         if (found == files.value().end())
-            refuse(hostError(quotePath(fromArg(arg)) + " is not in commit " +
+            refuse(hostError(quotePath(path.value()) + " is not in commit " +
                              std::to_string(id.value())));
         else
-            chosen.emplace_back(*found);
+            chosen.insert(*found);
     }
+    std::vector<Restoring> restoring;
     for (const auto& [path, url] : chosen) {
         const auto inside = checkWorkingPath(r.root, path, "the database");
         const auto stored = storedCopyPath(r.root, url);
@@ -161,28 +150,42 @@ int restore(const std::vector<std::string>& args, const Session& session) {
         }
         if (!ut::FileName(stored.value()).exists(ut::FileName::kRegularFile)) {
             refuse(hostError("the stored copy of " + quotePath(path) + " is missing (" +
-                             utf8(stored.value()) + "); see rvk verify"));
+                             quotePath(stored.value()) + "); see rvk verify"));
             continue;
         }
-        const auto replaceable = mayReplace(r, path, options.force);
-        if (!replaceable.hasValue())
-            refuse(replaceable.error());
+        const auto replaceable = mayReplace(r, path, url, id.value(), options.has("--force"));
+        const auto digest = expectedDigest(r.db, url);
+        if (!replaceable.hasValue() || !digest.hasValue()) {
+            refuse(!replaceable.hasValue() ? replaceable.error() : digest.error());
+            continue;
+        }
+        // As HEAD has it, the file is unchanged and keeps its copy's time; any other content is
+        // a change to commit, which the library's test sees only in a file newer than its copy.
+        const auto inHead = r.head.find(path);
+        const bool asInHead = inHead != r.head.end() && inHead->second == url;
+        std::int64_t headCopyNs = 0;
+        if (inHead != r.head.end()) {
+            const auto headCopy = storedCopyPath(r.root, inHead->second);
+            struct stat info {};
+            if (headCopy.hasValue() && ::stat(utf8(headCopy.value()).c_str(), &info) == 0)
+                headCopyNs = info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec;
+        }
+        restoring.push_back(Restoring{path, url, digest.value(), asInHead, headCopyNs});
     }
     if (failed)
         return 1;
 
-    for (const auto& [path, url] : chosen) {
-        const auto restored = storageFor(path, id.value())->restore(r.root, url, path);
-        if (!restored.hasValue())
-            return fail(restored.error());
+    const auto restored = restoreFiles(r.root, restoring, [](const OdString& path) {
         std::printf("restored %s\n", quotePath(path).c_str());
-    }
+    });
+    if (!restored.hasValue())
+        return fail(restored.error());
     return 0;
 }
 
 int verify(const std::vector<std::string>& args, const Session& session) {
-    if (!args.empty())
-        throw BadUsage();
+    if (!parseArguments("verify", args, {}).operands.empty())
+        throw BadUsage{"verify: takes no arguments"};
     auto repo = openRepository(session);
     if (!repo.hasValue())
         return fail(repo.error());
@@ -190,6 +193,9 @@ int verify(const std::vector<std::string>& args, const Session& session) {
     const auto uses = r.db.allFiles();
     if (!uses.hasValue())
         return fail(uses.error());
+    const auto records = r.db.allCopyRecords();
+    if (!records.hasValue())
+        return fail(records.error());
 
     // By URL: the paths and the commits that name each stored copy.
     struct Named {
@@ -203,18 +209,32 @@ int verify(const std::vector<std::string>& args, const Session& session) {
         named.commits.insert(use.commit);
     }
 
-    std::size_t bad = 0, done = 0;
+    std::size_t bad = 0, done = 0, unrecorded = 0;
     Progress progress("verifying");
     for (const auto& [url, named] : copies) {
         progress.update(++done, copies.size());
         std::string problem;
         const auto stored = storedCopyPath(r.root, url);
-        if (!stored.hasValue())
+        const auto record = records.value().find(url);
+        const bool generic = common::urlToType(url) == common::FileStorage::Generic;
+        struct stat info {};
+        if (!stored.hasValue()) {
             problem = utf8(stored.error().message);
-        else if (!ut::FileName(stored.value()).exists(ut::FileName::kRegularFile))
+        } else if (::lstat(utf8(stored.value()).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
             problem = "missing";
-        else if (common::urlToType(url) == common::FileStorage::Generic)
-            problem = checkDigest(stored.value(), url.mid(2));
+        } else if (record != records.value().end() && record->second.size != info.st_size) {
+            problem = "it holds " + std::to_string(info.st_size) + " bytes, not the " +
+                      std::to_string(record->second.size) + " it was committed with";
+        } else if (generic || record != records.value().end()) {
+            const OdString want = generic ? url.mid(2) : record->second.digest;
+            const auto digest = fileDigest(utf8(stored.value()), utf8(url));
+            if (!digest.hasValue())
+                problem = utf8(digest.error().message);
+            else if (digest.value() != want)
+                problem = "its content does not match its digest";
+        } else {
+            ++unrecorded;
+        }
         if (problem.empty())
             continue;
         ++bad;
@@ -232,11 +252,19 @@ int verify(const std::vector<std::string>& args, const Session& session) {
         }
         std::printf("%s\n", line.c_str());
     }
+    const auto copiesOf = [](std::size_t n) {
+        return std::to_string(n) + (n == 1 ? " stored copy" : " stored copies");
+    };
     if (bad > 0)
-        return fail(hostError(std::to_string(bad) + " of " + std::to_string(copies.size()) +
-                              " stored copies are missing or damaged"));
-    std::printf("%zu stored %s verified: all present and whole\n", copies.size(),
-                copies.size() == 1 ? "copy" : "copies");
+        return fail(hostError(std::to_string(bad) + " of " + copiesOf(copies.size()) +
+                              (bad == 1 ? " is" : " are") + " missing or damaged"));
+    std::printf("%s verified: all present and whole", copiesOf(copies.size()).c_str());
+    if (unrecorded > 0)
+        std::printf(
+            " (%s of drawings from before rvk recorded digests: present, content not "
+            "checked)",
+            copiesOf(unrecorded).c_str());
+    std::printf("\n");
     return 0;
 }
 

@@ -2,10 +2,14 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/openat2.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -22,6 +26,7 @@
 #include <platform/Utf8.h>
 
 #include "Console.h"
+#include "SafePaths.h"
 
 namespace host {
 
@@ -72,10 +77,46 @@ Expected<std::vector<common::PossibleRepoFile>> scan(const common::RootPath& roo
     }
 }
 
+// What the lstat of a tracked file found.
+enum class Seen : unsigned char {
+    file,         // a regular file: `stat` holds its values
+    gone,         // nothing there, or something that is no file (a folder, a FIFO)
+    link,         // a symbolic link
+    unreachable,  // not known: `error` tells why
+};
+
 struct Looked {
     FileStat stat;
-    bool isFile = false;
+    Seen seen = Seen::unreachable;
+    int error = 0;
 };
+
+// The folder `path` (relative, UTF-8, terminated) below the open folder `rootFd`, opened for
+// lstat calls by name, following no symbolic link on the way; -1 with errno set otherwise (ELOOP
+// for a link). A tracked file under a folder that became a link lies outside the working tree.
+int openFolderBeneath(int rootFd, const char* path) {
+    open_how how{};
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_BENEATH;
+    const long fd = ::syscall(SYS_openat2, rootFd, path, &how, sizeof how);
+    if (fd >= 0 || errno != ENOSYS)
+        return static_cast<int>(fd);
+    // Kernels before 5.6: one folder at a time, none of them a link.
+    int folder = ::fcntl(rootFd, F_DUPFD_CLOEXEC, 0);
+    for (const char* part = path; folder >= 0 && *part != '\0';) {
+        const char* end = std::strchr(part, '/');
+        const std::string name(part,
+                               end ? static_cast<std::size_t>(end - part) : std::strlen(part));
+        const int next =
+            ::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int error = errno;
+        ::close(folder);
+        folder = next;
+        errno = error;
+        part = end ? end + 1 : part + name.size();
+    }
+    return folder;
+}
 
 // The lstat of every file of `files`, in their order, each by its name in its open folder so that
 // no lstat walks the folders above it again. Most of a status of a clean tree is these lstat calls,
@@ -148,6 +189,7 @@ private:
         std::string_view openFolder;
         bool opened = false;
         int folderFd = -1;
+        int folderError = 0;
         for (std::size_t i = begin; i < end; ++i) {
             const std::string_view path = m_files[i].path;
             const std::size_t slash = path.rfind('/');
@@ -161,20 +203,42 @@ private:
                 opened = true;
                 openFolder = within;
                 folderFd = -1;
+                folderError = ENAMETOOLONG;
                 if (within.empty()) {
                     folderFd = m_rootFd;
                 } else if (within.size() < sizeof folder) {
                     within.copy(folder, within.size());
                     folder[within.size()] = '\0';
-                    folderFd = ::openat(m_rootFd, folder, O_PATH | O_DIRECTORY | O_CLOEXEC);
+                    folderFd = openFolderBeneath(m_rootFd, folder);
+                    folderError = errno;
                 }
             }
-            // A name too long for any file system is no file; the caller finds out why.
-            if (folderFd < 0 || last.size() >= sizeof name)
+            Looked& looked = m_looked[i];
+            if (folderFd < 0) {
+                const bool gone = folderError == ENOENT || folderError == ENOTDIR;
+                looked.seen = gone ? Seen::gone : Seen::unreachable;
+                looked.error = folderError;
                 continue;
+            }
+            if (last.size() >= sizeof name) {
+                looked.error = ENAMETOOLONG;
+                continue;
+            }
             last.copy(name, last.size());
             name[last.size()] = '\0';
-            m_looked[i].isFile = statFile(folderFd, name, m_looked[i].stat);
+            if (statFile(folderFd, name, looked.stat)) {
+                looked.seen = Seen::file;
+                continue;
+            }
+            // Not a regular file: asked again, to tell what is there, which is rare.
+            struct stat info {};
+            if (::fstatat(folderFd, name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
+                looked.seen = S_ISLNK(info.st_mode) ? Seen::link : Seen::gone;
+            } else {
+                looked.error = errno;
+                looked.seen = looked.error == ENOENT || looked.error == ENOTDIR ? Seen::gone
+                                                                                : Seen::unreachable;
+            }
         }
         if (folderFd >= 0 && folderFd != m_rootFd)
             ::close(folderFd);
@@ -225,6 +289,11 @@ bool byBytes(const OdString& a, const OdString& b) {
 Expected<TreeComparison> compareWorkingTree(const common::RootPath& root, StatCache& cache) {
     TreeComparison result;
     const std::vector<CachedFile>& files = cache.files();
+    // Nothing is looked at before every tracked path is known to lie inside the working tree.
+    for (const CachedFile& file : files) {
+        if (!isTrackablePath(file.path))
+            return checkWorkingPath(root, fromUtf8(file.path), "the database").error();
+    }
     LookAtAll lookAtAll(root, files);
     {
         auto scanned = scan(root);
@@ -248,14 +317,27 @@ Expected<TreeComparison> compareWorkingTree(const common::RootPath& root, StatCa
     // tested all the same.
     for (std::size_t i = 0; i < files.size(); ++i) {
         const Looked& now = looked[i];
-        if (now.isFile && cache.trusts(files[i], now.stat)) {
+        if (now.seen == Seen::file && cache.trusts(files[i], now.stat)) {
             result.unchanged.push_back(i);
             continue;
         }
-        const OdString path = fromUtf8(files[i].path);
-        if (!now.isFile && !ut::FileName(root.pathTo(path)).exists(ut::FileName::kSymbolicLink)) {
+        if (now.seen != Seen::file)
             cache.unvouch(i);
+        if (now.seen == Seen::gone) {
             result.removed.push_back(i);
+            continue;
+        }
+        if (now.seen == Seen::link) {
+            result.links.push_back(i);
+            continue;
+        }
+        const OdString path = fromUtf8(files[i].path);
+        if (now.seen == Seen::unreachable) {
+            const std::string why = now.error == ELOOP ? "a folder on its path is a symbolic link"
+                                                       : std::strerror(now.error);
+            result.unexamined.emplace_back(
+                i, hostError("cannot examine " + quoteName(utf8(path)) + ": " + why +
+                             "; it is left out, and not taken for removed"));
             continue;
         }
         progress.update(i + 1, files.size());
@@ -270,20 +352,33 @@ Expected<TreeComparison> compareWorkingTree(const common::RootPath& root, StatCa
         }
         // With the lstat from before the test: a file changed since has other times, and is
         // tested again next time.
-        if (now.isFile)
-            cache.vouch(i, now.stat);
-        else
-            cache.unvouch(i);
+        cache.vouch(i, now.stat);
         result.unchanged.push_back(i);
     }
     return result;
 }
 
-Expected<common::RepoChanges> sortWorkingTree(const common::RootPath& root,
-                                              const TrackedFiles& tracked,
-                                              boost::optional<std::uint64_t> head) {
+std::string linkNote(const OdString& path) {
+    return quoteName(utf8(path)) +
+           " is a symbolic link now: rvk keeps files, never links or what they lead to, so it is "
+           "left out";
+}
+
+Expected<SortedTree> sortWorkingTree(const common::RootPath& root, const TrackedFiles& tracked,
+                                     boost::optional<std::uint64_t> head) {
     StatCache cache = StatCache::load(root, head);
-    if (!cache.loaded())
+    const auto sameAsTracked = [&] {
+        // The cache holds no path twice, so as many files, each found, are the same files. The
+        // map's order is that of the wide text, the cache's that of the bytes: each path is looked
+        // up, not walked in step.
+        if (cache.files().size() != tracked.size())
+            return false;
+        return std::all_of(tracked.begin(), tracked.end(), [&](const auto& entry) {
+            const CachedFile* file = cache.find(utf8(entry.first));
+            return file != nullptr && file->url == utf8(entry.second);
+        });
+    };
+    if (!cache.loaded() || !sameAsTracked())
         cache = StatCache::fromTracked(tracked, head);
     const auto compared = compareWorkingTree(root, cache);
     if (!compared.hasValue())
@@ -291,7 +386,8 @@ Expected<common::RepoChanges> sortWorkingTree(const common::RootPath& root,
     cache.save(root);
     const TreeComparison& c = compared.value();
     const std::vector<CachedFile>& files = cache.files();
-    common::RepoChanges changes;
+    SortedTree sorted;
+    common::RepoChanges& changes = sorted.changes;
     for (const std::size_t i : c.unchanged)
         changes.unchanged.emplace_back(fromUtf8(files[i].path), fromUtf8(files[i].url));
     for (const std::size_t i : c.modified)
@@ -300,9 +396,13 @@ Expected<common::RepoChanges> sortWorkingTree(const common::RootPath& root,
         changes.untracked.emplace_back(fromUtf8(c.untracked[span]));
     for (const std::size_t i : c.removed)
         changes.removed.emplace_back(fromUtf8(files[i].path), fromUtf8(files[i].url));
+    for (const std::size_t i : c.links)
+        changes.otherPaths.push_back(fromUtf8(files[i].path));
+    for (const auto& [i, problem] : c.unexamined)
+        sorted.unexamined.push_back(problem);
     const auto byPath = [](const auto& x, const auto& y) { return byBytes(x.path, y.path); };
     std::sort(changes.untracked.begin(), changes.untracked.end(), byPath);
-    return changes;
+    return sorted;
 }
 
 }  // namespace host

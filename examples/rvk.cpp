@@ -14,6 +14,7 @@
 #include <iterator>
 #include <map>
 #include <regex>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -59,7 +60,7 @@ commands:
   status [-z]         list the files that differ from HEAD's commit, and the staged files
   stage NAME...       stage the changed, new or removed files that the NAMEs find
   stage --all         stage every changed, new and removed file
-  unstage PATH...     drop the staged files with these exact paths (--all: every staged file)
+  unstage PATH...     drop the staged files at these paths (--all: every staged file)
   commit -m MESSAGE   store the staged files and record them as a new commit on HEAD
   log [PATH]          list HEAD's commit and its ancestors, newest first (with PATH: only
                       those that added, changed or removed the file at PATH)
@@ -83,24 +84,38 @@ then the path relative to the repository root. Unchanged files are not listed.
 scripts; otherwise a path that holds a control character, a double quote or a backslash is shown
 in double quotes with C-style escapes ("a\nb"), in every command's output and messages.
 
-A NAME that is exactly the path of a changed or new file (from the repository root) stages that
-file. Any other NAME is a regular expression that must match the end of one changed or new file's
-path; a NAME without an extension also takes the file's extensions ("plan" finds "sub/plan.dwg").
-A NAME equal to the path of a removed file stages that removal. A NAME that finds no file or
-several stages nothing, and neither do the other NAMEs of the command.
+Every PATH (and DIR) counts from the current folder, or is absolute; it must lead into the
+working tree. Listings and messages show paths from the repository root. Options come before
+"--"; every word after it is a PATH or NAME, even one that begins with '-'.
 
-restore gives each file the content and the modification time of its stored copy. It refuses,
-changing nothing, when a working file differs from HEAD's copy (it would be lost) unless --force
-is given, when a PATH is not in the commit, and when the database names a path outside the working
-tree or a copy outside .rvk (a repository folder may come from someone else).
+A NAME that is the path of a changed, new or removed file stages that file. Any other NAME is a
+regular expression that must match a whole path (from the current folder, among the files below
+it) or a whole file name, never just the end of one; a NAME without an extension also takes the
+file's extensions ("plan" finds "sub/plan.dwg", not "sub/myplan.dwg"). A NAME that finds no file
+or several stages nothing, and neither do the other NAMEs of the command.
 
-verify reads every stored copy that any commit names: drawings must be there, other files must
-also match the digest their URL carries. It prints one line for each copy that is missing or
-damaged, with the paths and commits that name it, and then fails. status says on stderr when
-files it lists as modified have lost their stored copies.
+rvk keeps files, never symbolic links or what they lead to: the scan passes links by, a tracked
+file that became a link is left out of status and stage with a note on stderr, and naming a link
+to stage is refused. A tracked file that cannot be examined (no permission, a path too long) is
+reported on stderr and left alone; it is never taken for removed.
+
+restore puts each file back as the commit has it. It refuses, changing nothing, to replace a
+working file whose content is neither that of HEAD's copy nor that of the copy it would get
+(--force replaces it), a PATH the commit lacks, a stored copy whose content no longer matches the
+digest recorded at commit, and a path or copy that the database places outside the working tree
+or outside .rvk (a repository folder may come from someone else). A file restored as HEAD has it
+gets its stored copy's modification time; one restored from another commit gets the current time,
+so that it counts as changed and can be committed.
+
+verify reads every stored copy that any commit names and checks it against the size and SHA-256
+digest recorded when it was committed (copies of drawings committed before rvk recorded them are
+checked for presence only). It prints one line for each copy that is missing or damaged, with the
+paths and commits that name it, and then fails. status says on stderr when files it lists as
+modified have lost their stored copies.
 
 log prints one line per commit: the id, a tab, the time (UTC), a tab, the number of files the
-commit tracks, a tab, the message. RVK_COMMIT_TIME=SECONDS (since 1970) sets the time of the next
+commit tracks, a tab, the message (line ends and tabs as spaces, other control characters
+escaped). RVK_COMMIT_TIME=SECONDS (since 1970) sets the time of the next
 commit, for sessions that must repeat exactly.
 
 Two commands never work on one repository at once: each holds the repository lock
@@ -110,7 +125,8 @@ take none. A command that finds the lock taken says so once and waits, for 30 se
 --lock-timeout SECONDS or the environment variable RVK_LOCK_TIMEOUT=SECONDS (the option wins)
 says otherwise, then gives up with an error naming the lock file.
 
-exit status: 0 success, 1 error (reported on stderr as "rvk: <message>"), 2 bad usage.
+exit status: 0 success, 1 error (reported on stderr as "rvk: <message>"), 2 bad usage (the
+problem on stderr as "rvk: <problem>", then the commands).
 )";
 
 // Bad usage gets the commands only; "rvk help" gives the whole text.
@@ -124,13 +140,19 @@ void printLine(const char* code, const OdString& path) {
     std::printf("%-2s %s\n", code, host::quotePath(path).c_str());
 }
 
-// The folder named by the optional argument, made absolute, or the current folder.
-Expected<OdString> folderArg(const std::vector<std::string>& args) {
-    if (args.size() > 1)
-        throw BadUsage();
-    if (args.empty())
+// "1 file", "2 files".
+std::string count(std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// The folder named by the optional operand, made absolute, or the current folder.
+Expected<OdString> folderArg(const char* command, const std::vector<std::string>& args) {
+    const host::Arguments parsed = host::parseArguments(command, args, {});
+    if (parsed.operands.size() > 1)
+        throw BadUsage{std::string(command) + ": give one folder at most"};
+    if (parsed.operands.empty())
         return host::currentFolder();
-    return ut::FileName(fromArg(args[0])).getFullPath();
+    return ut::FileName(fromArg(parsed.operands[0])).getFullPath();
 }
 
 void sortByPath(std::vector<StagedFile>& files) {
@@ -155,14 +177,20 @@ bool storeStaged(common::Cache& opened, std::vector<StagedFile> staged, const Se
     return session.io.failures() == failuresBefore;
 }
 
+// Makes the repository, or completes one that lacks some of its files. A state file that was lost
+// is made again with HEAD on the newest commit of the database, so that history goes on from
+// there instead of starting anew.
 int init(const std::vector<std::string>& args, const Session& session) {
-    const auto folder = folderArg(args);
+    const auto folder = folderArg("init", args);
     if (!folder.hasValue())
         return fail(folder.error());
     const bool existed = common::RootPath::get(folder.value(), false).hasValue();
     const auto root = common::RootPath::get(folder.value(), true);
     if (!root.hasValue())
         return fail(root.error());
+    const auto sound = host::checkRepositoryFolder(root.value());
+    if (!sound.hasValue())
+        return fail(sound.error());
     // Only now is there a ".rvk" to hold the lock file.
     const auto lock = host::lockRepository(session, root.value());
     if (!lock.hasValue())
@@ -170,80 +198,70 @@ int init(const std::vector<std::string>& args, const Session& session) {
     const auto ignore = common::RepoIgnore::write(root.value());
     if (!ignore.hasValue())
         return fail(ignore.error());
+    auto db = host::Database::create(root.value().dbPath());
+    if (!db.hasValue())
+        return fail(db.error());
+    const bool hadState = ut::FileName(root.value().statePath()).exists(ut::FileName::kAnyObject);
+    const auto newest = db.value().newestCommit();
+    if (!newest.hasValue())
+        return fail(newest.error());
     {
         // Made fresh, the state file is written at once and again when the Cache ends.
-        const auto cache = common::Cache::get(root.value(), true, session.io);
+        auto cache = common::Cache::get(root.value(), true, session.io);
         if (!cache.hasValue())
             return fail(cache.error());
+        if (!hadState && newest.value()) {
+            common::Transaction transaction = cache.value().getTransaction();
+            cache.value().write().head.commit = newest.value();
+            transaction.commit();
+        }
     }
     if (session.io.failures() > 0)
         return 1;
-    const auto db = host::Database::create(root.value().dbPath());
-    if (!db.hasValue())
-        return fail(db.error());
-    std::printf(
-        existed ? "repository already exists at %s\n" : "initialized empty repository at %s\n",
-        root.value().path().ansi_str());
+    if (!hadState && newest.value())
+        std::printf("repository completed at %s: HEAD is commit %llu, the newest in its database\n",
+                    host::quotePath(root.value().path()).c_str(),
+                    static_cast<unsigned long long>(*newest.value()));
+    else
+        std::printf(
+            existed ? "repository already exists at %s\n" : "initialized empty repository at %s\n",
+            host::quotePath(root.value().path()).c_str());
     return 0;
 }
 
-// Finds the file one typed NAME stands for, or the error to show for it.
-Expected<StagedFile> resolveName(const common::RepoFileExplorer& explorer,
-                                 const std::vector<common::RepoFile>& removed,
-                                 const OdString& name) {
-    for (const common::RepoFile& file : removed) {
-        if (file.path == name)
-            return StagedFile(file.path, EFileChange::removed);
-    }
-    // A NAME that is a candidate's exact path means that file, even where, as a pattern, it would
-    // find others too or none ("README" has no extension to complete).
-    for (const StagedFile& candidate : explorer.possibleStageFiles()) {
-        if (candidate.path == name)
-            return candidate;
-    }
-    try {
-        const auto found = explorer.findForStaging(name);
-        if (const auto* file = boost::get<StagedFile>(&found))
-            return *file;
-        if (const auto* error = boost::get<ErrorMessage>(&found))
-            return *error;
-        const OdString unchanged = explorer.findUnchanged(name);
-        if (!unchanged.isEmpty())
-            return hostError(quoteName(shortened(utf8(name))) + " finds only " +
-                             quoteName(utf8(unchanged)) +
-                             ", which is unchanged: there is nothing to stage");
-        return hostError(quoteName(shortened(utf8(name))) +
-                         " finds no changed, new or removed file");
-    } catch (const std::regex_error& e) {
-        return hostError(quoteName(shortened(utf8(name))) +
-                         " is no valid regular expression: " + e.what());
-    }
+// Notes on stderr about the tracked files that status and stage leave out.
+void reportLeftOut(const host::SortedTree& tree) {
+    for (const OdString& path : tree.changes.otherPaths)
+        host::printError(hostError(host::linkNote(path)));
+    for (const ErrorMessage& problem : tree.unexamined)
+        host::printError(problem);
 }
 
 int stage(const std::vector<std::string>& args, const Session& session) {
-    const bool all = args.size() == 1 && args[0] == "--all";
-    if (args.empty() || (!all && std::find(args.begin(), args.end(), "--all") != args.end()))
-        throw BadUsage();
+    const host::Arguments parsed = host::parseArguments("stage", args, {"--all"});
+    const bool all = host::wantsAll("stage", parsed, "NAMEs");
     auto repo = host::openRepository(session);
     if (!repo.hasValue())
         return fail(repo.error());
     Repository& r = repo.value();
-    const auto changes = host::sortWorkingTree(r.root, r.head, r.cache.value().read().head.commit);
-    if (!changes.hasValue())
-        return fail(changes.error());
+    const auto sorted = host::sortWorkingTree(r.root, r.head, r.cache.value().read().head.commit);
+    if (!sorted.hasValue())
+        return fail(sorted.error());
+    const common::RepoChanges& changes = sorted.value().changes;
+    reportLeftOut(sorted.value());
 
     // The explorer offers modified and untracked files only; removals are staged here.
-    common::RepoFileExplorer explorer(changes.value(), r.root);
+    common::RepoFileExplorer explorer(changes, r.root);
     std::vector<StagedFile> removals;
     if (all) {
         for (const StagedFile& candidate : explorer.possibleStageFiles())
             explorer.stage(candidate);
-        for (const common::RepoFile& file : changes.value().removed)
+        for (const common::RepoFile& file : changes.removed)
             removals.emplace_back(file.path, EFileChange::removed);
     } else {
         bool failed = false;
-        for (const std::string& arg : args) {
-            const auto file = resolveName(explorer, changes.value().removed, fromArg(arg));
+        for (const std::string& arg : parsed.operands) {
+            const auto file = host::resolveStageName(r.place, explorer, changes, arg);
             if (!file.hasValue()) {
                 host::printError(file.error());
                 failed = true;
@@ -263,13 +281,13 @@ int stage(const std::vector<std::string>& args, const Session& session) {
     std::vector<StagedFile> fresh = picked.hasValue() ? picked.value() : std::vector<StagedFile>();
     fresh.insert(fresh.end(), removals.begin(), removals.end());
     sortByPath(fresh);
+    fresh.erase(std::unique(fresh.begin(), fresh.end()), fresh.end());
     // Staging a path again replaces its kind of change: one entry per path.
     std::map<OdString, EFileChange> merged;
     for (const StagedFile& file : r.cache.value().read().stagedFiles)
         merged.emplace(file.path, file.change);
-    for (const StagedFile& file : fresh) {
+    for (const StagedFile& file : fresh)
         merged[file.path] = file.change;
-    }
     std::vector<StagedFile> staged;
     for (const auto& [path, change] : merged)
         staged.emplace_back(path, change);
@@ -282,38 +300,46 @@ int stage(const std::vector<std::string>& args, const Session& session) {
 }
 
 int unstage(const std::vector<std::string>& args, const Session& session) {
-    const bool all = args.size() == 1 && args[0] == "--all";
-    if (args.empty() || (!all && std::find(args.begin(), args.end(), "--all") != args.end()))
-        throw BadUsage();
-    const auto root = host::findRoot();
-    if (!root.hasValue())
-        return fail(root.error());
-    const auto lock = host::lockRepository(session, root.value());
+    const host::Arguments parsed = host::parseArguments("unstage", args, {"--all"});
+    const bool all = host::wantsAll("unstage", parsed, "PATHs");
+    const auto place = host::findRoot();
+    if (!place.hasValue())
+        return fail(place.error());
+    const common::RootPath& root = place.value().root;
+    const auto lock = host::lockRepository(session, root);
     if (!lock.hasValue())
         return fail(lock.error());
-    auto cache = common::Cache::get(root.value(), false, session.io);
+    auto cache = common::Cache::get(root, false, session.io);
     if (!cache.hasValue())
         return fail(cache.error());
     std::vector<StagedFile> kept;
     if (!all) {
         kept = cache.value().read().stagedFiles;
         bool failed = false;
-        for (const std::string& arg : args) {
-            const OdString path = fromArg(arg);
-            const auto found = std::find_if(kept.begin(), kept.end(),
-                                            [&](const StagedFile& s) { return s.path == path; });
-            if (found == kept.end()) {
-                host::printError(hostError(quoteName(shortened(arg)) + " is not staged"));
+        std::set<OdString> dropped;
+        for (const std::string& arg : parsed.operands) {
+            const auto path = host::repositoryPath(place.value(), arg);
+            if (!path.hasValue()) {
+                host::printError(path.error());
                 failed = true;
-            } else {
+                continue;
+            }
+            const auto found = std::find_if(kept.begin(), kept.end(), [&](const StagedFile& s) {
+                return s.path == path.value();
+            });
+            if (found != kept.end()) {
                 kept.erase(found);
+                dropped.insert(path.value());
+            } else if (dropped.count(path.value()) == 0) {
+                // Named twice, a path is unstaged once and no error.
+                host::printError(hostError(quoteName(utf8(path.value())) + " is not staged"));
+                failed = true;
             }
         }
         if (failed)
             return 1;
     }
-    storeStaged(cache.value(), std::move(kept), session);
-    return 0;
+    return storeStaged(cache.value(), std::move(kept), session) ? 0 : 1;
 }
 
 // The time of a new commit: RVK_COMMIT_TIME when set, otherwise now.
@@ -332,7 +358,8 @@ Expected<std::int64_t> commitTime() {
 //   1. Store a copy of every staged file, and flush them all to disk. Copies no commit names yet
 //      are harmless extra files, and a drawing's copy is named after the new commit id, so it
 //      overwrites no copy in use.
-//   2. Record the commit and its files in the database, in one SQLite transaction.
+//   2. Record the commit, its files and the size and digest of each new copy in the database, in
+//      one SQLite transaction.
 //   3. Write the state (HEAD on the new commit, nothing staged) through a Cache ended right here.
 // The state comes last because it is what the next command starts from: a crash between 2 and 3
 // leaves a commit in the database that HEAD does not name, which log and status never reach (they
@@ -341,9 +368,13 @@ Expected<std::int64_t> commitTime() {
 // lacks, and the staged files lost. When the write in 3 reports failure, the commit is deleted
 // again, so the database is back to what it was too.
 int commit(const std::vector<std::string>& args, const Session& session) {
-    if (args.size() != 2 || args[0] != "-m")
-        throw BadUsage();
-    const OdString message = fromArg(args[1]);
+    const host::Arguments parsed = host::parseArguments("commit", args, {}, {"-m"});
+    if (!parsed.has("-m"))
+        throw BadUsage{"commit: give the commit's message with -m MESSAGE"};
+    if (!parsed.operands.empty())
+        throw BadUsage{"commit: " + quoteName(shortened(parsed.operands[0])) +
+                       " is more than one message (quote a message of several words)"};
+    const OdString message = fromArg(parsed.options.at("-m"));
     if (message.isEmpty())
         return fail(hostError("the commit message is empty"));
     const auto time = commitTime();
@@ -370,6 +401,7 @@ int commit(const std::vector<std::string>& args, const Session& session) {
         return fail(id.error());
 
     host::TrackedFiles files = r.head;
+    std::vector<host::KeptCopy> kept;
     {
         host::Progress progress("storing");
         std::size_t done = 0;
@@ -379,10 +411,11 @@ int commit(const std::vector<std::string>& args, const Session& session) {
                 files.erase(file.path);
                 continue;
             }
-            const auto url = host::storageFor(file.path, id.value())->store(r.root, file.path);
-            if (!url.hasValue())
-                return fail(url.error());
-            files[file.path] = url.value();
+            auto copy = host::keepCopy(r.root, file.path, id.value());
+            if (!copy.hasValue())
+                return fail(copy.error());
+            files[file.path] = copy.value().url;
+            kept.push_back(std::move(copy.value()));
         }
     }
     const auto flushed = host::flushStoredCopies(r.root);
@@ -393,7 +426,7 @@ int commit(const std::vector<std::string>& args, const Session& session) {
     record.time = time.value();
     record.message = message;
     record.parent = state.head.commit;
-    const auto inserted = r.db.insertCommit(record, files);
+    const auto inserted = r.db.insertCommit(record, files, kept);
     if (!inserted.hasValue())
         return fail(inserted.error());
     const auto committed = r.db.commit();
@@ -418,8 +451,8 @@ int commit(const std::vector<std::string>& args, const Session& session) {
         }
         return 1;
     }
-    std::printf("committed %llu: %zu files\n", static_cast<unsigned long long>(id.value()),
-                files.size());
+    std::printf("committed %llu: %s\n", static_cast<unsigned long long>(id.value()),
+                count(files.size(), "file", "files").c_str());
     return 0;
 }
 
@@ -446,48 +479,57 @@ Expected<bool> changes(host::Database& db, const host::CommitRecord& commit, con
 }
 
 int log(const std::vector<std::string>& args, const Session& session) {
-    if (args.size() > 1)
-        throw BadUsage();
+    const host::Arguments parsed = host::parseArguments("log", args, {});
+    if (parsed.operands.size() > 1)
+        throw BadUsage{"log: give one PATH at most"};
     auto repo = host::openRepository(session);
     if (!repo.hasValue())
         return fail(repo.error());
+    boost::optional<OdString> path;
+    if (!parsed.operands.empty()) {
+        const auto typed = host::repositoryPath(repo.value().place, parsed.operands[0]);
+        if (!typed.hasValue())
+            return fail(typed.error());
+        path = typed.value();
+    }
     const auto commits = repo.value().db.history(repo.value().cache.value().read().head.commit);
     if (!commits.hasValue())
         return fail(commits.error());
     for (const host::CommitRecord& c : commits.value()) {
-        if (!args.empty()) {
-            const auto changed = changes(repo.value().db, c, fromArg(args[0]));
+        if (path) {
+            const auto changed = changes(repo.value().db, c, *path);
             if (!changed.hasValue())
                 return fail(changed.error());
             if (!changed.value())
                 continue;
         }
-        // One commit per line, whatever the message holds.
+        // One commit per line, whatever the message holds, and nothing the terminal would obey.
         std::string message = utf8(c.message);
         for (char& ch : message) {
             if (ch == '\n' || ch == '\r' || ch == '\t')
                 ch = ' ';
         }
         std::printf("%llu\t%s\t%zu\t%s\n", static_cast<unsigned long long>(c.id),
-                    isoTime(c.time).c_str(), c.fileCount, message.c_str());
+                    isoTime(c.time).c_str(), c.fileCount, host::escapeControls(message).c_str());
     }
     return 0;
 }
 
 int showState(const std::vector<std::string>& args, const Session& session) {
-    if (!args.empty())
-        throw BadUsage();
-    const auto root = host::findRoot();
-    if (!root.hasValue())
-        return fail(root.error());
-    const auto lock = host::lockRepository(session, root.value());
+    if (!host::parseArguments("show-state", args, {}).operands.empty())
+        throw BadUsage{"show-state: takes no arguments"};
+    const auto place = host::findRoot();
+    if (!place.hasValue())
+        return fail(place.error());
+    const common::RootPath& root = place.value().root;
+    const auto lock = host::lockRepository(session, root);
     if (!lock.hasValue())
         return fail(lock.error());
     // Loading it first turns a missing or broken state file into the library's message for it.
-    const auto cache = common::Cache::get(root.value(), false, session.io);
+    const auto cache = common::Cache::get(root, false, session.io);
     if (!cache.hasValue())
         return fail(cache.error());
-    std::ifstream file(root.value().statePath().ansi_str(), std::ios::binary);
+    std::ifstream file(root.statePath().ansi_str(), std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(file)),
                            std::istreambuf_iterator<char>());
     std::fwrite(text.data(), 1, text.size(), stdout);
@@ -495,7 +537,7 @@ int showState(const std::vector<std::string>& args, const Session& session) {
 }
 
 int where(const std::vector<std::string>& args, const Session&) {
-    const auto folder = folderArg(args);
+    const auto folder = folderArg("where", args);
     if (!folder.hasValue())
         return fail(folder.error());
     const auto found = common::RootPath::get(folder.value(), false);
@@ -510,14 +552,15 @@ int where(const std::vector<std::string>& args, const Session&) {
         {"properties", root.propertiesPath()},
     };
     for (const auto& [label, value] : rows)
-        std::printf("%-10s %s\n", label, value.ansi_str());
+        std::printf("%-10s %s\n", label, host::quotePath(value).c_str());
     return 0;
 }
 
 int relpath(const std::vector<std::string>& args, const Session&) {
-    if (args.size() != 1)
-        throw BadUsage();
-    const OdString full = ut::FileName(fromArg(args[0])).getFullPath();
+    const host::Arguments parsed = host::parseArguments("relpath", args, {});
+    if (parsed.operands.size() != 1)
+        throw BadUsage{"relpath: give one PATH"};
+    const OdString full = ut::FileName(fromArg(parsed.operands[0])).getFullPath();
     const int cut = full.reverseFind(ut::FileName::getPathSeparator()[0]);
     const auto found = common::RootPath::get(cut > 0 ? full.left(cut) : full, false);
     if (!found.hasValue())
@@ -525,7 +568,7 @@ int relpath(const std::vector<std::string>& args, const Session&) {
     const auto relative = found.value().relativePathTo(full);
     if (!relative.hasValue())
         return fail(relative.error());
-    std::printf("%s\n", relative.value().ansi_str());
+    std::printf("%s\n", host::quotePath(relative.value()).c_str());
     return 0;
 }
 
@@ -560,6 +603,12 @@ const CommandEntry* findCommand(const std::string& name) {
     return nullptr;
 }
 
+int badUsage(const std::string& problem) {
+    host::printError(hostError(problem));
+    printUsage(stderr, false);
+    return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -578,9 +627,10 @@ int main(int argc, char** argv) {
         } else if (option == "--lock-timeout" && !words.empty()) {
             timeoutText = words[0];
             words.erase(words.begin());
+        } else if (option == "--lock-timeout") {
+            return badUsage("--lock-timeout needs a number of seconds after it");
         } else {
-            printUsage(stderr, false);
-            return 2;
+            return badUsage(quoteName(shortened(option)) + " is no option of rvk");
         }
         timeoutSource = "--lock-timeout";
     }
@@ -600,20 +650,16 @@ int main(int argc, char** argv) {
         return 0;
     }
     const CommandEntry* command = findCommand(name);
-    if (command == nullptr) {
-        if (!name.empty())
-            host::printError(hostError(quoteName(shortened(name)) + " is not an rvk command"));
-        printUsage(stderr, false);
-        return 2;
-    }
+    if (command == nullptr)
+        return badUsage(name.empty() ? "no command given"
+                                     : quoteName(shortened(name)) + " is not an rvk command");
     ConsoleIo io;
     int result;
     try {
         result = command->run(std::vector<std::string>(words.begin() + 1, words.end()),
                               Session{io, lockTimeout, command->lock});
-    } catch (const BadUsage&) {
-        printUsage(stderr, false);
-        return 2;
+    } catch (const BadUsage& usage) {
+        return badUsage(usage.problem);
     } catch (const std::exception& e) {
         host::printError(hostError(std::string("unexpected failure: ") + e.what()));
         return 1;

@@ -12,6 +12,7 @@ packages=(
   libre2-dev libpcre2-dev  # the engines behind patterns from users
   libgtest-dev libbenchmark-dev
   libsqlite3-dev    # the reference host's database
+  libxxhash-dev     # the reference host's stat cache: its checksum
   sqlite3 strace    # the host tests: a crafted database, counting reads, killing commands at chosen calls
   nlohmann-json3-dev rapidjson-dev openssl  # bench/compare: the peers it measures against
   clang libclang-rt-14-dev clang-tidy cppcheck  # fuzz-smoke.sh and static-analysis.sh

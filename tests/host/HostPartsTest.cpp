@@ -138,11 +138,11 @@ TEST_F(HostStore, SortingKeepsIgnoredTrackedFilesAndFindsRemovedOnes) {
         return out;
     };
     using Paths = std::vector<std::string>;
-    EXPECT_EQ(paths(changes.value().unchanged), (Paths{"keep.dwg", "old.bak"}));
-    EXPECT_EQ(paths(changes.value().modified), (Paths{"changed.txt"}));
-    EXPECT_EQ(paths(changes.value().untracked), (Paths{"new.dwg"}));
-    EXPECT_EQ(paths(changes.value().removed), (Paths{"gone.txt"}));
-    EXPECT_EQ(changes.value().removed[0].detail, tracked[L"gone.txt"]);
+    EXPECT_EQ(paths(changes.value().changes.unchanged), (Paths{"keep.dwg", "old.bak"}));
+    EXPECT_EQ(paths(changes.value().changes.modified), (Paths{"changed.txt"}));
+    EXPECT_EQ(paths(changes.value().changes.untracked), (Paths{"new.dwg"}));
+    EXPECT_EQ(paths(changes.value().changes.removed), (Paths{"gone.txt"}));
+    EXPECT_EQ(changes.value().changes.removed[0].detail, tracked[L"gone.txt"]);
 }
 
 // Merging the runs gives what a sort gives, whatever the runs: none, one, an odd or even number,
@@ -199,6 +199,69 @@ TEST_F(HostStore, StatCacheDistrustsFilesOfTheTickOfItsWrite) {
         tmp.writeFile(".rvk/stat-cache", whole.substr(0, size));
         EXPECT_FALSE(host::StatCache::load(root, 1u).loaded()) << size;
     }
+}
+
+// One flipped byte in the cache, once, made status list a tracked file as removed and untracked:
+// whatever the damage, the file is no cache.
+TEST_F(HostStore, DamagedStatCacheIsNoCache) {
+    setModified(tmp.writeFile("notes.txt", "notes"), 1000000000);
+    setModified(tmp.writeFile("plan.txt", "plan"), 1100000000);
+    host::TrackedFiles tracked;
+    for (const wchar_t* path : {L"notes.txt", L"plan.txt"})
+        tracked[path] = objects.store(root, path).value();
+    host::FileStat notes;
+    ASSERT_TRUE(host::statFile(AT_FDCWD, (tmp / "notes.txt").c_str(), notes));
+    {
+        host::StatCache cache = host::StatCache::fromTracked(tracked, 1u);
+        host::FileStat plan;
+        ASSERT_TRUE(host::statFile(AT_FDCWD, (tmp / "plan.txt").c_str(), plan));
+        cache.vouch(0, notes);
+        cache.vouch(1, plan);
+        cache.save(root);
+    }
+    const std::string whole = readFile(tmp / ".rvk" / "stat-cache");
+    // Where things are, found by their values rather than by the layout.
+    const auto at = [&](const std::string& bytes) {
+        const std::size_t found = whole.find(bytes);
+        EXPECT_NE(found, std::string::npos);
+        return found == std::string::npos ? 0 : found;
+    };
+    const auto bytesOf = [](std::int64_t value) {
+        return std::string(reinterpret_cast<const char*>(&value), sizeof value);
+    };
+    const std::string notesUrl = narrow(tracked[L"notes.txt"]);
+    const auto flipped = [&](std::size_t offset) {
+        std::string damaged = whole;
+        damaged[offset] = static_cast<char>(damaged[offset] ^ 0x01);
+        return damaged;
+    };
+    struct Case {
+        const char* name;
+        std::string content;
+    };
+    const Case cases[] = {
+        {"a byte of the header (HEAD's commit)", flipped(8)},
+        {"a byte of an entry's modification time", flipped(at(bytesOf(notes.modifiedNs)))},
+        {"a byte of an entry's inode",
+         flipped(at(bytesOf(static_cast<std::int64_t>(notes.inode))))},
+        {"the last byte of a path", flipped(at("plan.txt") + 7)},
+        {"a byte of a URL", flipped(at(notesUrl) + 10)},
+        {"a byte of the padding after an entry", flipped(at(notesUrl) + notesUrl.size())},
+        {"a byte of the checksum", flipped(whole.size() - 1)},
+        {"the checksum cut off", whole.substr(0, whole.size() - 8)},
+        {"a byte cut off", whole.substr(0, whole.size() - 1)},
+        {"a byte appended", whole + '\0'},
+    };
+    ASSERT_TRUE(host::StatCache::load(root, 1u).loaded());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_NE(c.content, whole);
+        tmp.writeFile(".rvk/stat-cache", c.content);
+        EXPECT_FALSE(host::StatCache::load(root, 1u).loaded());
+    }
+    // Undamaged again, it serves again: the damage alone was refused.
+    tmp.writeFile(".rvk/stat-cache", whole);
+    EXPECT_TRUE(host::StatCache::load(root, 1u).loaded());
 }
 
 class CommitDatabase : public ::testing::Test {

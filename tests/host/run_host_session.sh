@@ -54,19 +54,34 @@ snapshot() { cat .rvk/rvk.state; "$rvk" log; }
 # --- bad usage: exit 2, the usage on stderr, nothing done ----------------------------------------
 mkdir -p "$base/outside"
 cd "$base/outside"
-bad_usage=("" "frobnicate" "status now" "stage" "stage --all plan" "unstage" "commit"
-           "commit -m" "commit -x text" "commit -m a b" "log a b" "show-state x" "init a b"
-           "restore" "restore --all a" "restore --frob a" "verify x" "status -x")
-for line in "${bad_usage[@]}"; do
-    read -r -a words <<<"$line"
+bad_usage=("|no command given"
+           "frobnicate|'frobnicate' is not an rvk command"
+           "status now|status: takes no PATH; it always lists the whole working tree"
+           "stage|stage: name the files to stage, or give --all"
+           "stage --all plan|stage: give NAMEs or --all, not both"
+           "unstage|unstage: name the files to unstage, or give --all"
+           "commit|commit: give the commit's message with -m MESSAGE"
+           "commit -m|commit: '-m' needs a value after it"
+           "commit -x text|commit: '-x' is no option of rvk commit (put -- before a name that begins with '-')"
+           "commit -m a b|commit: 'b' is more than one message (quote a message of several words)"
+           "log a b|log: give one PATH at most"
+           "show-state x|show-state: takes no arguments"
+           "init a b|init: give one folder at most"
+           "restore|restore: name the files to restore, or give --all"
+           "restore --all a|restore: give PATHs or --all, not both"
+           "restore --frob a|restore: '--frob' is no option of rvk restore (put -- before a name that begins with '-')"
+           "restore --force --force a|restore: '--force' is given twice"
+           "verify x|verify: takes no arguments"
+           "status -x|status: '-x' is no option of rvk status (put -- before a name that begins with '-')")
+# Each usage error names its problem first, then shows the usage.
+for entry in "${bad_usage[@]}"; do
+    read -r -a words <<<"${entry%%|*}"
     run 2 ${words[@]+"${words[@]}"}
     expect_quiet_out
-    usage_line=$(grep -m 1 '^usage: ' "$err" || true)
-    [[ $usage_line == "usage: rvk [--lock-timeout SECONDS] <command> [arguments]" ]] ||
+    [[ $(head -n 1 "$err") == "rvk: ${entry#*|}" ]] || fail "$last: problem not named first: $(head -n 1 "$err")"
+    [[ $(sed -n 2p "$err") == "usage: rvk [--lock-timeout SECONDS] <command> [arguments]" ]] ||
         fail "$last: no usage"
 done
-run 2 frobnicate
-[[ $(head -n 1 "$err") == "rvk: 'frobnicate' is not an rvk command" ]] || fail "$last: not named"
 [[ -z $(ls -A) ]] || fail "bad usage left files behind"
 
 # The folder rvk runs in is never searched for its libraries: a file there named like one is no
@@ -96,12 +111,21 @@ before=$(snapshot)
 
 # Names that stage nothing, alone or beside a good one: exit 1, the state untouched.
 refused "nothing to commit: no file is staged (see rvk stage)" commit -m "too early"
-refused "More that one file found with name ground." stage ground
+run 1 stage ground
+expect_quiet_out
+expect_err <<'EOF'
+rvk: More that one file found with name ground.
+    plans/level1/ground.dwg
+    plans/level2/ground.dwg
+EOF
 refused "'roof' finds no changed, new or removed file" stage roof
 # A name with control characters is shown escaped, never sent to the terminal as it is.
 refused '"ro\tof\033" finds no changed, new or removed file' stage $'ro\tof\e'
-refused "'plan(' is no valid regular expression: Mismatched '(' and ')' in regular expression" \
-    stage 'plan('
+# An invalid pattern is explained by the character at fault, in plain words.
+refused "'plan(' is no valid pattern: '(' begins a group that no ')' ends (character 5); put a '\\' \
+before a character to take it as it is" stage 'plan('
+refused "'[' is no valid pattern: '[' begins a set of characters that no ']' ends (character 1); \
+put a '\\' before a character to take it as it is" stage '['
 refused "'site.bak' finds no changed, new or removed file" stage site.bak
 refused "'nowhere' finds no changed, new or removed file" stage site nowhere
 [[ $(snapshot) == "$before" ]] || fail "refused commands changed the repository"
@@ -189,7 +213,7 @@ mv "$base/objects" .rvk/objects
 # The state written last fails (an immutable file cannot be replaced, even by root): the commit
 # already in the database is taken back. Skipped where the file system has no such flag.
 if chattr +i .rvk/rvk.state 2>/dev/null; then
-    refused "Error writing to file '$repo/.rvk/rvk.state'" commit -m "third"
+    refused "Error writing to file '$repo/.rvk/rvk.state': Operation not permitted" commit -m "third"
     chattr -i .rvk/rvk.state
     [[ $(snapshot) == "$before" ]] || fail "a commit whose state write failed changed the repository"
     ok stage --all <<<"M+ notes.txt"
@@ -219,7 +243,7 @@ refused "the ignore file .rvk/properties/ignore holds a rule that is no valid re
 line 4: '$(printf '(%.0s' {1..60})...': ${space_error}" status
 cp -p "$base/ignore" .rvk/properties/ignore
 long=$(printf 'x%.0s' {1..100000})
-refused "'$(printf 'x%.0s' {1..60})...' is no valid regular expression: ${space_error}" stage "$long("
+refused "'$(printf 'x%.0s' {1..60})...' is no valid pattern: ${space_error}" stage "$long("
 
 mv .rvk/rvk.db "$base/db"
 refused "no database found at $repo/.rvk/rvk.db" log
@@ -279,11 +303,15 @@ ok status </dev/null
 # Files as HEAD has them may be replaced by an older commit's copies without --force. The drawing
 # is then older than HEAD's copy, which the library's test counts as unchanged.
 ok restore --commit 1 plans/a.dwg notes.txt <<'EOF'
-restored plans/a.dwg
 restored notes.txt
+restored plans/a.dwg
 EOF
 [[ $(<plans/a.dwg) == "plan v1" && $(<notes.txt) == "notes v1" ]] || fail "restore --commit 1"
-ok status <<<"M  notes.txt"
+# Both differ from HEAD now, the drawing too: it got the current time, so it can be committed.
+ok status <<'EOF'
+M  notes.txt
+M  plans/a.dwg
+EOF
 refused "there is no commit 7" restore --commit 7 --all
 
 # A crafted database: paths out of the working tree and a copy outside .rvk are refused unread.
@@ -322,7 +350,10 @@ expect_err <<<"rvk: 2 of 7 stored copies are missing or damaged"
 # status says so when a file it lists as modified has lost its stored copy.
 rm ".rvk/objects/$v2"
 run 0 status
-expect_out <<<"M  notes.txt"
+expect_out <<'EOF'
+M  notes.txt
+M  plans/a.dwg
+EOF
 expect_err <<<"rvk: warning: the stored copy of 1 modified file is missing; run 'rvk verify'"
 
 # The stat cache: an unchanged file is read by the status that fills the cache, not by the next.
@@ -336,6 +367,177 @@ if command -v strace >/dev/null; then
     [[ $(reads) -ge 1 ]] || fail "status without a stat cache did not read README.txt"
     [[ $(reads) == 0 ]] || fail "status read README.txt again though the stat cache vouched for it"
 fi
+
+
+# ==== What a drafter types, and what a colleague plants: nothing is lost or misreported =========
+work=$base/work
+mkdir -p "$work/sub" "$base/secret"
+cd "$work"
+printf 'root plan\n' >plan.dwg
+printf 'sub plan\n' >sub/plan.dwg
+printf 'my plan\n' >sub/myplan.dwg
+printf 'a\n' >a.txt
+ok init <<<"initialized empty repository at $work"
+ok stage --all <<'EOF'
+A+ .rvk/properties/ignore
+A+ a.txt
+A+ plan.dwg
+A+ sub/myplan.dwg
+A+ sub/plan.dwg
+EOF
+ok commit -m one <<<"committed 1: 5 files"
+
+# --- paths count from the current folder -----------------------------------------------------------
+printf 'root plan, uncommitted work\n' >plan.dwg
+touch -d "@$(($(date +%s) + 60))" plan.dwg
+printf 'sub plan, changed\n' >sub/plan.dwg
+touch -d "@$(($(date +%s) + 60))" sub/plan.dwg
+cd sub
+ok restore --force plan.dwg <<<"restored sub/plan.dwg"
+[[ $(<../plan.dwg) == "root plan, uncommitted work" ]] || fail "restore in sub/ replaced the root's plan.dwg"
+[[ $(<plan.dwg) == "sub plan" ]] || fail "restore in sub/ did not restore sub/plan.dwg"
+one_commit=$(printf '1\t%s\t5\tone' "$(date -u -d @1700000000 +%Y-%m-%dT%H:%M:%SZ)")
+ok log ./plan.dwg <<<"$one_commit"
+ok log ../plan.dwg <<<"$one_commit"
+ok log "$work/sub/plan.dwg" <<<"$one_commit"
+refused "'../../outside.dwg' lies outside the working tree '$work'" log ../../outside.dwg
+refused "'..' is the working tree's root folder, not a file in it" restore ..
+# A NAME matches a whole path from here, or a whole file name, never just an ending.
+refused "'n' finds no changed, new or removed file" stage n
+refused "'lan' finds no changed, new or removed file" stage lan
+cd ..
+ok stage plan <<<"M+ plan.dwg"
+ok unstage plan.dwg plan.dwg </dev/null
+ok restore --force plan.dwg <<<"restored plan.dwg"
+printf 'dash\n' >-dash.txt
+ok stage -- -dash.txt <<<"A+ -dash.txt"
+ok unstage -- -dash.txt </dev/null
+rm -- -dash.txt
+
+# --- restore decides by content, never by times ------------------------------------------------
+printf 'other content, old time\n' >"$base/other.dwg"
+touch -d "2001-01-01" "$base/other.dwg"
+cp -p "$base/other.dwg" plan.dwg
+refused "plan.dwg differs from HEAD's copy: restoring would lose that; rvk restore --force replaces it" \
+    restore plan.dwg
+[[ $(<plan.dwg) == "other content, old time" ]] || fail "restore replaced a drawing it had not committed"
+ok restore --force plan.dwg <<<"restored plan.dwg"
+touch a.txt  # newer, same content: nothing to lose
+ok restore a.txt <<<"restored a.txt"
+ok status </dev/null
+# A damaged copy is found by verify and never restored: an emptied drawing, a changed object.
+drawing=$(sqlite3 .rvk/rvk.db "SELECT url FROM commit_files WHERE path = 'plan.dwg'")
+copy=".rvk/tf/$(expr "$drawing" : 'tf:\(.*\)#').tf"
+cp -p "$copy" "$base/copy"
+chmod u+w "$copy"
+: >"$copy"
+run 1 verify
+expect_out <<<"$drawing: it holds 0 bytes, not the 10 it was committed with; named by plan.dwg in commit 1"
+expect_err <<<"rvk: 1 of 5 stored copies is missing or damaged"
+printf 'root plan\n' >"$copy"
+printf 'Root plan\n' >"$copy"
+refused "the stored copy of plan.dwg ('$work/$copy') is damaged: its content does not match the digest \
+recorded when it was committed; nothing was restored (see rvk verify)" restore --force plan.dwg
+[[ $(<plan.dwg) == "root plan" ]] || fail "a damaged copy was restored"
+cp -p "$base/copy" "$copy"
+ok verify <<<"5 stored copies verified: all present and whole"
+
+# --- links: nothing is followed out of the repository ---------------------------------------------
+printf 'secret\n' >"$base/secret/key.txt"
+ln -s "$base/secret/key.txt" key.txt
+ok status </dev/null
+refused "key.txt is a symbolic link: rvk keeps files, never links or what they lead to" stage key.txt
+refused "There are no modified or untracked files for commit." stage --all
+rm key.txt
+before=$(snapshot)
+for entry in objects tf properties rvk.db rvk.state; do
+    mv ".rvk/$entry" "$base/moved"
+    ln -s "$base/moved" ".rvk/$entry"
+    kind=folder
+    [[ $entry == *.* ]] && kind=file
+    for command in status "commit -m linked" init; do
+        # shellcheck disable=SC2086
+        refused "'$work/.rvk/$entry' is a symbolic link: rvk follows no link inside a repository \
+folder, so it reads and writes nothing there; put the real $kind in its place" $command
+    done
+    rm ".rvk/$entry"
+    mv "$base/moved" ".rvk/$entry"
+done
+# Dangling links to where a command would make the file: the database (init) and the lock (any).
+for planted in "rvk.db init" "rvk.lock status"; do
+    read -r entry command <<<"$planted"
+    mv ".rvk/$entry" "$base/kept"
+    ln -s "$base/planted" ".rvk/$entry"
+    run 1 "$command"
+    [[ ! -e $base/planted ]] || fail "$last made .rvk/$entry outside the repository"
+    rm ".rvk/$entry"
+    mv "$base/kept" ".rvk/$entry"
+done
+[[ $(snapshot) == "$before" ]] || fail "a linked repository folder changed the repository"
+# A tracked file that became a link is neither read nor staged.
+mv a.txt "$base/a.txt"
+ln -s "$base/secret/key.txt" a.txt
+run 0 status
+expect_quiet_out
+expect_err <<<"rvk: 'a.txt' is a symbolic link now: rvk keeps files, never links or what they lead to, so it is left out"
+rm a.txt
+mv "$base/a.txt" a.txt
+
+# --- a tracked file that cannot be examined is never taken for removed -------------------------------
+deep=$(printf 'd%.0s' {1..200})
+mkdir -p "$base/deep"
+(
+    cd "$work"
+    for _ in {1..25}; do mkdir "$deep" && cd "$deep"; done
+    printf 'deep\n' >deep.txt
+)
+deep_path=$(for _ in {1..25}; do printf '%s/' "$deep"; done)deep.txt
+sqlite3 .rvk/rvk.db "INSERT INTO commit_files VALUES (1, '$deep_path', 'po$(printf 'deep\n' | sha256sum | cut -c1-64)')"
+run 0 status
+expect_quiet_out
+[[ $(<"$err") == "rvk: cannot examine '$(printf 'd%.0s' {1..60})...'"* || $(<"$err") == *"File name too long; it is left out, and not taken for removed" ]] ||
+    fail "$last: the deep file was not reported as out of reach: $(cut -c1-200 "$err")"
+run 1 stage --all
+grep -q '^rvk: There are no modified or untracked files for commit.$' "$err" ||
+    fail "$last: staged something for a file it could not examine"
+sqlite3 .rvk/rvk.db "DELETE FROM commit_files WHERE path LIKE 'ddd%'"
+rm -rf "${deep:?}"
+
+# --- a crafted database and stat cache ----------------------------------------------------------------
+cp .rvk/rvk.db "$base/work.db"
+ok status </dev/null
+# One flipped byte in the stat cache: status stays right.
+size=$(stat -c %s .rvk/stat-cache)
+printf '\xff' | dd of=.rvk/stat-cache bs=1 seek=$((size / 2)) conv=notrunc status=none
+ok status </dev/null
+sqlite3 .rvk/rvk.db "UPDATE commit_files SET path = '../escape.txt' WHERE path = 'a.txt'"
+refused "the database names ../escape.txt, which leads outside the working tree: it is neither read nor written" status
+refused "the database names ../escape.txt, which leads outside the working tree: it is neither read nor written" stage --all
+sqlite3 .rvk/rvk.db "UPDATE commit_files SET path = '.rvk/rvk.state' WHERE path = '../escape.txt'"
+refused "the database names .rvk/rvk.state, which leads outside the working tree: it is neither read nor written" status
+cp "$base/work.db" .rvk/rvk.db
+printf 'b\n' >b.txt
+RVK_COMMIT_TIME=1700000100 ok stage b.txt <<<"A+ b.txt"
+RVK_COMMIT_TIME=1700000100 ok commit -m $'two\e]0;owned\a' <<<"committed 2: 6 files"
+# Control characters of a message never reach the terminal.
+ok log < <(printf '2\t%s\t6\t%s\n1\t%s\t5\tone\n' 2023-11-14T22:15:00Z 'two\033]0;owned\a' 2023-11-14T22:13:20Z)
+sqlite3 .rvk/rvk.db "PRAGMA ignore_check_constraints = 1; UPDATE commits SET parent = 2 WHERE id = 1"
+refused "database '$work/.rvk/rvk.db' is damaged: commit 1 names 2 as its parent, which is not an older commit" log
+cp .rvk/rvk.db "$base/work.db"
+sqlite3 .rvk/rvk.db "PRAGMA ignore_check_constraints = 1; UPDATE commits SET parent = NULL WHERE id = 1"
+
+# --- a lost state file: init takes HEAD back from the database -------------------------------------------
+rm .rvk/rvk.state
+ok init <<<"repository completed at $work: HEAD is commit 2, the newest in its database"
+ok status </dev/null
+printf 'c\n' >c.txt
+ok stage c.txt <<<"A+ c.txt"
+ok commit -m three <<<"committed 3: 7 files"
+[[ $("$rvk" log | cut -f1 | tr '\n' ' ') == "3 2 1 " ]] || fail "the commit after init has no parent"
+# Temporary data of a killed command goes with the next command of any kind.
+printf 'half a copy\n' >.rvk/.incoming-abandoned
+ok status </dev/null
+[[ ! -e .rvk/.incoming-abandoned ]] || fail "status left a killed command's temporary copy"
 
 if ((failures > 0)); then
     echo "$failures check(s) failed" >&2
