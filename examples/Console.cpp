@@ -129,7 +129,14 @@ bool hasControls(std::string_view text) {
 }  // namespace
 
 bool needsQuoting(std::string_view utf8Path) {
-    return hasControls(utf8Path) || utf8Path.find_first_of("\"\\") != std::string_view::npos;
+    // One pass of plain comparisons: status asks this of every line it prints.
+    for (std::size_t i = 0; i < utf8Path.size(); ++i) {
+        const auto c = static_cast<unsigned char>(utf8Path[i]);
+        if (c < 0x20 || c == 0x7F || c == '"' || c == '\\' ||
+            (c == 0xC2 && controlAt(utf8Path, i) > 0))
+            return true;
+    }
+    return false;
 }
 
 std::string quotePath(std::string text) {
