@@ -145,6 +145,48 @@ TEST_F(HostStore, SortingKeepsIgnoredTrackedFilesAndFindsRemovedOnes) {
     EXPECT_EQ(changes.value().changes.removed[0].detail, tracked[L"gone.txt"]);
 }
 
+// A tracked file the host cannot look at is out of reach, not removed: stage --all would record a
+// deletion that never happened. One behind a folder without permission, one behind a folder that
+// became a link (the link is not followed out of the tree), beside a file that became a link
+// (never read), a removed file and an unchanged one.
+TEST_F(HostStore, FilesOutOfReachAreNeitherRemovedNorRead) {
+    namespace fs = testing_support::fs;
+    for (const char* name :
+         {"keep.txt", "gone.txt", "locked/a.txt", "linked/b.txt", "now-link.txt"})
+        tmp.writeFile(name, name);
+    host::TrackedFiles tracked;
+    for (const wchar_t* name :
+         {L"keep.txt", L"gone.txt", L"locked/a.txt", L"linked/b.txt", L"now-link.txt"})
+        tracked[name] = host::storageFor(name, 1)->store(root, name).value();
+    fs::remove(tmp / "gone.txt");
+    fs::rename(tmp / "linked", tmp / "elsewhere");
+    fs::create_directory_symlink(tmp / "elsewhere", tmp / "linked");
+    fs::remove(tmp / "now-link.txt");
+    fs::create_symlink(tmp / "keep.txt", tmp / "now-link.txt");
+    fs::permissions(tmp / "locked", fs::perms::none);
+
+    testing_support::asUnprivilegedUser(tmp, [&] {
+        const auto sorted = host::sortWorkingTree(root, tracked, 1u);
+        ASSERT_TRUE(sorted.hasValue()) << narrow(sorted.error().message);
+        const common::RepoChanges& changes = sorted.value().changes;
+        ASSERT_EQ(changes.removed.size(), 1u);
+        EXPECT_EQ(narrow(changes.removed[0].path), "gone.txt");
+        EXPECT_EQ(changes.otherPaths, std::vector<OdString>{L"now-link.txt"});
+        ASSERT_EQ(changes.unchanged.size(), 1u);
+        EXPECT_EQ(narrow(changes.unchanged[0].path), "keep.txt");
+        EXPECT_TRUE(changes.modified.empty());
+        std::vector<std::string> unexamined;
+        for (const ErrorMessage& problem : sorted.value().unexamined)
+            unexamined.push_back(narrow(problem.message));
+        const std::string leftOut = "; it is left out, and not taken for removed";
+        EXPECT_EQ(
+            unexamined,
+            (std::vector<std::string>{
+                "cannot examine 'linked/b.txt': a folder on its path is a symbolic link" + leftOut,
+                "cannot examine 'locked/a.txt': Permission denied" + leftOut}));
+    });
+}
+
 // Merging the runs gives what a sort gives, whatever the runs: none, one, an odd or even number,
 // runs of one element, equal elements across runs.
 TEST(SortRuns, SortsAsStdSortDoes) {

@@ -440,6 +440,15 @@ refused "the stored copy of plan.dwg ('$work/$copy') is damaged: its content doe
 recorded when it was committed; nothing was restored (see rvk verify)" restore --force plan.dwg
 [[ $(<plan.dwg) == "root plan" ]] || fail "a damaged copy was restored"
 cp -p "$base/copy" "$copy"
+object=".rvk/objects/$(sqlite3 .rvk/rvk.db "SELECT substr(url, 3) FROM commit_files WHERE path = 'a.txt'")"
+chmod u+w "$object"
+printf 'tampered\n' >"$object"
+rm a.txt
+refused "the stored copy of a.txt ('$work/$object') is damaged: its content does not match the digest \
+recorded when it was committed; nothing was restored (see rvk verify)" restore a.txt
+[[ ! -e a.txt ]] || fail "a tampered object was restored"
+printf 'a\n' >"$object"
+ok restore a.txt <<<"restored a.txt"
 ok verify <<<"5 stored copies verified: all present and whole"
 
 # --- links: nothing is followed out of the repository ---------------------------------------------
