@@ -20,10 +20,6 @@ constexpr const char* kBuiltInRules[] = {
     "^.*\\.dwl2$",
 };
 
-OdString ignoreFileOf(const RootPath& root) {
-    return root.propertiesPath() + ut::FileName::getPathSeparator() + L"ignore";
-}
-
 bool isPlainLiteral(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
@@ -89,7 +85,7 @@ struct RepoIgnore::Rules {
     std::vector<Rule> rules;
 };
 
-RepoIgnore::RepoIgnore(const RootPath& root) : m_path(ignoreFileOf(root)) {
+RepoIgnore::RepoIgnore(const RootPath& root) : m_path(root.ignorePath()) {
     load();
 }
 
@@ -144,7 +140,7 @@ OdString RepoIgnore::ignorePath() const {
 }
 
 Expected<void> RepoIgnore::write(const RootPath& root) {
-    ut::TextFile file(ignoreFileOf(root));
+    ut::TextFile file(root.ignorePath());
     if (file.exists())
         return {};
     file.create();

@@ -30,7 +30,7 @@ ErrorMessage lockFailure(const OdString& path, int error) {
 }  // namespace
 
 OdString RepoLock::lockPath(const RootPath& root) {
-    return root.rvkPath() + ut::FileName::getPathSeparator() + OdString(L"rvk.lock");
+    return root.lockPath();
 }
 
 Expected<RepoLock> RepoLock::acquire(const RootPath& root, EMode mode,
@@ -92,9 +92,7 @@ Expected<RepoLock> RepoLock::acquire(const RootPath& root, EMode mode,
     }
     if (mode == EMode::exclusive) {
         ut::removeAbandonedTemporaries(root.statePath());
-        // RepoIgnore's file; a RepoIgnore would read and compile the rules just to name it.
-        ut::removeAbandonedTemporaries(root.propertiesPath() + ut::FileName::getPathSeparator() +
-                                       OdString(L"ignore"));
+        ut::removeAbandonedTemporaries(root.ignorePath());
     }
     return RepoLock(std::move(lock), std::move(folderLock), mode);
 }

@@ -11,6 +11,9 @@ namespace {
 
 using ut::FileName;
 
+// The repository directory's name, the one place it is spelled.
+constexpr const wchar_t kRepositoryDir[] = L".rvk";
+
 OdString separator() {
     return FileName::getPathSeparator();
 }
@@ -32,7 +35,7 @@ Expected<RootPath> RootPath::get(const OdString& path, bool createIfMissing) {
     // The walk starts at `path` itself and stops at the nearest folder holding the repository
     // directory, or at the first ancestor that is not an existing folder.
     while (ut::Dir::exists(current)) {
-        if (ut::Dir::exists(current + separator() + L".rvk"))
+        if (ut::Dir::exists(RootPath::rvkPath(current)))
             return RootPath(current);
         const int cut = current.reverseFind(sep);
         current = cut < 0 ? OdString() : current.left(cut);
@@ -42,7 +45,7 @@ Expected<RootPath> RootPath::get(const OdString& path, bool createIfMissing) {
         return translatedError("Path: %ls is not a rvk directory.", path);
 
     // An empty path would put the repository directory at the file-system root.
-    const OdString repositoryDir = path + separator() + L".rvk";
+    const OdString repositoryDir = rvkPath(path);
     if (path.isEmpty() || !ut::Dir::create(repositoryDir)) {
         return translatedError("Not able to create a rvk directory in %ls", path);
     }
@@ -51,7 +54,7 @@ Expected<RootPath> RootPath::get(const OdString& path, bool createIfMissing) {
 }
 
 OdString RootPath::rvkPath(const OdString& root) {
-    return root + separator() + L".rvk";
+    return root + separator() + kRepositoryDir;
 }
 
 OdString RootPath::rvkPath() const {
@@ -59,15 +62,31 @@ OdString RootPath::rvkPath() const {
 }
 
 OdString RootPath::statePath() const {
-    return m_path + separator() + L".rvk" + separator() + L"rvk.state";
+    return rvkPath() + separator() + L"rvk.state";
 }
 
 OdString RootPath::dbPath() const {
-    return m_path + separator() + L".rvk" + separator() + L"rvk.db";
+    return rvkPath() + separator() + L"rvk.db";
 }
 
 OdString RootPath::propertiesPath() const {
-    return m_path + separator() + L".rvk" + separator() + L"properties";
+    return rvkPath() + separator() + L"properties";
+}
+
+OdString RootPath::ignorePath() const {
+    return propertiesPath() + separator() + L"ignore";
+}
+
+OdString RootPath::lockPath() const {
+    return rvkPath() + separator() + L"rvk.lock";
+}
+
+OdString RootPath::drawingStorePath() const {
+    return rvkPath() + separator() + repositoryExt();
+}
+
+OdString RootPath::objectStorePath() const {
+    return rvkPath() + separator() + L"objects";
 }
 
 OdString RootPath::path() const {

@@ -7,6 +7,14 @@
 //   <root>/.rvk/rvk.db       database file (for the host; the library never opens it)
 //   <root>/.rvk/properties   properties folder, holding the ignore file
 //
+// and, as additions of ours so that every path inside the repository is composed here and nowhere
+// else:
+//
+//   <root>/.rvk/properties/ignore   ignore file (RepoIgnore)
+//   <root>/.rvk/rvk.lock            lock file (RepoLock)
+//   <root>/.rvk/tf                  drawing store (getStoragePath)
+//   <root>/.rvk/objects             object store (getStoragePath)
+//
 // Paths are composed by plain concatenation with ut::FileName::getPathSeparator(); nothing is
 // normalised. A RootPath is obtained only from get() (or by copying one).
 #pragma once
@@ -31,6 +39,11 @@ public:
     OdString statePath() const;
     OdString dbPath() const;
     OdString propertiesPath() const;
+    // Additions of ours (see above).
+    OdString ignorePath() const;
+    OdString lockPath() const;
+    OdString drawingStorePath() const;
+    OdString objectStorePath() const;
     // The root folder, without trailing separators.
     OdString path() const;
     // root + separator + relativePath, whatever relativePath holds.

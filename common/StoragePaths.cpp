@@ -81,16 +81,14 @@ Expected<OdString> getRevision(const OdString& url) {
 Expected<OdString> getStoragePath(const RootPath& root, const OdString& url) {
     switch (kindOf(url)) {
         case UrlKind::Drawing: {
-            const OdString folder =
-                root.rvkPath() + ut::FileName::getPathSeparator() + repositoryExt();
+            const OdString folder = root.drawingStorePath();
             OdString name;
             if (matchDrawingName(url, &name))
                 return ut::FileName(folder, name, repositoryExt()).getFullPath();
             break;
         }
         case UrlKind::Object:
-            return root.rvkPath() + ut::FileName::getPathSeparator() + L"objects" +
-                   ut::FileName::getPathSeparator() + objectDigest(url);
+            return root.objectStorePath() + ut::FileName::getPathSeparator() + objectDigest(url);
         case UrlKind::Unknown:
             break;
     }

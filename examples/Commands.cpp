@@ -109,20 +109,19 @@ Expected<Place> findRoot() {
 }
 
 Expected<void> checkRepositoryFolder(const common::RootPath& root) {
-    static const struct {
-        const char* name;
-        const char* kind;
-    } kEntries[] = {{"", "folder"},      {"/objects", "folder"},
-                    {"/tf", "folder"},   {"/properties", "folder"},
-                    {"/rvk.db", "file"}, {"/rvk.state", "file"}};
-    const std::string rvk = utf8(root.rvkPath());
-    for (const auto& entry : kEntries) {
+    const std::pair<OdString, const char*> entries[] = {{root.rvkPath(), "folder"},
+                                                        {root.objectStorePath(), "folder"},
+                                                        {root.drawingStorePath(), "folder"},
+                                                        {root.propertiesPath(), "folder"},
+                                                        {root.dbPath(), "file"},
+                                                        {root.statePath(), "file"}};
+    for (const auto& [path, kind] : entries) {
         struct stat info {};
-        if (::lstat((rvk + entry.name).c_str(), &info) == 0 && S_ISLNK(info.st_mode))
-            return hostError(quoteName(rvk + entry.name) +
+        if (::lstat(path.ansi_str(), &info) == 0 && S_ISLNK(info.st_mode))
+            return hostError(quoteName(utf8(path)) +
                              " is a symbolic link: rvk follows no link inside a repository "
                              "folder, so it reads and writes nothing there; put the real " +
-                             entry.kind + " in its place");
+                             kind + " in its place");
     }
     return {};
 }

@@ -99,9 +99,8 @@ Header currentHeader(const common::RootPath& root, boost::optional<std::uint64_t
     Header header{};
     std::memcpy(header.magic, kMagic, sizeof kMagic);
     header.head = head ? *head : 0;
-    const std::string rvk = utf8(root.rvkPath());
-    header.drawings = stampOf(rvk + "/tf");
-    header.objects = stampOf(rvk + "/objects");
+    header.drawings = stampOf(utf8(root.drawingStorePath()));
+    header.objects = stampOf(utf8(root.objectStorePath()));
     header.database = stampOf(utf8(root.dbPath()));
     return header;
 }

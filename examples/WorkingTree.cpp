@@ -36,8 +36,7 @@ namespace {
 // alone, in a scratch repository, in the order the library reads them (up to the first empty
 // line). Gives ", line N: 'rule'", or nothing when no single line is refused.
 std::string refusedRule(const common::RootPath& root) {
-    const OdString separator = ut::FileName::getPathSeparator();
-    ut::TextFile file(root.propertiesPath() + separator + L"ignore");
+    ut::TextFile file(root.ignorePath());
     if (!file.open(nullptr))
         return {};
     std::string scratch = (std::filesystem::temp_directory_path() / "rvk-ignore-XXXXXX").string();
@@ -49,7 +48,7 @@ std::string refusedRule(const common::RootPath& root) {
     std::size_t number = 1;
     for (OdString line = file.getFirstLine(); scratchRoot.hasValue() && !line.isEmpty();
          line = file.getNextLine(), ++number) {
-        ut::TextFile alone(scratchRoot.value().propertiesPath() + separator + L"ignore");
+        ut::TextFile alone(scratchRoot.value().ignorePath());
         alone.create();
         alone.addLine(line);
         if (!alone.write(nullptr, nullptr, 0))

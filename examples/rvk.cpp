@@ -550,6 +550,10 @@ int where(const std::vector<std::string>& args, const Session&) {
         {"state", root.statePath()},
         {"db", root.dbPath()},
         {"properties", root.propertiesPath()},
+        {"ignore", root.ignorePath()},
+        {"lock", root.lockPath()},
+        {"drawings", root.drawingStorePath()},
+        {"objects", root.objectStorePath()},
     };
     for (const auto& [label, value] : rows)
         std::printf("%-10s %s\n", label, host::quotePath(value).c_str());

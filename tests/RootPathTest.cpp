@@ -85,6 +85,10 @@ TEST(RepositoryRoot, EveryRepositoryPathIsComposedUnderTheRoot) {
     EXPECT_EQ(root.statePath(), joinPath({r.c_str(), L".rvk", L"rvk.state"}));
     EXPECT_EQ(root.dbPath(), joinPath({r.c_str(), L".rvk", L"rvk.db"}));
     EXPECT_EQ(root.propertiesPath(), joinPath({r.c_str(), L".rvk", L"properties"}));
+    EXPECT_EQ(root.ignorePath(), joinPath({r.c_str(), L".rvk", L"properties", L"ignore"}));
+    EXPECT_EQ(root.lockPath(), joinPath({r.c_str(), L".rvk", L"rvk.lock"}));
+    EXPECT_EQ(root.drawingStorePath(), joinPath({r.c_str(), L".rvk", L"tf"}));
+    EXPECT_EQ(root.objectStorePath(), joinPath({r.c_str(), L".rvk", L"objects"}));
     EXPECT_EQ(root.pathTo(joinPath({L"a", L"b.dwg"})), joinPath({r.c_str(), L"a", L"b.dwg"}));
     EXPECT_EQ(root.pathTo(OdString()), r + kSep);
     EXPECT_EQ(common::repositoryExt(), OdString(L"tf"));
