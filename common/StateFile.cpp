@@ -18,16 +18,28 @@ namespace common {
 
 namespace {
 
-// Member names of the document, shared by the reader and the writer.
-const OdString kHead(L"head");
-const OdString kReference(L"reference");
-const OdString kCommit(L"commit");
-const OdString kStagedFiles(L"staged_files");
-const OdString kPath(L"path");
-const OdString kFileChange(L"file_change");
-const OdString kRenames(L"renames");
-const OdString kNew(L"new");
-const OdString kPrevious(L"previous");
+// The member names of the document: the one place they are spelled. The tree road (stateToJson,
+// stateFromJson) and the direct one (formatStateText, StateTextParser) both take them from here.
+struct MemberNames {
+    std::wstring_view head, reference, commit, stagedFiles, path, fileChange, renames, next,
+        previous;
+};
+constexpr MemberNames kNames{L"head",        L"reference", L"commit", L"staged_files", L"path",
+                             L"file_change", L"renames",   L"new",    L"previous"};
+
+OdString nameOf(std::wstring_view name) {
+    return OdString(std::wstring(name));
+}
+
+const OdString kHead = nameOf(kNames.head);
+const OdString kReference = nameOf(kNames.reference);
+const OdString kCommit = nameOf(kNames.commit);
+const OdString kStagedFiles = nameOf(kNames.stagedFiles);
+const OdString kPath = nameOf(kNames.path);
+const OdString kFileChange = nameOf(kNames.fileChange);
+const OdString kRenames = nameOf(kNames.renames);
+const OdString kNew = nameOf(kNames.next);
+const OdString kPrevious = nameOf(kNames.previous);
 
 const OdString kNoContext;
 
@@ -39,28 +51,6 @@ OdString stringMember(const Object& object, const OdString& key) {
 }
 
 }  // namespace
-
-State::State() = default;
-State::State(const State& other) = default;
-State::State(State&& other)
-    : head(other.head),
-      stagedFiles(std::move(other.stagedFiles)),
-      renames(std::move(other.renames)) {
-    other.stagedFiles.clear();
-    other.renames.clear();
-}
-State& State::operator=(const State& other) = default;
-State& State::operator=(State&& other) {
-    if (this != &other) {
-        head = other.head;
-        stagedFiles = std::move(other.stagedFiles);
-        renames = std::move(other.renames);
-        other.stagedFiles.clear();
-        other.renames.clear();
-    }
-    return *this;
-}
-State::~State() = default;
 
 // --- writing ---------------------------------------------------------------------------------
 
@@ -106,6 +96,38 @@ Expected<Value> stateToJson(const State& state) {
     return Value(std::move(document));
 }
 
+namespace {
+
+// The fixed pieces of the written document, made once from the member names.
+struct Layout {
+    std::string head, commit, reference, renames, renameNew, renamePrevious, stagedFiles,
+        stagedChange, stagedPath;
+
+    static const Layout& get() {
+        static const Layout layout;
+        return layout;
+    }
+
+private:
+    Layout() {
+        head = "{\n    " + key(kNames.head) + "{\n";
+        commit = "        " + key(kNames.commit);
+        reference = "        " + key(kNames.reference);
+        renames = ",\n    " + key(kNames.renames) + "[\n";
+        renameNew = "        {\n            " + key(kNames.next);
+        renamePrevious = ",\n            " + key(kNames.previous);
+        stagedFiles = ",\n    " + key(kNames.stagedFiles) + "[\n";
+        stagedChange = "        {\n            " + key(kNames.fileChange);
+        stagedPath = ",\n            " + key(kNames.path);
+    }
+    // `"name" : `; the names are ASCII.
+    static std::string key(std::wstring_view name) {
+        return "\"" + std::string(name.begin(), name.end()) + "\" : ";
+    }
+};
+
+}  // namespace
+
 Expected<void> formatStateText(const State& state, std::string& out) {
     // The texts of the kinds of change, made once and checked before anything is written, so a
     // change without a text fails as the first entry that has it, with toString's error.
@@ -131,35 +153,36 @@ Expected<void> formatStateText(const State& state, std::string& out) {
 
     // The layout of write_formatted for the document stateToJson builds: members in key order,
     // four spaces per level, and TextFile's line feed at the end.
-    out += "{\n    \"head\" : {\n";
+    const Layout& layout = Layout::get();
+    out += layout.head;
     if (state.head.commit) {
         char digits[24];
-        out += "        \"commit\" : ";
+        out += layout.commit;
         out.append(digits, std::to_chars(digits, digits + sizeof digits, *state.head.commit).ptr);
         out += ",\n";
     }
-    out += "        \"reference\" : ";
+    out += layout.reference;
     corekit::json::append_string_utf8(out, state.head.reference.wstr());
     out += "\n    }";
     if (!state.renames.empty()) {
-        out += ",\n    \"renames\" : [\n";
+        out += layout.renames;
         std::size_t left = state.renames.size();
         for (const auto& rename : state.renames) {
-            out += "        {\n            \"new\" : ";
+            out += layout.renameNew;
             corekit::json::append_string_utf8(out, rename.first.wstr());
-            out += ",\n            \"previous\" : ";
+            out += layout.renamePrevious;
             corekit::json::append_string_utf8(out, rename.second.wstr());
             out += --left ? "\n        },\n" : "\n        }\n";
         }
         out += "    ]";
     }
     if (!state.stagedFiles.empty()) {
-        out += ",\n    \"staged_files\" : [\n";
+        out += layout.stagedFiles;
         std::size_t left = state.stagedFiles.size();
         for (const StagedFile& file : state.stagedFiles) {
-            out += "        {\n            \"file_change\" : ";
+            out += layout.stagedChange;
             out += kindTexts[static_cast<int>(file.change)];
-            out += ",\n            \"path\" : ";
+            out += layout.stagedPath;
             corekit::json::append_string_utf8(out, file.path.wstr());
             out += --left ? "\n        },\n" : "\n        }\n";
         }
@@ -311,7 +334,6 @@ Expected<State> readStateDocument(const OdString& path) {
 namespace {
 
 using corekit::json::Token;
-using namespace std::string_view_literals;
 
 // Reads the state document straight from the tokens of its UTF-8 bytes into a State, for
 // documents of the shape writeState writes (with any spacing and any member order). It accepts
@@ -331,7 +353,8 @@ public:
         // Staged entries are counted from the braces, so the list is allocated once: StagedFile
         // has no move, and a growing vector would copy every path. The shortest entry takes 33
         // bytes, which bounds the count for a text full of braces.
-        constexpr std::size_t kShortestEntry = sizeof R"({"file_change":"added","path":""})" - 1;
+        constexpr std::size_t kShortestEntry =
+            sizeof R"({"":"added","":""})" - 1 + kNames.fileChange.size() + kNames.path.size();
         std::size_t braces = 0;
         for (const char* p = m_begin;
              (p = static_cast<const char*>(std::memchr(p, '{', m_end - p))); ++p) {
@@ -346,11 +369,11 @@ public:
             bool read = false;
             if (!readKey())
                 return false;
-            if (keyIs(L"head"sv) && !head)
+            if (keyIs(kNames.head) && !head)
                 read = head = parseHead(out.head);
-            else if (keyIs(L"staged_files"sv) && !staged)
+            else if (keyIs(kNames.stagedFiles) && !staged)
                 read = staged = parseStaged(out.stagedFiles);
-            else if (keyIs(L"renames"sv) && !renames)
+            else if (keyIs(kNames.renames) && !renames)
                 read = renames = parseRenames(out.renames);
             if (!read)
                 return false;
@@ -385,12 +408,12 @@ private:
             if (!readKey())
                 return false;
             std::wstring text;
-            if (keyIs(L"reference"sv) && !reference) {
+            if (keyIs(kNames.reference) && !reference) {
                 reference = readString(text);
                 if (!reference)
                     return false;
                 head.reference = OdString(std::move(text));
-            } else if (keyIs(L"commit"sv) && !commit && m_lexer.next() == Token::unsigned_int) {
+            } else if (keyIs(kNames.commit) && !commit && m_lexer.next() == Token::unsigned_int) {
                 head.commit = m_lexer.unsigned_value();
                 commit = true;
             } else {
@@ -443,7 +466,7 @@ private:
     bool parseStaged(std::vector<StagedFile>& files) {
         std::wstring change, path;
         return parseArray([&] {
-            if (!readPair(L"file_change"sv, L"path"sv, change, path))
+            if (!readPair(kNames.fileChange, kNames.path, change, path))
                 return false;
             const auto kind = std::find(std::begin(m_kindTexts), std::end(m_kindTexts), change);
             if (kind == std::end(m_kindTexts))
@@ -459,7 +482,7 @@ private:
     bool parseRenames(std::map<OdString, OdString>& renames) {
         std::wstring next, previous;
         return parseArray([&] {
-            if (!readPair(L"new"sv, L"previous"sv, next, previous))
+            if (!readPair(kNames.next, kNames.previous, next, previous))
                 return false;
             renames.emplace(OdString(std::move(next)), OdString(std::move(previous)));
             return true;  // the first entry for a new path stays, as in the general reader

@@ -25,8 +25,7 @@
 #include <utility>
 #include <vector>
 
-// The one export macro of librvkcore, whose JSON part shares it with the rest of the library.
-#include <common/Export.h>
+#include <corekit/json/export.h>
 
 namespace corekit {
 namespace json {
@@ -46,7 +45,7 @@ enum Value_type : int {
 // Thrown by the accessors of Value_impl when a value is not of the kind asked for. what() is the
 // English text "value type is <actual> not <expected>" with both kinds as decimal numbers.
 // Exported, so that a host catches the very type the library throws.
-struct RVK_EXPORT ValueError : std::runtime_error {
+struct COREKIT_EXPORT ValueError : std::runtime_error {
     explicit ValueError(const std::string& message) : std::runtime_error(message) {}
 };
 

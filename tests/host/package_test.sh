@@ -52,7 +52,7 @@ pkg-config)
     printf '%s\n' '#include <common/RootPath.h>' \
         'int main() { return common::repositoryExt() == OdString(L"tf") ? 0 : 1; }' >"$scratch/two.cpp"
     # shellcheck disable=SC2086 # the flags are words to split
-    "$cxx" -std=c++17 $cxxflags "$scratch/two.cpp" $flags -Wl,-rpath,"$prefix/lib" \
+    "$cxx" $cxxflags "$scratch/two.cpp" $flags -Wl,-rpath,"$prefix/lib" \
         -o "$scratch/two"
     "$scratch/two"
     ;;

@@ -1,5 +1,6 @@
-// The counters behind the fault seam of platform/internal/WriteCalls.h. Compiled only into the
-// test build of the platform sources (RVK_FAULT_INJECTION), so the shipped library keeps no state.
+// The counters behind the fault seam of platform/internal/WriteCalls.h, for the tests alone: they
+// are compiled into the test build of the platform sources (RVK_FAULT_INJECTION), and the shipped
+// library, which has no seam, keeps no state.
 #include <platform/internal/WriteCalls.h>
 
 #include <array>
