@@ -8,17 +8,7 @@
 #include <cstring>
 #include <utility>
 
-#include "RepositoryLock.h"
-
 namespace host {
-
-Expected<common::RepoLock> lockRepository(const Session& session, const common::RootPath& root) {
-    return host::lockRepository(root,
-                                session.lockMode == LockMode::shared
-                                    ? common::RepoLock::EMode::shared
-                                    : common::RepoLock::EMode::exclusive,
-                                session.lockTimeout);
-}
 
 OdString fromArg(const std::string& arg) {
     return OdString(arg.data(), arg.size(), kCodePageUtf8);
@@ -131,7 +121,7 @@ Expected<Repository> openRepository(const Session& session) {
     if (!place.hasValue())
         return place.error();
     const common::RootPath& root = place.value().root;
-    auto lock = lockRepository(session, root);
+    auto lock = session.lock(root);
     if (!lock.hasValue())
         return lock.error();
     auto cache = common::Cache::get(root, false, session.io);

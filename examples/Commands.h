@@ -20,6 +20,7 @@
 
 #include "Console.h"
 #include "Database.h"
+#include "RepositoryLock.h"
 #include "TypedNames.h"
 
 namespace host {
@@ -50,21 +51,40 @@ Arguments parseArguments(const char* command, const std::vector<std::string>& ar
                          std::initializer_list<const char*> flags,
                          std::initializer_list<const char*> valued = {});
 
-enum class LockMode { none, shared, exclusive };
-
 // What every command gets besides its arguments.
 struct Session {
     const ConsoleIo& io;
     std::chrono::milliseconds lockTimeout;
     LockMode lockMode;  // the command's, from its entry in the command table
+
+    // The repository lock in the mode of the running command. The caller keeps it until the
+    // command has ended, its Caches included (their end writes the state file): declared before
+    // them, it is released after them.
+    Expected<common::RepoLock> lock(const common::RootPath& root) const {
+        return lockRepository(root, lockMode, lockTimeout);
+    }
 };
 
-using Command = int (*)(const std::vector<std::string>&, const Session&);
+// A command's failure on its way up to main(), which prints it and exits 1.
+struct CommandFailed {
+    ErrorMessage error;
+};
 
-// The repository lock in the mode of the running command. The caller keeps it until the command
-// has ended, its Caches included (their end writes the state file): declared before them, it is
-// released after them.
-Expected<common::RepoLock> lockRepository(const Session& session, const common::RootPath& root);
+// The value of `result`; when it holds an error instead, that error goes up to main() (thrown as
+// CommandFailed), ending the command. The one way a command passes an error up: what the command
+// holds (its lock, its Caches) ends on the way, as on any return.
+template <class T>
+T orFail(Expected<T>&& result) {
+    if (!result.hasValue())
+        throw CommandFailed{result.error()};
+    return std::move(result).value();
+}
+inline void orFail(Expected<void>&& result) {
+    if (!result.hasValue())
+        throw CommandFailed{result.error()};
+}
+
+using Command = int (*)(const std::vector<std::string>&, const Session&);
 
 // The repository that contains the current folder, and where in it the command runs.
 Expected<Place> findRoot();

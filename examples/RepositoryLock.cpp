@@ -25,17 +25,19 @@ Expected<std::chrono::milliseconds> parseLockTimeout(const std::string& text,
     return std::chrono::milliseconds(static_cast<long long>(std::llround(seconds * 1000)));
 }
 
-Expected<common::RepoLock> lockRepository(const common::RootPath& root,
-                                          common::RepoLock::EMode mode,
+Expected<common::RepoLock> lockRepository(const common::RootPath& root, LockMode mode,
                                           std::chrono::milliseconds timeout) {
-    auto lock = common::RepoLock::acquire(root, mode, timeout, [] {
-        std::fputs("rvk: waiting for another command on this repository to finish\n", stderr);
-        std::fflush(stderr);
-    });
+    const bool exclusive = mode == LockMode::exclusive;
+    auto lock = common::RepoLock::acquire(
+        root, exclusive ? common::RepoLock::EMode::exclusive : common::RepoLock::EMode::shared,
+        timeout, [] {
+            std::fputs("rvk: waiting for another command on this repository to finish\n", stderr);
+            std::fflush(stderr);
+        });
     // No command that copies runs beside one holding the lock in either mode, so what a killed
     // command left is removed by the next command of any kind.
     if (lock.hasValue())
-        removeAbandonedCopies(root, mode == common::RepoLock::EMode::exclusive);
+        removeAbandonedCopies(root, exclusive);
     return lock;
 }
 

@@ -12,6 +12,10 @@
 
 namespace host {
 
+// The lock a command holds on its repository: none (where, relpath), shared for the commands that
+// only read, exclusive for those that change anything.
+enum class LockMode { none, shared, exclusive };
+
 // How long a command waits for the lock when nothing else is said.
 constexpr std::chrono::seconds kDefaultLockTimeout(30);
 
@@ -20,12 +24,12 @@ constexpr std::chrono::seconds kDefaultLockTimeout(30);
 Expected<std::chrono::milliseconds> parseLockTimeout(const std::string& text,
                                                      const std::string& source);
 
-// Takes `root`'s lock in `mode`, saying once on stderr that it waits when another command holds
-// it, and failing with the library's message naming the lock file after `timeout`. Holding the
-// lock, it removes the temporary copies that killed commands of rvk's left behind (the library
-// removes the temporary files of its own writes when the lock is taken exclusively).
-Expected<common::RepoLock> lockRepository(const common::RootPath& root,
-                                          common::RepoLock::EMode mode,
+// Takes `root`'s lock in `mode` (none is taken as shared), saying once on stderr that it waits when
+// another command holds it, and failing with the library's message naming the lock file after
+// `timeout`. Holding the lock, it removes the temporary copies that killed commands of rvk's left
+// behind (the library removes the temporary files of its own writes when the lock is taken
+// exclusively).
+Expected<common::RepoLock> lockRepository(const common::RootPath& root, LockMode mode,
                                           std::chrono::milliseconds timeout);
 
 }  // namespace host

@@ -70,32 +70,20 @@ int status(const std::vector<std::string>& args, const Session& session) {
     if (!parsed.operands.empty())
         throw BadUsage{"status: takes no PATH; it always lists the whole working tree"};
     const bool zeroTerminated = parsed.has("-z");
-    const auto place = findRoot();
-    if (!place.hasValue())
-        return fail(place.error());
-    const common::RootPath& root = place.value().root;
-    const auto lock = lockRepository(session, root);
-    if (!lock.hasValue())
-        return fail(lock.error());
-    const auto cache = common::Cache::get(root, false, session.io);
-    if (!cache.hasValue())
-        return fail(cache.error());
-    const common::State& state = cache.value().read();
+    const auto place = orFail(findRoot());
+    const common::RootPath& root = place.root;
+    const auto lock = orFail(session.lock(root));
+    const auto cache = orFail(common::Cache::get(root, false, session.io));
+    const common::State& state = cache.read();
     StatCache statCache = StatCache::load(root, state.head.commit);
     if (!statCache.loaded()) {
-        auto db = Database::open(root.dbPath());
-        if (!db.hasValue())
-            return fail(db.error());
-        const auto head = db.value().trackedFiles(state.head.commit);
-        if (!head.hasValue())
-            return fail(head.error());
-        statCache = StatCache::fromTracked(head.value(), state.head.commit);
+        auto db = orFail(Database::open(root.dbPath()));
+        const auto head = orFail(db.trackedFiles(state.head.commit));
+        statCache = StatCache::fromTracked(head, state.head.commit);
     }
-    auto compared = compareWorkingTree(root, statCache);
-    if (!compared.hasValue())
-        return fail(compared.error());
+    auto compared = orFail(compareWorkingTree(root, statCache));
     statCache.save(root);
-    TreeComparison& tree = compared.value();
+    TreeComparison& tree = compared;
     const std::vector<CachedFile>& files = statCache.files();
 
     PathList& paths = tree.untracked;

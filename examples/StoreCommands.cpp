@@ -107,17 +107,11 @@ Expected<void> mayReplace(Repository& r, const OdString& path, const OdString& u
 int restore(const std::vector<std::string>& args, const Session& session) {
     const Arguments options = parseArguments("restore", args, {"--force", "--all"}, {"--commit"});
     const bool all = wantsAll("restore", options, "PATHs");
-    auto repo = openRepository(session);
-    if (!repo.hasValue())
-        return fail(repo.error());
-    Repository& r = repo.value();
-    const auto id = restoreCommit(options, r);
-    if (!id.hasValue())
-        return fail(id.error());
-    const bool fromHead = id.value() == r.cache.value().read().head.commit;
-    auto files = fromHead ? Expected<TrackedFiles>(r.head) : r.db.trackedFiles(id.value());
-    if (!files.hasValue())
-        return fail(files.error());
+    auto repo = orFail(openRepository(session));
+    Repository& r = repo;
+    const auto id = orFail(restoreCommit(options, r));
+    const bool fromHead = id == r.cache.value().read().head.commit;
+    auto files = orFail(fromHead ? Expected<TrackedFiles>(r.head) : r.db.trackedFiles(id));
 
     std::map<OdString, OdString> chosen;  // path, URL
     bool failed = false;
@@ -126,17 +120,16 @@ int restore(const std::vector<std::string>& args, const Session& session) {
         failed = true;
     };
     if (all)
-        chosen.insert(files.value().begin(), files.value().end());
+        chosen.insert(files.begin(), files.end());
     for (const std::string& arg : options.operands) {
         const auto path = repositoryPath(r.place, arg);
         if (!path.hasValue()) {
             refuse(path.error());
             continue;
         }
-        const auto found = files.value().find(path.value());
-        if (found == files.value().end())
-            refuse(hostError(quotePath(path.value()) + " is not in commit " +
-                             std::to_string(id.value())));
+        const auto found = files.find(path.value());
+        if (found == files.end())
+            refuse(hostError(quotePath(path.value()) + " is not in commit " + std::to_string(id)));
         else
             chosen.insert(*found);
     }
@@ -153,7 +146,7 @@ int restore(const std::vector<std::string>& args, const Session& session) {
                              quotePath(stored.value()) + "); see rvk verify"));
             continue;
         }
-        const auto replaceable = mayReplace(r, path, url, id.value(), options.has("--force"));
+        const auto replaceable = mayReplace(r, path, url, id, options.has("--force"));
         const auto digest = expectedDigest(r.db, url);
         if (!replaceable.hasValue() || !digest.hasValue()) {
             refuse(!replaceable.hasValue() ? replaceable.error() : digest.error());
@@ -175,27 +168,19 @@ int restore(const std::vector<std::string>& args, const Session& session) {
     if (failed)
         return 1;
 
-    const auto restored = restoreFiles(r.root, restoring, [](const OdString& path) {
+    orFail(restoreFiles(r.root, restoring, [](const OdString& path) {
         std::printf("restored %s\n", quotePath(path).c_str());
-    });
-    if (!restored.hasValue())
-        return fail(restored.error());
+    }));
     return 0;
 }
 
 int verify(const std::vector<std::string>& args, const Session& session) {
     if (!parseArguments("verify", args, {}).operands.empty())
         throw BadUsage{"verify: takes no arguments"};
-    auto repo = openRepository(session);
-    if (!repo.hasValue())
-        return fail(repo.error());
-    Repository& r = repo.value();
-    const auto uses = r.db.allFiles();
-    if (!uses.hasValue())
-        return fail(uses.error());
-    const auto records = r.db.allCopyRecords();
-    if (!records.hasValue())
-        return fail(records.error());
+    auto repo = orFail(openRepository(session));
+    Repository& r = repo;
+    const auto uses = orFail(r.db.allFiles());
+    const auto records = orFail(r.db.allCopyRecords());
 
     // By URL: the paths and the commits that name each stored copy.
     struct Named {
@@ -203,7 +188,7 @@ int verify(const std::vector<std::string>& args, const Session& session) {
         std::set<std::uint64_t> commits;
     };
     std::map<OdString, Named> copies;
-    for (const FileUse& use : uses.value()) {
+    for (const FileUse& use : uses) {
         Named& named = copies[use.url];
         named.paths.insert(use.path);
         named.commits.insert(use.commit);
@@ -215,17 +200,17 @@ int verify(const std::vector<std::string>& args, const Session& session) {
         progress.update(++done, copies.size());
         std::string problem;
         const auto stored = storedCopyPath(r.root, url);
-        const auto record = records.value().find(url);
+        const auto record = records.find(url);
         const bool generic = common::urlToType(url) == common::FileStorage::Generic;
         struct stat info {};
         if (!stored.hasValue()) {
             problem = utf8(stored.error().message);
         } else if (::lstat(utf8(stored.value()).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
             problem = "missing";
-        } else if (record != records.value().end() && record->second.size != info.st_size) {
+        } else if (record != records.end() && record->second.size != info.st_size) {
             problem = "it holds " + std::to_string(info.st_size) + " bytes, not the " +
                       std::to_string(record->second.size) + " it was committed with";
-        } else if (generic || record != records.value().end()) {
+        } else if (generic || record != records.end()) {
             const OdString want = generic ? url.mid(2) : record->second.digest;
             const auto digest = fileDigest(utf8(stored.value()), utf8(url));
             if (!digest.hasValue())

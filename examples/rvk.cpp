@@ -46,6 +46,7 @@ using host::fail;
 using host::fromArg;
 using host::hostError;
 using host::LockMode;
+using host::orFail;
 using host::quoteName;
 using host::Repository;
 using host::Session;
@@ -181,51 +182,34 @@ bool storeStaged(common::Cache& opened, std::vector<StagedFile> staged, const Se
 // is made again with HEAD on the newest commit of the database, so that history goes on from
 // there instead of starting anew.
 int init(const std::vector<std::string>& args, const Session& session) {
-    const auto folder = folderArg("init", args);
-    if (!folder.hasValue())
-        return fail(folder.error());
-    const bool existed = common::RootPath::get(folder.value(), false).hasValue();
-    const auto root = common::RootPath::get(folder.value(), true);
-    if (!root.hasValue())
-        return fail(root.error());
-    const auto sound = host::checkRepositoryFolder(root.value());
-    if (!sound.hasValue())
-        return fail(sound.error());
+    const auto folder = orFail(folderArg("init", args));
+    const bool existed = common::RootPath::get(folder, false).hasValue();
+    const auto root = orFail(common::RootPath::get(folder, true));
+    orFail(host::checkRepositoryFolder(root));
     // Only now is there a ".rvk" to hold the lock file.
-    const auto lock = host::lockRepository(session, root.value());
-    if (!lock.hasValue())
-        return fail(lock.error());
-    const auto ignore = common::RepoIgnore::write(root.value());
-    if (!ignore.hasValue())
-        return fail(ignore.error());
-    auto db = host::Database::create(root.value().dbPath());
-    if (!db.hasValue())
-        return fail(db.error());
-    const bool hadState = ut::FileName(root.value().statePath()).exists(ut::FileName::kAnyObject);
-    const auto newest = db.value().newestCommit();
-    if (!newest.hasValue())
-        return fail(newest.error());
+    const auto lock = orFail(session.lock(root));
+    orFail(common::RepoIgnore::write(root));
+    auto db = orFail(host::Database::create(root.dbPath()));
+    const bool hadState = ut::FileName(root.statePath()).exists(ut::FileName::kAnyObject);
+    const auto newest = orFail(db.newestCommit());
     {
         // Made fresh, the state file is written at once and again when the Cache ends.
-        auto cache = common::Cache::get(root.value(), true, session.io);
-        if (!cache.hasValue())
-            return fail(cache.error());
-        if (!hadState && newest.value()) {
-            common::Transaction transaction = cache.value().getTransaction();
-            cache.value().write().head.commit = newest.value();
+        auto cache = orFail(common::Cache::get(root, true, session.io));
+        if (!hadState && newest) {
+            common::Transaction transaction = cache.getTransaction();
+            cache.write().head.commit = newest;
             transaction.commit();
         }
     }
     if (session.io.failures() > 0)
         return 1;
-    if (!hadState && newest.value())
+    if (!hadState && newest)
         std::printf("repository completed at %s: HEAD is commit %llu, the newest in its database\n",
-                    host::quotePath(root.value().path()).c_str(),
-                    static_cast<unsigned long long>(*newest.value()));
+                    host::quotePath(root.path()).c_str(), static_cast<unsigned long long>(*newest));
     else
         std::printf(
             existed ? "repository already exists at %s\n" : "initialized empty repository at %s\n",
-            host::quotePath(root.value().path()).c_str());
+            host::quotePath(root.path()).c_str());
     return 0;
 }
 
@@ -240,15 +224,12 @@ void reportLeftOut(const host::SortedTree& tree) {
 int stage(const std::vector<std::string>& args, const Session& session) {
     const host::Arguments parsed = host::parseArguments("stage", args, {"--all"});
     const bool all = host::wantsAll("stage", parsed, "NAMEs");
-    auto repo = host::openRepository(session);
-    if (!repo.hasValue())
-        return fail(repo.error());
-    Repository& r = repo.value();
-    const auto sorted = host::sortWorkingTree(r.root, r.head, r.cache.value().read().head.commit);
-    if (!sorted.hasValue())
-        return fail(sorted.error());
-    const common::RepoChanges& changes = sorted.value().changes;
-    reportLeftOut(sorted.value());
+    auto repo = orFail(host::openRepository(session));
+    Repository& r = repo;
+    const auto sorted =
+        orFail(host::sortWorkingTree(r.root, r.head, r.cache.value().read().head.commit));
+    const common::RepoChanges& changes = sorted.changes;
+    reportLeftOut(sorted);
 
     // The explorer offers modified and untracked files only; removals are staged here.
     common::RepoFileExplorer explorer(changes, r.root);
@@ -302,23 +283,17 @@ int stage(const std::vector<std::string>& args, const Session& session) {
 int unstage(const std::vector<std::string>& args, const Session& session) {
     const host::Arguments parsed = host::parseArguments("unstage", args, {"--all"});
     const bool all = host::wantsAll("unstage", parsed, "PATHs");
-    const auto place = host::findRoot();
-    if (!place.hasValue())
-        return fail(place.error());
-    const common::RootPath& root = place.value().root;
-    const auto lock = host::lockRepository(session, root);
-    if (!lock.hasValue())
-        return fail(lock.error());
-    auto cache = common::Cache::get(root, false, session.io);
-    if (!cache.hasValue())
-        return fail(cache.error());
+    const auto place = orFail(host::findRoot());
+    const common::RootPath& root = place.root;
+    const auto lock = orFail(session.lock(root));
+    auto cache = orFail(common::Cache::get(root, false, session.io));
     std::vector<StagedFile> kept;
     if (!all) {
-        kept = cache.value().read().stagedFiles;
+        kept = cache.read().stagedFiles;
         bool failed = false;
         std::set<OdString> dropped;
         for (const std::string& arg : parsed.operands) {
-            const auto path = host::repositoryPath(place.value(), arg);
+            const auto path = host::repositoryPath(place, arg);
             if (!path.hasValue()) {
                 host::printError(path.error());
                 failed = true;
@@ -339,7 +314,7 @@ int unstage(const std::vector<std::string>& args, const Session& session) {
         if (failed)
             return 1;
     }
-    return storeStaged(cache.value(), std::move(kept), session) ? 0 : 1;
+    return storeStaged(cache, std::move(kept), session) ? 0 : 1;
 }
 
 // The time of a new commit: RVK_COMMIT_TIME when set, otherwise now.
@@ -377,28 +352,18 @@ int commit(const std::vector<std::string>& args, const Session& session) {
     const OdString message = fromArg(parsed.options.at("-m"));
     if (message.isEmpty())
         return fail(hostError("the commit message is empty"));
-    const auto time = commitTime();
-    if (!time.hasValue())
-        return fail(time.error());
-    auto repo = host::openRepository(session);
-    if (!repo.hasValue())
-        return fail(repo.error());
-    Repository& r = repo.value();
+    const auto time = orFail(commitTime());
+    auto repo = orFail(host::openRepository(session));
+    Repository& r = repo;
     const common::State& state = r.cache.value().read();
     if (state.stagedFiles.empty())
         return fail(hostError("nothing to commit: no file is staged (see rvk stage)"));
     for (const StagedFile& file : state.stagedFiles) {
-        const auto inside = host::checkWorkingPath(r.root, file.path, "the state");
-        if (!inside.hasValue())
-            return fail(inside.error());
+        orFail(host::checkWorkingPath(r.root, file.path, "the state"));
     }
 
-    const auto begun = r.db.begin();
-    if (!begun.hasValue())
-        return fail(begun.error());
-    const auto id = r.db.nextCommitId();
-    if (!id.hasValue())
-        return fail(id.error());
+    orFail(r.db.begin());
+    const auto id = orFail(r.db.nextCommitId());
 
     host::TrackedFiles files = r.head;
     std::vector<host::KeptCopy> kept;
@@ -411,27 +376,19 @@ int commit(const std::vector<std::string>& args, const Session& session) {
                 files.erase(file.path);
                 continue;
             }
-            auto copy = host::keepCopy(r.root, file.path, id.value());
-            if (!copy.hasValue())
-                return fail(copy.error());
-            files[file.path] = copy.value().url;
-            kept.push_back(std::move(copy.value()));
+            auto copy = orFail(host::keepCopy(r.root, file.path, id));
+            files[file.path] = copy.url;
+            kept.push_back(std::move(copy));
         }
     }
-    const auto flushed = host::flushStoredCopies(r.root);
-    if (!flushed.hasValue())
-        return fail(flushed.error());
+    orFail(host::flushStoredCopies(r.root));
     host::CommitRecord record;
-    record.id = id.value();
-    record.time = time.value();
+    record.id = id;
+    record.time = time;
     record.message = message;
     record.parent = state.head.commit;
-    const auto inserted = r.db.insertCommit(record, files, kept);
-    if (!inserted.hasValue())
-        return fail(inserted.error());
-    const auto committed = r.db.commit();
-    if (!committed.hasValue())
-        return fail(committed.error());
+    orFail(r.db.insertCommit(record, files, kept));
+    orFail(r.db.commit());
 
     const int failuresBefore = session.io.failures();
     {
@@ -439,19 +396,19 @@ int commit(const std::vector<std::string>& args, const Session& session) {
         common::Transaction transaction = cache.getTransaction();
         common::State& changed = cache.write();
         changed.stagedFiles.clear();
-        changed.head.commit = id.value();
+        changed.head.commit = id;
         transaction.commit();
     }
     if (session.io.failures() != failuresBefore) {
-        const auto undone = r.db.deleteCommit(id.value());
+        const auto undone = r.db.deleteCommit(id);
         if (!undone.hasValue()) {
             host::printError(undone.error());
-            host::printError(hostError("commit " + std::to_string(id.value()) +
+            host::printError(hostError("commit " + std::to_string(id) +
                                        " stays in the database, but HEAD does not name it"));
         }
         return 1;
     }
-    std::printf("committed %llu: %s\n", static_cast<unsigned long long>(id.value()),
+    std::printf("committed %llu: %s\n", static_cast<unsigned long long>(id),
                 count(files.size(), "file", "files").c_str());
     return 0;
 }
@@ -482,25 +439,17 @@ int log(const std::vector<std::string>& args, const Session& session) {
     const host::Arguments parsed = host::parseArguments("log", args, {});
     if (parsed.operands.size() > 1)
         throw BadUsage{"log: give one PATH at most"};
-    auto repo = host::openRepository(session);
-    if (!repo.hasValue())
-        return fail(repo.error());
+    auto repo = orFail(host::openRepository(session));
     boost::optional<OdString> path;
     if (!parsed.operands.empty()) {
-        const auto typed = host::repositoryPath(repo.value().place, parsed.operands[0]);
-        if (!typed.hasValue())
-            return fail(typed.error());
-        path = typed.value();
+        const auto typed = orFail(host::repositoryPath(repo.place, parsed.operands[0]));
+        path = typed;
     }
-    const auto commits = repo.value().db.history(repo.value().cache.value().read().head.commit);
-    if (!commits.hasValue())
-        return fail(commits.error());
-    for (const host::CommitRecord& c : commits.value()) {
+    const auto commits = orFail(repo.db.history(repo.cache.value().read().head.commit));
+    for (const host::CommitRecord& c : commits) {
         if (path) {
-            const auto changed = changes(repo.value().db, c, *path);
-            if (!changed.hasValue())
-                return fail(changed.error());
-            if (!changed.value())
+            const auto changed = orFail(changes(repo.db, c, *path));
+            if (!changed)
                 continue;
         }
         // One commit per line, whatever the message holds, and nothing the terminal would obey.
@@ -518,17 +467,11 @@ int log(const std::vector<std::string>& args, const Session& session) {
 int showState(const std::vector<std::string>& args, const Session& session) {
     if (!host::parseArguments("show-state", args, {}).operands.empty())
         throw BadUsage{"show-state: takes no arguments"};
-    const auto place = host::findRoot();
-    if (!place.hasValue())
-        return fail(place.error());
-    const common::RootPath& root = place.value().root;
-    const auto lock = host::lockRepository(session, root);
-    if (!lock.hasValue())
-        return fail(lock.error());
+    const auto place = orFail(host::findRoot());
+    const common::RootPath& root = place.root;
+    const auto lock = orFail(session.lock(root));
     // Loading it first turns a missing or broken state file into the library's message for it.
-    const auto cache = common::Cache::get(root, false, session.io);
-    if (!cache.hasValue())
-        return fail(cache.error());
+    const auto cache = orFail(common::Cache::get(root, false, session.io));
     std::ifstream file(root.statePath().ansi_str(), std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(file)),
                            std::istreambuf_iterator<char>());
@@ -537,13 +480,9 @@ int showState(const std::vector<std::string>& args, const Session& session) {
 }
 
 int where(const std::vector<std::string>& args, const Session&) {
-    const auto folder = folderArg("where", args);
-    if (!folder.hasValue())
-        return fail(folder.error());
-    const auto found = common::RootPath::get(folder.value(), false);
-    if (!found.hasValue())
-        return fail(found.error());
-    const common::RootPath& root = found.value();
+    const auto folder = orFail(folderArg("where", args));
+    const auto found = orFail(common::RootPath::get(folder, false));
+    const common::RootPath& root = found;
     const std::pair<const char*, OdString> rows[] = {
         {"root", root.path()},
         {"rvk", root.rvkPath()},
@@ -566,13 +505,9 @@ int relpath(const std::vector<std::string>& args, const Session&) {
         throw BadUsage{"relpath: give one PATH"};
     const OdString full = ut::FileName(fromArg(parsed.operands[0])).getFullPath();
     const int cut = full.reverseFind(ut::FileName::getPathSeparator()[0]);
-    const auto found = common::RootPath::get(cut > 0 ? full.left(cut) : full, false);
-    if (!found.hasValue())
-        return fail(found.error());
-    const auto relative = found.value().relativePathTo(full);
-    if (!relative.hasValue())
-        return fail(relative.error());
-    std::printf("%s\n", host::quotePath(relative.value()).c_str());
+    const auto found = orFail(common::RootPath::get(cut > 0 ? full.left(cut) : full, false));
+    const auto relative = orFail(found.relativePathTo(full));
+    std::printf("%s\n", host::quotePath(relative).c_str());
     return 0;
 }
 
@@ -664,6 +599,9 @@ int main(int argc, char** argv) {
                               Session{io, lockTimeout, command->lock});
     } catch (const BadUsage& usage) {
         return badUsage(usage.problem);
+    } catch (const host::CommandFailed& failed) {
+        host::printError(failed.error);
+        result = 1;
     } catch (const std::exception& e) {
         host::printError(hostError(std::string("unexpected failure: ") + e.what()));
         return 1;
