@@ -264,6 +264,13 @@ Expected<void> putInPlace(Prepared& prepared) {
     return flushFileSystem(folder);
 }
 
+// The URL of a kept copy, or why it could not be kept: what store() answers.
+Expected<OdString> urlOf(const Expected<KeptCopy>& kept) {
+    if (!kept.hasValue())
+        return kept.error();
+    return kept.value().url;
+}
+
 Expected<void> removeCopy(const common::RootPath& root, const OdString& url) {
     const auto stored = common::getStoragePath(root, url);
     if (!stored.hasValue())
@@ -307,10 +314,7 @@ Expected<KeptCopy> DrawingStore::keep(const common::RootPath& root, const OdStri
 }
 
 Expected<OdString> DrawingStore::store(const common::RootPath& root, const OdString& relativePath) {
-    const auto kept = keep(root, relativePath);
-    if (!kept.hasValue())
-        return kept.error();
-    return kept.value().url;
+    return urlOf(keep(root, relativePath));
 }
 
 Expected<void> DrawingStore::restore(const common::RootPath& root, const OdString& url,
@@ -333,10 +337,7 @@ std::unique_ptr<common::FileStorage> DrawingStore::clone() const {
 }
 
 Expected<OdString> ObjectStore::store(const common::RootPath& root, const OdString& relativePath) {
-    const auto kept = keep(root, relativePath);
-    if (!kept.hasValue())
-        return kept.error();
-    return kept.value().url;
+    return urlOf(keep(root, relativePath));
 }
 
 Expected<KeptCopy> ObjectStore::keep(const common::RootPath& root, const OdString& relativePath) {
