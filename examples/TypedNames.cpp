@@ -50,7 +50,7 @@ bool inside(const std::string& root, const std::string& full, std::string& relat
     return true;
 }
 
-// The folder part and the last component of a repository path.
+// The last component of a repository path: its file name.
 std::string_view fileNameOf(std::string_view path) {
     const std::size_t slash = path.rfind('/');
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
