@@ -1,9 +1,14 @@
 #include <common/internal/Patterns.h>
 
+#include <algorithm>
 #include <bitset>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <map>
+#include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -179,77 +184,77 @@ public:
         while (i < m_size) {
             const char c = m_pattern[i];
             switch (c) {
-            case '\\': {
-                const std::size_t length = escapeLength(m_pattern, i, m_size);
-                const char kind = m_pattern[i + 1];
-                if ((kind == 'b' || kind == 'B') && m_lookAheads > 0)
-                    refuseAnchorInLookAhead();
-                if (kind == 'b' || kind == 'B') {
-                    m_out += '\\';
-                    m_out += kind;
-                } else if (kind >= '1' && kind <= '9') {
-                    m_out += "(?:\\g{";
-                    m_out.append(m_pattern + i + 1, length - 1);
-                    m_out += "})";
-                    m_backtracking = true;
-                } else {
-                    appendSet(i, length);
+                case '\\': {
+                    const std::size_t length = escapeLength(m_pattern, i, m_size);
+                    const char kind = m_pattern[i + 1];
+                    if ((kind == 'b' || kind == 'B') && m_lookAheads > 0)
+                        refuseAnchorInLookAhead();
+                    if (kind == 'b' || kind == 'B') {
+                        m_out += '\\';
+                        m_out += kind;
+                    } else if (kind >= '1' && kind <= '9') {
+                        m_out += "(?:\\g{";
+                        m_out.append(m_pattern + i + 1, length - 1);
+                        m_out += "})";
+                        m_backtracking = true;
+                    } else {
+                        appendSet(i, length);
+                    }
+                    i += length;
+                    break;
                 }
-                i += length;
-                break;
-            }
-            case '[': {
-                const std::size_t length = bracketLength(m_pattern, i, m_size);
-                appendSet(i, length);
-                i += length;
-                break;
-            }
-            case '.':
-                appendSet(i, 1);
-                ++i;
-                break;
-            case '(': {
-                // "(?:", or a look-ahead "(?=" / "(?!", which only the backtracking engine has.
-                const bool lookAhead = i + 1 < m_size && m_pattern[i + 1] == '?' &&
-                                       m_pattern[i + 2] != ':';
-                const std::size_t length = i + 1 < m_size && m_pattern[i + 1] == '?' ? 3 : 1;
-                m_backtracking = m_backtracking || lookAhead;
-                m_groups.push_back(lookAhead);
-                m_lookAheads += lookAhead;
-                m_out.append(m_pattern + i, length);
-                i += length;
-                break;
-            }
-            case ')':
-                m_lookAheads -= m_groups.back();
-                m_groups.pop_back();
-                m_out += c;
-                ++i;
-                break;
-            case '|':
-            case '*':
-            case '+':
-            case '?':
-                m_out += c;
-                ++i;
-                break;
-            case '^':
-                if (m_lookAheads > 0)
-                    refuseAnchorInLookAhead();
-                m_out += "\\A";
-                ++i;
-                break;
-            case '$':
-                m_out += "\\z";
-                ++i;
-                break;
-            case '{':
-                i = appendInterval(i);
-                break;
-            default:  // an ordinary byte, ']' and '}' and NUL included
-                appendByte(static_cast<unsigned char>(c));
-                ++i;
-                break;
+                case '[': {
+                    const std::size_t length = bracketLength(m_pattern, i, m_size);
+                    appendSet(i, length);
+                    i += length;
+                    break;
+                }
+                case '.':
+                    appendSet(i, 1);
+                    ++i;
+                    break;
+                case '(': {
+                    // "(?:", or a look-ahead "(?=" / "(?!", which only the backtracking engine has.
+                    const bool lookAhead =
+                        i + 1 < m_size && m_pattern[i + 1] == '?' && m_pattern[i + 2] != ':';
+                    const std::size_t length = i + 1 < m_size && m_pattern[i + 1] == '?' ? 3 : 1;
+                    m_backtracking = m_backtracking || lookAhead;
+                    m_groups.push_back(lookAhead);
+                    m_lookAheads += lookAhead;
+                    m_out.append(m_pattern + i, length);
+                    i += length;
+                    break;
+                }
+                case ')':
+                    m_lookAheads -= m_groups.back();
+                    m_groups.pop_back();
+                    m_out += c;
+                    ++i;
+                    break;
+                case '|':
+                case '*':
+                case '+':
+                case '?':
+                    m_out += c;
+                    ++i;
+                    break;
+                case '^':
+                    if (m_lookAheads > 0)
+                        refuseAnchorInLookAhead();
+                    m_out += "\\A";
+                    ++i;
+                    break;
+                case '$':
+                    m_out += "\\z";
+                    ++i;
+                    break;
+                case '{':
+                    i = appendInterval(i);
+                    break;
+                default:  // an ordinary byte, ']' and '}' and NUL included
+                    appendByte(static_cast<unsigned char>(c));
+                    ++i;
+                    break;
             }
         }
     }
@@ -353,6 +358,166 @@ private:
     std::map<std::string, std::bitset<256>> m_sets;
 };
 
+enum class Verdict { kNo, kYes, kUndecided };
+
+bool isLineTerminator(std::uint32_t c) {
+    return c == '\n' || c == '\r';
+}
+
+bool isAsciiLetter(std::uint32_t c) {
+    return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
+}
+
+template <class Char>
+std::uint32_t unit(Char c) {
+    return static_cast<std::uint32_t>(static_cast<std::make_unsigned_t<Char>>(c));
+}
+
+// The literal engine: patterns "[^][.*]BODY[(\.[a-zA-Z]+)+][$]", where BODY holds plain bytes,
+// escaped ASCII punctuation (each its own byte) and '.'. Whole-subject matching makes '^' at the
+// start and '$' at the end say nothing, and every '.' of the narrow ECMAScript grammar, the one
+// after '^' included, stands for any byte but LF and CR. So a subject S matches exactly when, for
+// some position j:
+//   - S[j..] is empty without the tail, and otherwise one or more groups of a dot and one or more
+//     ASCII letters;
+//   - BODY matches S[j-n..j), byte for byte, a wildcard facing anything but LF and CR;
+//   - S[0..j-n) is empty without the head ".*", and holds no LF or CR with it.
+// Such patterns are the built-in ignore rules, most rules users write, and every name a user types
+// without pattern characters; they are answered by comparing bytes from the end, with no
+// automaton to build or run.
+class LiteralEngine {
+public:
+    // The engine for `pattern` (which std::regex accepted), or nothing when it has another shape.
+    static std::optional<LiteralEngine> recognize(const char* pattern, std::size_t size) {
+        static constexpr char kTail[] = "(\\.[a-zA-Z]+)+";
+        static constexpr std::size_t kTailSize = sizeof kTail - 1;
+        LiteralEngine engine;
+        std::size_t i = 0;
+        if (i < size && pattern[i] == '^')
+            ++i;
+        if (i + 1 < size && pattern[i] == '.' && pattern[i + 1] == '*') {
+            engine.m_head = true;
+            i += 2;
+        }
+        while (i < size) {
+            const char c = pattern[i];
+            if (c == '(' && size - i >= kTailSize &&
+                std::char_traits<char>::compare(pattern + i, kTail, kTailSize) == 0) {
+                engine.m_tail = true;
+                i += kTailSize;
+                break;
+            }
+            if (c == '$')
+                break;
+            if (c == '\\') {
+                if (i + 1 >= size || !isEscapedLiteral(pattern[i + 1]))
+                    return std::nullopt;
+                engine.append(pattern[i + 1], false);
+                i += 2;
+            } else if (c == '.') {
+                engine.append(c, true);
+                ++i;
+            } else if (c == '\0' || std::strchr(kPatternCharacters, c)) {
+                return std::nullopt;  // a quantifier, a class, a group, an anchor, an alternative
+            } else {
+                engine.append(c, false);
+                ++i;
+            }
+        }
+        if (i < size && pattern[i] == '$')
+            ++i;
+        if (i != size)
+            return std::nullopt;
+        return engine;
+    }
+
+    // Over the bytes of a subject (Char = char), never undecided; or over the wide elements of a
+    // text (Char = wchar_t), whose narrow form is their UTF-8 encoding. An element below 0x80 is
+    // its own byte, and every byte of a larger one is 0x80 or more: one is no LF, CR, dot, ASCII
+    // letter or ASCII literal. So, counted from the end, elements keep their byte positions as
+    // long as no larger element stands between, and the answer over the elements is the answer
+    // over the bytes but where a wildcard faces a larger element, whose bytes may be several.
+    template <class Char>
+    Verdict match(const Char* subject, std::size_t size) const {
+        if (sizeof(Char) > 1 && !m_ascii)
+            return Verdict::kUndecided;
+        if (!m_tail)
+            return matchBefore(subject, size);
+        bool undecided = false;
+        // Walk back over the letters and dots at the end; every dot reached with a letter after
+        // it, and no other byte after that, starts a valid run of extensions.
+        bool letterAfter = false;
+        for (std::size_t k = size; k > 0; --k) {
+            const std::uint32_t c = unit(subject[k - 1]);
+            if (isAsciiLetter(c)) {
+                letterAfter = true;
+            } else if (c == '.' && letterAfter) {
+                const Verdict verdict = matchBefore(subject, k - 1);
+                if (verdict == Verdict::kYes)
+                    return verdict;
+                undecided = undecided || verdict == Verdict::kUndecided;
+                letterAfter = false;
+            } else {
+                break;
+            }
+        }
+        return undecided ? Verdict::kUndecided : Verdict::kNo;
+    }
+
+private:
+    // The bytes with a meaning in an ECMAScript pattern, '.' aside; ']' and '}' alone are plain
+    // bytes to std::regex, but are left to the other engines rather than told apart here.
+    static constexpr char kPatternCharacters[] = "\\^$*+?()[]{}|";
+
+    // ASCII punctuation after a backslash stands for itself.
+    static bool isEscapedLiteral(char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u > 0x20 && u < 0x7F && !isDigit(c) && !isAsciiLetter(u);
+    }
+
+    void append(char c, bool wildcard) {
+        m_body += c;
+        m_wildcard.push_back(wildcard);
+        m_ascii = m_ascii && static_cast<unsigned char>(c) < 0x80;
+    }
+
+    // Whether BODY ends at `end`, after what the head may take.
+    template <class Char>
+    Verdict matchBefore(const Char* subject, std::size_t end) const {
+        // Compared from `end` backwards, so that over elements the comparison stops, undecided,
+        // at the first element that is not a byte of its own, before positions could drift.
+        const std::size_t n = m_body.size();
+        const std::size_t overlap = std::min(n, end);
+        for (std::size_t i = 1; i <= overlap; ++i) {
+            const std::uint32_t c = unit(subject[end - i]);
+            const char expected = m_body[n - i];
+            // Equal is a match, for a wildcard too ('.' is no line terminator), so the flag is
+            // read only where BODY holds a '.' that the subject does not.
+            if (c == unit(expected))
+                continue;
+            if (expected != '.' || !m_wildcard[n - i] || isLineTerminator(c))
+                return Verdict::kNo;
+            if (c >= 0x80 && sizeof(Char) > 1)
+                return Verdict::kUndecided;
+        }
+        // Fewer elements than BODY's bytes, all below 0x80, are fewer bytes too.
+        if (overlap < n)
+            return Verdict::kNo;
+        const std::size_t start = end - n;
+        if (!m_head)
+            return start == 0 ? Verdict::kYes : Verdict::kNo;
+        const bool clean = std::none_of(subject, subject + start,
+                                        [](Char c) { return isLineTerminator(unit(c)); });
+        return clean ? Verdict::kYes : Verdict::kNo;
+    }
+
+    std::string m_body;            // BODY's bytes, a wildcard's as '.'
+    std::vector<bool> m_wildcard;  // for each byte of m_body, whether it is a wildcard
+    bool m_head = false;           // ".*" comes first
+    bool m_tail = false;           // "(\.[a-zA-Z]+)+" comes last
+    bool m_ascii = true;           // every byte of BODY is below 0x80
+};
+
 // The backtracking engine's bounds: its work per call (steps and memory) is capped, so a pattern
 // that would backtrack exponentially ends with error_complexity after a few milliseconds.
 constexpr std::uint32_t kMatchLimit = 1000000;
@@ -370,9 +535,10 @@ struct UserPattern::Engine {
         pcre2_code_free(code);
     }
 
-    std::unique_ptr<RE2> automaton;             // set when a finite automaton expresses it
-    pcre2_code* code = nullptr;                 // otherwise the backtracking engine
-    pcre2_match_context* context = nullptr;     // its bounds; only read while matching
+    std::optional<LiteralEngine> literal;    // set when the pattern has the literal shape
+    std::unique_ptr<RE2> automaton;          // otherwise set when a finite automaton expresses it
+    pcre2_code* code = nullptr;              // otherwise the backtracking engine
+    pcre2_match_context* context = nullptr;  // its bounds; only read while matching
 };
 
 UserPattern::UserPattern(const char* pattern, std::size_t size, std::size_t frameBytes) {
@@ -381,10 +547,15 @@ UserPattern::UserPattern(const char* pattern, std::size_t size, std::size_t fram
     // The definition of validity; within the limits above its recursion is bounded.
     (void)std::regex(pattern, size, std::regex::ECMAScript);
 
+    auto engine = std::make_shared<Engine>();
+    engine->literal = LiteralEngine::recognize(pattern, size);
+    if (engine->literal) {
+        m_engine = std::move(engine);
+        return;
+    }
     Translator translator(pattern, size);
     translator.run();
     const std::string& text = translator.output();
-    auto engine = std::make_shared<Engine>();
     if (!translator.backtracking()) {
         RE2::Options options;
         options.set_encoding(RE2::Options::EncodingLatin1);  // one byte, one character
@@ -422,20 +593,39 @@ UserPattern::UserPattern(const char* pattern, std::size_t size, std::size_t fram
 
 bool UserPattern::matches(const char* begin, const char* end) const {
     const std::size_t size = static_cast<std::size_t>(end - begin);
+    if (m_engine->literal)
+        return m_engine->literal->match(begin, size) == Verdict::kYes;
     if (m_engine->automaton)
         return RE2::FullMatch(re2::StringPiece(begin, size), *m_engine->automaton);
     std::unique_ptr<pcre2_match_data, void (*)(pcre2_match_data*)> data(
         pcre2_match_data_create_from_pattern(m_engine->code, nullptr), pcre2_match_data_free);
     if (!data)
         refuse(std::regex_constants::error_space);
-    const int result = pcre2_match(m_engine->code, reinterpret_cast<PCRE2_SPTR>(begin), size, 0,
-                                   0, data.get(), m_engine->context);
+    const int result = pcre2_match(m_engine->code, reinterpret_cast<PCRE2_SPTR>(begin), size, 0, 0,
+                                   data.get(), m_engine->context);
     if (result >= 0)
         return true;
     if (result == PCRE2_ERROR_NOMATCH)
         return false;
     // The bounds were reached (or memory ran out): no answer rather than a late one.
     refuse(std::regex_constants::error_complexity);
+}
+
+bool UserPattern::matches(const OdString& text) const {
+    if (m_engine->literal) {
+        const std::wstring& wide = text.wstr();
+        const Verdict verdict = m_engine->literal->match(wide.data(), wide.size());
+        if (verdict != Verdict::kUndecided)
+            return verdict == Verdict::kYes;
+    }
+    const char* const narrow = text.ansi_str();
+    return matches(narrow, narrow + text.ansiLength());
+}
+
+UserPattern::EEngine UserPattern::engine() const {
+    if (m_engine->literal)
+        return EEngine::literal;
+    return m_engine->automaton ? EEngine::automaton : EEngine::backtracking;
 }
 
 }  // namespace common

@@ -1,8 +1,9 @@
 #include <common/RepoIgnore.h>
 
-#include <algorithm>
 #include <cstring>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include <common/internal/Messages.h>
 #include <common/internal/Patterns.h>
@@ -20,70 +21,47 @@ constexpr const char* kBuiltInRules[] = {
     "^.*\\.dwl2$",
 };
 
-bool isPlainLiteral(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-}
-
-// Recognises the patterns "^.*TAIL$", ".*TAIL$", "^.*TAIL" and ".*TAIL", where TAIL holds only
-// ASCII letters, digits, underscores and escaped dots, and stores TAIL unescaped. Matched whole,
-// such a pattern matches exactly the names that end in TAIL and hold no line break before it,
-// because "." stands for any character but LF and CR. Every other pattern is left to std::regex.
-bool literalTailOf(const char* pattern, std::string& tail) {
-    const char* p = pattern;
-    if (*p == '^')
-        ++p;
-    if (p[0] != '.' || p[1] != '*')
-        return false;
-    tail.clear();
-    for (p += 2; *p != '\0'; ++p) {
-        if (isPlainLiteral(*p)) {
-            tail.push_back(*p);
-        } else if (p[0] == '\\' && p[1] == '.') {
-            tail.push_back('.');
-            ++p;
-        } else if (p[0] == '$' && p[1] == '\0') {
-            break;
-        } else {
-            return false;  // a quantifier, a class, a group, another escape...
-        }
+// A rule of the ignore file, or the error that names it as the refused one.
+UserPattern compileRule(const OdString& line, std::size_t number) {
+    // The narrow form ends at its first zero, as names are matched.
+    const char* const text = line.ansi_str();
+    try {
+        return UserPattern(text, std::strlen(text));
+    } catch (const std::regex_error& e) {
+        throw IgnoreRuleError(e.code(), e.what(), number, line);
     }
-    return true;
 }
-
-bool isLineBreak(char c) {
-    return c == '\n' || c == '\r';
-}
-
-bool matchesLiteralTail(const char* begin, const char* end, const std::string& tail) {
-    if (static_cast<std::size_t>(end - begin) < tail.size())
-        return false;
-    const char* const cut = end - tail.size();
-    return std::memcmp(cut, tail.data(), tail.size()) == 0 && std::none_of(begin, cut, isLineBreak);
-}
-
-// One rule: a name matches it when the pattern matches the whole name. A rule that asks no more
-// than "the name ends with this text and holds no line break before it" (the built-in rules are of
-// that kind) is answered by comparing bytes, which is cheaper than any matcher; the result is the
-// same.
-struct Rule {
-    explicit Rule(const char* pattern)
-        // Compiled even when the tail answers, so that a malformed pattern is refused all the same.
-        : compiled(pattern, std::strlen(pattern)), literalTail(literalTailOf(pattern, tail)) {}
-
-    bool matches(const char* begin, const char* end) const {
-        return literalTail ? matchesLiteralTail(begin, end, tail) : compiled.matches(begin, end);
-    }
-
-    UserPattern compiled;
-    std::string tail;
-    bool literalTail;
-};
 
 }  // namespace
 
 struct RepoIgnore::Rules {
-    std::vector<Rule> rules;
+    std::vector<UserPattern> rules;
 };
+
+struct IgnoreRuleError::Refusal {
+    std::string message;
+    std::size_t line;
+    OdString rule;
+};
+
+IgnoreRuleError::IgnoreRuleError(std::regex_constants::error_type code, const char* message,
+                                 std::size_t line, const OdString& rule)
+    : std::regex_error(code),
+      m_refusal(std::make_shared<const Refusal>(Refusal{message, line, rule})) {}
+
+IgnoreRuleError::~IgnoreRuleError() = default;
+
+std::size_t IgnoreRuleError::line() const noexcept {
+    return m_refusal->line;
+}
+
+OdString IgnoreRuleError::rule() const {
+    return m_refusal->rule;
+}
+
+const char* IgnoreRuleError::what() const noexcept {
+    return m_refusal->message.c_str();
+}
 
 RepoIgnore::RepoIgnore(const RootPath& root) : m_path(root.ignorePath()) {
     load();
@@ -111,13 +89,15 @@ void RepoIgnore::load() {
     ut::TextFile file(m_path);
     if (!file.exists()) {
         for (const char* rule : kBuiltInRules)
-            rules->rules.emplace_back(rule);
+            rules->rules.emplace_back(rule, std::strlen(rule));
     } else {
         // A file that cannot be read yields no lines, which leaves the list empty: everything is
         // accepted rather than everything refused.
         file.open(nullptr);
-        for (OdString line = file.getFirstLine(); !line.isEmpty(); line = file.getNextLine())
-            rules->rules.emplace_back(line.ansi_str());
+        std::size_t number = 1;
+        for (OdString line = file.getFirstLine(); !line.isEmpty();
+             line = file.getNextLine(), ++number)
+            rules->rules.push_back(compileRule(line, number));
     }
     m_rules = std::move(rules);
 }
@@ -128,7 +108,7 @@ bool RepoIgnore::accept(const OdString& name) const {
     // Encode the name once for all rules; the narrow form ends at its first zero, as a C string.
     const char* const begin = name.ansi_str();
     const char* const end = begin + std::strlen(begin);
-    for (const Rule& rule : m_rules->rules) {
+    for (const UserPattern& rule : m_rules->rules) {
         if (rule.matches(begin, end))
             return false;
     }

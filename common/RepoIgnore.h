@@ -10,6 +10,8 @@
 // A RepoIgnore reads its rules once, when it is made, and never reloads them: it keeps what it read
 // even when the file changes or goes away afterwards.
 //
+// A refused ignore file throws IgnoreRuleError, which names the line and the rule.
+//
 // Limits: a rule of up to 4096 bytes with up to 100 nested groups is refused exactly when
 // std::regex refuses it, but for what is refused on purpose: a quantifier right after another
 // ("a**", error_badrepeat), a repeat count or back-reference number of more than nine digits
@@ -20,6 +22,7 @@
 // std::regex_error with error_complexity.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <regex>
 
@@ -30,12 +33,35 @@
 
 namespace common {
 
+// The refusal of an ignore file: the first line, up to the first empty one, that is no valid
+// pattern or passes the limits. An addition of ours, so that a host can tell its user which rule
+// to mend. It is a std::regex_error, so a caller that catches those still catches it, and code()
+// and what() are those of the rule alone: the code std::regex gives it (or the one the limits
+// give) and that refusal's own message, without the line.
+class RVK_EXPORT IgnoreRuleError : public std::regex_error {
+public:
+    IgnoreRuleError(std::regex_constants::error_type code, const char* message, std::size_t line,
+                    const OdString& rule);
+    ~IgnoreRuleError() override;
+
+    // The refused rule's line in the ignore file, counted from 1.
+    std::size_t line() const noexcept;
+    // The refused rule as the file holds it, without the line end.
+    OdString rule() const;
+    const char* what() const noexcept override;
+
+private:
+    struct Refusal;
+    // Shared, so that copying the error, as throwing may, cannot fail.
+    std::shared_ptr<const Refusal> m_refusal;
+};
+
 // Only the public members are exported: the private ones are the library's own.
 class RepoIgnore {
 public:
     // Reads the rules of `root`'s ignore file, or takes the built-in rules when the file does not
     // exist. An existing file whose first line is empty (or that cannot be read) gives no rules, so
-    // every name is accepted. A line that is no valid pattern throws std::regex_error, and no
+    // every name is accepted. A line that is no valid pattern throws IgnoreRuleError, and no
     // object is made.
     RVK_EXPORT explicit RepoIgnore(const RootPath& root);
 

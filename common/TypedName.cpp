@@ -39,7 +39,7 @@ bool TypedName::matches(std::string_view utf8Text) const {
 }
 
 bool TypedName::matches(const OdString& text) const {
-    return matches(std::string_view(text.ansi_str(), text.ansiLength()));
+    return m_compiled->pattern.matches(text);
 }
 
 }  // namespace common

@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <regex>
 #include <string>
 #include <system_error>
@@ -22,7 +21,6 @@
 #include <common/RepoIgnore.h>
 #include <common/WorkingTreeScan.h>
 #include <platform/FileName.h>
-#include <platform/TextFile.h>
 #include <platform/Utf8.h>
 
 #include "Console.h"
@@ -32,47 +30,19 @@ namespace host {
 
 namespace {
 
-// The library refuses the ignore file as a whole; to name the rule, each line is given to it
-// alone, in a scratch repository, in the order the library reads them (up to the first empty
-// line). Gives ", line N: 'rule'", or nothing when no single line is refused.
-std::string refusedRule(const common::RootPath& root) {
-    ut::TextFile file(root.ignorePath());
-    if (!file.open(nullptr))
-        return {};
-    std::string scratch = (std::filesystem::temp_directory_path() / "rvk-ignore-XXXXXX").string();
-    if (!mkdtemp(scratch.data()))
-        return {};
-    const OdString scratchPath(scratch.c_str(), kCodePageUtf8);
-    std::string found;
-    const auto scratchRoot = common::RootPath::get(scratchPath, true);
-    std::size_t number = 1;
-    for (OdString line = file.getFirstLine(); scratchRoot.hasValue() && !line.isEmpty();
-         line = file.getNextLine(), ++number) {
-        ut::TextFile alone(scratchRoot.value().ignorePath());
-        alone.create();
-        alone.addLine(line);
-        if (!alone.write(nullptr, nullptr, 0))
-            break;
-        try {
-            common::RepoIgnore ignore(scratchRoot.value());
-        } catch (const std::regex_error&) {
-            found = ", line " + std::to_string(number) + ": " + quoteName(shortened(utf8(line)));
-            break;
-        }
-    }
-    std::error_code ignored;
-    std::filesystem::remove_all(scratch, ignored);
-    return found;
-}
-
 Expected<std::vector<common::PossibleRepoFile>> scan(const common::RootPath& root) {
+    static const std::string kRefused =
+        "the ignore file .rvk/properties/ignore holds a rule that is no valid regular expression";
     try {
         return common::collectRelPaths(root);
+    } catch (const common::IgnoreRuleError& e) {
+        return hostError(kRefused + ", line " + std::to_string(e.line()) + ": " +
+                         quoteName(shortened(utf8(e.rule()))) + ": " + e.what());
     } catch (const std::regex_error& e) {
+        // Every rule compiled, but one needs more backtracking on some name than is allowed.
         return hostError(
-            "the ignore file .rvk/properties/ignore holds a rule that is no valid "
-            "regular expression" +
-            refusedRule(root) + ": " + e.what());
+            "the ignore file .rvk/properties/ignore holds a rule too complex to match safely: " +
+            std::string(e.what()));
     }
 }
 

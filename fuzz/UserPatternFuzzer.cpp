@@ -1,7 +1,8 @@
 // Fuzz target: the matcher of user patterns against its definition, std::regex_match with the
 // ECMAScript grammar. The input is a pattern, a zero byte, and a subject. Both must agree on
 // whether the pattern is refused (but for the refusals that are ours alone: a quantifier right
-// after another, an anchor inside a look-ahead) and, when it is not, on the answer.
+// after another, an anchor inside a look-ahead) and, when it is not, on the answer, asked over the
+// subject's bytes and over its wide form.
 //
 // The standard library backtracks and cannot be interrupted, so the inputs it sees stay small
 // enough for it to answer at once: subjects of six bytes, single-digit counts, and at most three
@@ -13,6 +14,7 @@
 #include <string>
 
 #include <common/internal/Patterns.h>
+#include <platform/Utf8.h>
 
 #include "FuzzSupport.h"
 
@@ -34,7 +36,8 @@ bool tame(const std::string& pattern) {
             return false;  // a count of ten or more multiplies the work
         const char before = i > 0 ? pattern[i - 1] : '\0';
         // A lazy mark and the '?' of "(?:" are no further repetition.
-        if (isQuantifier(c) && !(c == '?' && (before == '(' || isQuantifier(before) || before == '}')))
+        if (isQuantifier(c) &&
+            !(c == '?' && (before == '(' || isQuantifier(before) || before == '}')))
             ++quantifiers;
         alternatives += c == '|';
     }
@@ -65,6 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const bool answer = ours.matches(subject.data(), subject.data() + subject.size());
         fuzz_support::require(answer == std::regex_match(subject, reference),
                               "the answer is std::regex_match's",
+                              [&] { return pattern + " on " + subject; });
+        // The subject's wide form encodes back to these very bytes, whatever they are.
+        fuzz_support::require(ours.matches(OdString(ut::decodeUtf8(subject))) == answer,
+                              "the answer over the wide form is the same",
                               [&] { return pattern + " on " + subject; });
     } catch (const std::regex_error& e) {
         fuzz_support::require(refused || e.code() == std::regex_constants::error_badrepeat ||

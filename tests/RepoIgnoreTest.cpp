@@ -1,4 +1,5 @@
 #include <common/RepoIgnore.h>
+#include <common/internal/Patterns.h>
 
 #include <gtest/gtest.h>
 
@@ -68,26 +69,51 @@ TEST(IgnoreRules, RuleFileDecidesWhichWholeNamesAreRefused) {
     }
 }
 
-TEST(IgnoreRules, MalformedPatternThrowsUnlessBehindAnEmptyLine) {
+// A refused file names its first bad line, counted from 1, and that line's text; its code() and
+// what() are the refusal of that rule alone. Lines after the first empty one are never read.
+TEST(IgnoreRules, RefusedFileNamesTheLineAndTheRule) {
+    using namespace std::regex_constants;
+    const std::string longRule(5000, 'x');
     const struct {
-        const char* file;
-        bool throws;
+        std::string file;
+        std::size_t line;  // 0: no refusal
+        std::string rule;
+        error_type code;
     } cases[] = {
-        {"([\n", true},
-        {"^.*\\.bak$\n*x\n", true},
-        {"a{2,1}\n", true},
-        {"^.*\\.bak$\n.**\\.tmp\n", true},  // a quantifier right after another
-        {"^.*\\.bak$\n\n([\n", false},
+        {"(\n^.*\\.bak$\n", 1, "(", error_paren},
+        {"^.*\\.bak$\n^.*\\.tmp$\na{2,1}\n(\n", 3, "a{2,1}", error_badbrace},
+        {"^.*\\.bak$\n.**\\.tmp\n", 2, ".**\\.tmp", error_badrepeat},  // refused on purpose
+        {"^.*\\.bak$\n\n([\n", 0, "", {}},
+        {"x\r\n[\r\n\r\n(", 2, "[", error_brack},
+        {"^.*\\.bak$\n" + longRule + "\n", 2, longRule, error_space},
+        {"plan-\xC3\xA9(\n", 1, "plan-\xC3\xA9(", error_paren},
+        {"^.*\\.bak$\n^.*\\.bak\\\n", 2, "^.*\\.bak\\", error_escape},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.file);
+        SCOPED_TRACE(c.file.substr(0, 40));
         TempDir tmp;
         const RootPath root = makeRepository(tmp);
         tmp.writeFile(kIgnoreFile, c.file);
-        if (c.throws)
-            EXPECT_THROW(RepoIgnore{root}, std::regex_error);
-        else
+        if (c.line == 0) {
             EXPECT_NO_THROW(RepoIgnore{root});
+            continue;
+        }
+        try {
+            RepoIgnore ignore(root);
+            ADD_FAILURE() << "no refusal";
+        } catch (const std::regex_error& e) {  // a host that knows only the standard error
+            const auto* refusal = dynamic_cast<const common::IgnoreRuleError*>(&e);
+            ASSERT_NE(refusal, nullptr);
+            EXPECT_EQ(refusal->line(), c.line);
+            EXPECT_EQ(refusal->rule(), OdString(c.rule.c_str(), kCodePageUtf8));
+            EXPECT_EQ(e.code(), c.code);
+            try {
+                const common::UserPattern alone(c.rule.data(), c.rule.size());
+                ADD_FAILURE() << "the rule alone is no refusal";
+            } catch (const std::regex_error& ruleAlone) {
+                EXPECT_STREQ(e.what(), ruleAlone.what());
+            }
+        }
     }
 }
 
@@ -147,17 +173,20 @@ TEST(IgnoreRules, RulesAreKeptFromConstructionAndMovedOutWithTheList) {
     EXPECT_TRUE(moved.accept(OdString(L"a.tmp")));  // NOLINT
 }
 
-// Rules that ask only for a fixed ending are answered without the regular expression; on every
-// name they must answer exactly as std::regex_match does, line breaks and undecodable bytes
-// included.
+// Rules of the built-in kind (a fixed ending, a whole name) and their near misses, as the ignore
+// file gives them; on every name they must answer exactly as std::regex_match does, line breaks
+// and undecodable bytes included.
 TEST(IgnoreRules, AnswersEqualRegexMatchOnGeneratedNames) {
     const std::vector<std::string> patterns = {
-        "^.*\\.bak$", "^.*\\.dwl2$", ".*\\.bak",     "^.*bak",     ".*",
-        "^.*",        ".*$",         "^.*_0$",       "^.*\\.b.k$", "^.*\\.bak$$",
-        ".*?\\.bak",  "^.+\\.bak$",  "^.*\\.bak\\$", "[.]*\\.bak",
+        "^.*\\.bak$", "^.*\\.dwl2$",  ".*\\.bak",     "^.*bak",     ".*",
+        "^.*",        ".*$",          "^.*_0$",       "^.*\\.b.k$", "^.*\\.bak$$",
+        ".*?\\.bak",  "^.+\\.bak$",   "^.*\\.bak\\$", "[.]*\\.bak", "bak",
+        "^bak$",      "^.*\\.b\\-k$", "^$",           "^",          "$",
+        "^\\$.*",     "^.*\\$$",      "^.*\xC3\xA9$", "^.*.\xFF$",  ".*\\.bak(\\.[a-zA-Z]+)+$",
     };
     const std::vector<std::string> pieces = {
-        "a", "B", "0", "_", ".", "bak", "dwl2", "BAK", "\n", "\r", "\xC3\xA9", "\xFF", " ", "$",
+        "a",  "B",  "0",        "_",    ".", "bak", "dwl2", "BAK",
+        "\n", "\r", "\xC3\xA9", "\xFF", " ", "$",   "-",
     };
     std::mt19937 random(7);
     std::vector<std::string> names = {""};

@@ -240,10 +240,12 @@ TEST_F(StagingExplorer, StagingIndexAgreesWithALinearWalk) {
     }
 }
 
-// The hand-written answers for plain names stand in for the regular expression the explorer
-// composes; on generated paths and names, each answer must be the expression's.
-// The explorer's names match any ending of a path; TypedName, the same name matched against the
-// whole text, is held to the same definition without the leading ".*".
+// The explorer's names match any ending of a path, through the regular expression it composes;
+// on generated paths and names, each answer must be the expression's. Plain names, and names
+// whose only pattern characters are escaped punctuation, make the shape the literal engine takes,
+// which answers from a path's wide elements where it can; the others go to the automaton.
+// TypedName, the same name matched against the whole text, is held to the same definition without
+// the leading ".*".
 TEST(NameSearch, PlainNamesAnswerAsTheComposedRegularExpression) {
     std::mt19937 random(20240611);
     const auto join = [&](const std::vector<std::wstring>& pieces, std::size_t most) {
@@ -253,21 +255,24 @@ TEST(NameSearch, PlainNamesAnswerAsTheComposedRegularExpression) {
         return text;
     };
     const std::wstring nul(1, L'\0'), beyond(1, static_cast<wchar_t>(0x110000));
-    const std::vector<std::wstring> prefixes = {L"sub/",   L"my",     L"p",      L"\n", L"\r",
-                                                L"\u00e9", L"\xDCFF", L"\xD800", L"@",  L"[",
-                                                L"`",      L"{",      L" ",      nul,   beyond};
+    const std::vector<std::wstring> prefixes = {
+        L"sub/", L"my", L"p", L"\n", L"\r", L"\u00e9", L"\xDCFF", L"\xD800",
+        L"@",    L"[",  L"`", L"{",  L" ",  nul,       beyond,    L"$"};
     const std::vector<std::wstring> stems = {L"plan", L"lan", L"a", L"plan.dwg", L"planXdwg", L""};
     const std::vector<std::wstring> tails = {L".dwg", L".bak", L".", L"..", L"2", L".x", L"\n"};
     const std::vector<std::wstring> namePieces = {L"plan", L"lan",    L"a", L"Z",  L".",
                                                   L"..",   L"dwg",    L"/", L"\n", L"\u00e9",
                                                   L"@",    L"\xDCFF", L" "};
-    std::vector<OdString> names = {L"",         L"plan",
-                                   L"plan.dwg", L"a.",
-                                   L".dwg",     L"pl?n",
-                                   L"(plan)",   L"pl[a]n",
-                                   L"a|plan",   L"^plan",
-                                   L"plan$",    L"p.*n",
-                                   L"plan{1}",  OdString(L"pl" + nul + L"an")};
+    std::vector<OdString> names = {L"",           L"plan",
+                                   L"plan.dwg",   L"a.",
+                                   L".dwg",       L"pl?n",
+                                   L"(plan)",     L"pl[a]n",
+                                   L"a|plan",     L"^plan",
+                                   L"plan$",      L"p.*n",
+                                   L"plan{1}",    OdString(L"pl" + nul + L"an"),
+                                   L"plan\\.dwg", L"\\$plan",
+                                   L"pl\\-an",    L"p\\(l\\)an",
+                                   L"\u00e9.",    L"pl.n\\."};
     for (int i = 0; i < 200; ++i)
         names.emplace_back(join(namePieces, 3));
 

@@ -6,13 +6,20 @@
 // same bytes. That matcher backtracks, so a plausible rule can take time exponential in the
 // subject's length, and it recurses once per character of the subject and once per term of the
 // pattern, so a long subject or pattern overflows the stack. UserPattern computes the same answers
-// another way: a finite automaton, in time linear in the subject, for every pattern it can express;
-// a backtracking matcher with bounded work for back-references and look-aheads.
+// another way, with the cheapest engine that can express the pattern, chosen when it is compiled:
+//  - a literal engine for the shapes most rules and typed names have, "[^][.*]BODY[TAIL][$]" with
+//    BODY of plain bytes, escaped punctuation and '.', and TAIL the extension run
+//    "(\.[a-zA-Z]+)+" that the explorer adds to a name ("^.*\.bak$", "plan-01.dwg",
+//    ".*plan(\.[a-zA-Z]+)+$"): a comparison of bytes from the end, linear in the subject;
+//  - a finite automaton, in time linear in the subject, for every other pattern it can express;
+//  - a backtracking matcher with bounded work for back-references and look-aheads.
 #pragma once
 
 #include <cstddef>
 #include <memory>
 #include <regex>
+
+#include <platform/OdString.h>
 
 namespace common {
 
@@ -45,6 +52,16 @@ public:
     // instead of running on, when a pattern that needs backtracking (a back-reference or a
     // look-ahead) exceeds its bounded work on this subject.
     bool matches(const char* begin, const char* end) const;
+
+    // The answer of matches() over the narrow form of `text` (all its UTF-8 bytes, zeros
+    // included). The literal engine answers from the wide elements whenever their bytes cannot
+    // shift under it, which spares encoding most texts; otherwise the narrow form is made, and kept
+    // in `text` as ansi_str() keeps it, so calls passing the same object must not overlap.
+    bool matches(const OdString& text) const;
+
+    // Which engine compiling chose; only the tests ask, to know that they compare each engine.
+    enum class EEngine { literal, automaton, backtracking };
+    EEngine engine() const;
 
     struct Engine;
 

@@ -6,7 +6,7 @@ library=$1
 symbols=$(nm -D --defined-only -C "$library" | cut -d' ' -f3-)
 bad=$(printf '%s\n' "$symbols" | grep -E \
   -e '^std::' -e '[*&] std::' -e '^(void|bool|char|int|long|unsigned) std::' \
-  -e 'RepoIgnore::(load|addRule|LiteralTail)' -e '::(detail|internal)::' || true)
+  -e 'RepoIgnore::(load|addRule)' -e '::(detail|internal)::' || true)
 foreign=$(printf '%s\n' "$symbols" | grep -v -E \
   -e '^(common|corekit::json)::' -e '^(typeinfo|typeinfo name|vtable) for (common|corekit::json)::' \
   -e '^generateSha' -e '^RVKCORE_' || true)
