@@ -1,6 +1,6 @@
 // The state file: loading it through the Cache and writing it back when the Cache ends (file I/O,
-// decoding and the atomic replace included), reading it alone, and the JSON reader and writer
-// alone on the same document, for states of 1,000 and 100,000 staged files.
+// decoding and the atomic replace included), reading it alone, making its text alone, and the JSON
+// reader and writer alone on the same document, for states of 1,000 and 100,000 staged files.
 #include <benchmark/benchmark.h>
 
 #include <map>
@@ -79,6 +79,23 @@ void BM_ReadState(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(repository.text.size()));
 }
 BENCHMARK(BM_ReadState)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// formatStateText alone: a State to the bytes writeState writes, without the file. The State
+// lives only here: kept beside the others' allocations, it would change what the heap gives them.
+void BM_FormatStateText(benchmark::State& state) {
+    const Repository& repository = repositoryOf(static_cast<std::size_t>(state.range(0)));
+    const common::State source = bench_support::makeState(static_cast<std::size_t>(state.range(0)));
+    for (auto _ : state) {
+        std::string text;
+        if (!common::formatStateText(source, text).hasValue()) {
+            state.SkipWithError("the state did not format");
+            break;
+        }
+        benchmark::DoNotOptimize(text);
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(repository.text.size()));
+}
+BENCHMARK(BM_FormatStateText)->Arg(1000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 void BM_ReadValue(benchmark::State& state) {
     const Repository& repository = repositoryOf(static_cast<std::size_t>(state.range(0)));

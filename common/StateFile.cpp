@@ -20,15 +20,16 @@ namespace {
 
 // The member names of the document: the one place they are spelled. The tree road (stateToJson,
 // stateFromJson) and the direct one (formatStateText, StateTextParser) both take them from here.
+// They are ASCII, so their bytes are their characters.
 struct MemberNames {
-    std::wstring_view head, reference, commit, stagedFiles, path, fileChange, renames, next,
+    std::string_view head, reference, commit, stagedFiles, path, fileChange, renames, next,
         previous;
 };
-constexpr MemberNames kNames{L"head",        L"reference", L"commit", L"staged_files", L"path",
-                             L"file_change", L"renames",   L"new",    L"previous"};
+constexpr MemberNames kNames{"head",        "reference", "commit", "staged_files", "path",
+                             "file_change", "renames",   "new",    "previous"};
 
-OdString nameOf(std::wstring_view name) {
-    return OdString(std::wstring(name));
+OdString nameOf(std::string_view name) {
+    return OdString(std::wstring(name.begin(), name.end()));
 }
 
 const OdString kHead = nameOf(kNames.head);
@@ -120,21 +121,23 @@ private:
         stagedChange = "        {\n            " + key(kNames.fileChange);
         stagedPath = ",\n            " + key(kNames.path);
     }
-    // `"name" : `; the names are ASCII.
-    static std::string key(std::wstring_view name) {
-        return "\"" + std::string(name.begin(), name.end()) + "\" : ";
-    }
+    // `"name" : `.
+    static std::string key(std::string_view name) { return "\"" + std::string(name) + "\" : "; }
 };
 
 }  // namespace
 
 Expected<void> formatStateText(const State& state, std::string& out) {
-    // The texts of the kinds of change, made once and checked before anything is written, so a
-    // change without a text fails as the first entry that has it, with toString's error.
-    std::string kindTexts[3];
+    // The text of a staged entry up to its path, one for each kind of change, made once and
+    // checked before anything is written, so a change without a text fails as the first entry
+    // that has it, with toString's error.
+    const Layout& layout = Layout::get();
+    std::string entryStarts[3];
     for (int kind = 0; kind < 3; ++kind) {
-        corekit::json::append_string_utf8(kindTexts[kind],
+        entryStarts[kind] = layout.stagedChange;
+        corekit::json::append_string_utf8(entryStarts[kind],
                                           toString(static_cast<EFileChange>(kind)).value().wstr());
+        entryStarts[kind] += layout.stagedPath;
     }
     // Enough for ASCII text: the layout of an entry takes at most 85 bytes besides its strings.
     // Escapes may need more, and the text then grows.
@@ -153,7 +156,6 @@ Expected<void> formatStateText(const State& state, std::string& out) {
 
     // The layout of write_formatted for the document stateToJson builds: members in key order,
     // four spaces per level, and TextFile's line feed at the end.
-    const Layout& layout = Layout::get();
     out += layout.head;
     if (state.head.commit) {
         char digits[24];
@@ -180,9 +182,7 @@ Expected<void> formatStateText(const State& state, std::string& out) {
         out += layout.stagedFiles;
         std::size_t left = state.stagedFiles.size();
         for (const StagedFile& file : state.stagedFiles) {
-            out += layout.stagedChange;
-            out += kindTexts[static_cast<int>(file.change)];
-            out += layout.stagedPath;
+            out += entryStarts[static_cast<int>(file.change)];
             corekit::json::append_string_utf8(out, file.path.wstr());
             out += --left ? "\n        },\n" : "\n        }\n";
         }
@@ -345,8 +345,9 @@ class StateTextParser {
 public:
     StateTextParser(const char* begin, const char* end)
         : m_begin(begin), m_end(end), m_lexer(m_begin, end) {
+        // ASCII words, as text_is takes them.
         for (int kind = 0; kind < 3; ++kind)
-            m_kindTexts[kind] = toString(static_cast<EFileChange>(kind)).value().wstr();
+            m_kindTexts[kind] = toString(static_cast<EFileChange>(kind)).value().ansi_str();
     }
 
     bool parse(State& out) {
@@ -384,7 +385,7 @@ public:
 private:
     // A member name and its colon; the name stays in the lexer's text.
     bool readKey() { return m_lexer.next() == Token::string && m_lexer.next() == Token::colon; }
-    bool keyIs(std::wstring_view name) const { return m_lexer.text() == name; }
+    bool keyIs(std::string_view name) const { return m_lexer.text_is(name); }
 
     // True after a comma; false at anything else, which the caller then expects to be the close.
     bool afterMember() {
@@ -392,12 +393,25 @@ private:
         return m_last == Token::comma;
     }
 
-    // A string value into `out`, whose buffer is reused.
+    // A string value into `out`.
     bool readString(std::wstring& out) {
         if (m_lexer.next() != Token::string)
             return false;
-        out.assign(m_lexer.text());
+        out = m_lexer.text();
         return true;
+    }
+
+    // A string value naming a kind of change, into `out`.
+    bool readChange(EFileChange& out) {
+        if (m_lexer.next() != Token::string)
+            return false;
+        for (int kind = 0; kind < 3; ++kind) {
+            if (m_lexer.text_is(m_kindTexts[kind])) {
+                out = static_cast<EFileChange>(kind);
+                return true;
+            }
+        }
+        return false;
     }
 
     bool parseHead(Head& head) {
@@ -423,19 +437,20 @@ private:
         return reference && m_last == Token::end_object;
     }
 
-    // The rest of an object, after its '{', of exactly the string members `first` and `second`,
-    // in either order.
-    bool readPair(std::wstring_view first, std::wstring_view second, std::wstring& a,
-                  std::wstring& b) {
+    // The rest of an object, after its '{', of exactly the members `first` and `second`, in
+    // either order, whose values `readFirst` and `readSecond` read.
+    template <class ReadFirst, class ReadSecond>
+    bool readPair(std::string_view first, std::string_view second, ReadFirst readFirst,
+                  ReadSecond readSecond) {
         bool haveA = false, haveB = false;
         for (int member = 0; member < 2; ++member) {
             bool read = false;
             if ((member == 1 && m_lexer.next() != Token::comma) || !readKey())
                 return false;
             if (keyIs(first) && !haveA)
-                read = haveA = readString(a);
+                read = haveA = readFirst();
             else if (keyIs(second) && !haveB)
-                read = haveB = readString(b);
+                read = haveB = readSecond();
             if (!read)
                 return false;
         }
@@ -464,25 +479,26 @@ private:
     }
 
     bool parseStaged(std::vector<StagedFile>& files) {
-        std::wstring change, path;
         return parseArray([&] {
-            if (!readPair(kNames.fileChange, kNames.path, change, path))
-                return false;
-            const auto kind = std::find(std::begin(m_kindTexts), std::end(m_kindTexts), change);
-            if (kind == std::end(m_kindTexts))
+            EFileChange change{};
+            std::wstring path;
+            if (!readPair(
+                    kNames.fileChange, kNames.path, [&] { return readChange(change); },
+                    [&] { return readString(path); }))
                 return false;
             // Built in place and the path moved in: the constructor would copy it.
-            files.emplace_back(OdString::kEmpty,
-                               static_cast<EFileChange>(kind - std::begin(m_kindTexts)));
+            files.emplace_back(OdString::kEmpty, change);
             files.back().path = OdString(std::move(path));
             return true;
         });
     }
 
     bool parseRenames(std::map<OdString, OdString>& renames) {
-        std::wstring next, previous;
         return parseArray([&] {
-            if (!readPair(kNames.next, kNames.previous, next, previous))
+            std::wstring next, previous;
+            if (!readPair(
+                    kNames.next, kNames.previous, [&] { return readString(next); },
+                    [&] { return readString(previous); }))
                 return false;
             renames.emplace(OdString(std::move(next)), OdString(std::move(previous)));
             return true;  // the first entry for a new path stays, as in the general reader
@@ -493,7 +509,7 @@ private:
     const char* const m_end;
     corekit::json::Lexer<char> m_lexer;
     Token m_last = Token::end;
-    std::wstring m_kindTexts[3];
+    std::string m_kindTexts[3];
 };
 
 }  // namespace

@@ -1,9 +1,15 @@
+#include <corekit/json/internal/lexer.h>
 #include <corekit/json/internal/reader.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
+
+#include <platform/Utf8.h>
 
 namespace {
 
@@ -131,21 +137,170 @@ TEST(JsonReader, ReadsTheLenientGrammarAndLeavesTheTargetAloneOnRefusal) {
     }
 }
 
+// How far a read of the whole of `input` went, in elements.
+template <class Char>
+std::size_t consumed(const std::basic_string<Char>& input) {
+    Value out;
+    const Char* begin = input.data();
+    EXPECT_TRUE(read_value(begin, input.data() + input.size(), out));
+    return static_cast<std::size_t>(begin - input.data());
+}
+
 TEST(JsonReader, BeginStopsAfterTheLastCharacterConsumed) {
     struct Case {
-        std::wstring input;
+        std::string input;  // ASCII, so that bytes and elements count alike
         std::size_t offset;
     };
     const Case cases[] = {
-        {L"7", 1},     {L"7 x", 2},     {L"12]", 3},    {L"-0.5e3,", 7},     {L"[1] x", 3},
-        {L"true!", 4}, {L"\"ab\"z", 4}, {L"  {}  ", 4}, {L"{\"a\":[]}1", 8},
+        {"7", 1},     {"7 x", 2},     {"12]", 3},    {"-0.5e3,", 7},     {"[1] x", 3},
+        {"true!", 4}, {"\"ab\"z", 4}, {"  {}  ", 4}, {"{\"a\":[]}1", 8}, {"0 ", 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.input);
-        Value out;
-        const wchar_t* begin = c.input.data();
-        ASSERT_TRUE(read_value(begin, c.input.data() + c.input.size(), out));
-        EXPECT_EQ(static_cast<std::size_t>(begin - c.input.data()), c.offset);
+        EXPECT_EQ(consumed(std::wstring(c.input.begin(), c.input.end())), c.offset);
+        EXPECT_EQ(consumed(c.input), c.offset);
+    }
+}
+
+// The text that the file utilities read from a file holding `bytes`: CR LF as LF, then decoded.
+std::wstring decodedAsFile(const std::string& bytes) {
+    std::string lines;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (!(bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n'))
+            lines += bytes[i];
+    }
+    return ut::decodeUtf8(lines);
+}
+
+// `bytes` with every byte outside printable ASCII as <hex>, for the trace of a failure.
+std::string shown(const std::string& bytes) {
+    std::string out;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "<%02X>", byte);
+        out += byte >= 0x20 && byte < 0x7F && byte != '<' ? std::string(1, c) : std::string(hex);
+    }
+    return out;
+}
+
+// The UTF-8 entry crosses whitespace and plain string text many bytes at a time, where the wide
+// entry goes one element at a time: on every byte that ends such a run, at every place in and
+// around the sixteen bytes taken at once, and near the end of the input, both must read the same
+// tree, and (on ASCII without CR LF, where bytes and elements count alike) stop at the same place.
+TEST(JsonReader, TheUtf8EntryReadsTheTreeOfTheDecodedBytes) {
+    std::vector<std::string> documents;
+    // Bytes that end a plain run of string text, and bytes that look like them but do not.
+    const std::string specials[] = {"\\\"",
+                                    "\\\\",
+                                    "\\u00e9",
+                                    "\\uD83D\\uDE00",
+                                    "\r\n",
+                                    "\r",
+                                    "\xC3\xA9",
+                                    "\xE5\x9B\xB3",
+                                    "\xFF",
+                                    "\x01",
+                                    "\x7F",
+                                    "\xA2",
+                                    "\xDC",
+                                    "\x8D",
+                                    "\"",
+                                    "~",
+                                    std::string(1, '\0')};
+    for (const std::string& special : specials) {
+        for (std::size_t at = 0; at <= 20; ++at) {
+            const std::string text = std::string(at, 'p') + special + std::string(20 - at, 'q');
+            documents.push_back("[\"" + text + "\"]");
+            documents.push_back("{\"" + text + "\":\"" + text + "\"}");
+        }
+    }
+    // Whitespace of every kind and length, and bytes that look like it but are not.
+    const std::string gaps[] = {"",
+                                " ",
+                                "\n",
+                                "\t",
+                                "\r\n",
+                                "\v\f",
+                                "\n" + std::string(7, ' '),
+                                "\n" + std::string(8, ' '),
+                                "\n" + std::string(12, ' '),
+                                std::string(15, ' '),
+                                std::string(16, ' '),
+                                std::string(17, ' '),
+                                std::string(33, ' '),
+                                " \t\n\r\v\f \t\n\r\v\f \t\n\r\v\f \t\n\r\v\f",
+                                "\n" + std::string(14, ' ') + "\r" + std::string(9, ' '),
+                                std::string(20, ' ') + "\f",
+                                "\x08",
+                                "\x0E",
+                                "\x1F",
+                                "\xA0",
+                                "\x89",
+                                "\x8D",
+                                std::string(1, '\0'),
+                                std::string(11, ' ') + "\x0E",
+                                std::string(19, ' ') + "\xA0"};
+    for (const std::string& gap : gaps) {
+        const std::string inner = gap + "[" + gap + "1" + gap + "," + gap + "\"s\"" + gap + "]";
+        documents.push_back(inner + gap);
+        documents.push_back("[" + inner + "," + std::string(20, ' ') + "null]");
+    }
+    for (const std::string& bytes : documents) {
+        SCOPED_TRACE(shown(bytes));
+        Value direct(L"untouched");
+        const char* begin = bytes.data();
+        const bool read = read_value(begin, bytes.data() + bytes.size(), direct);
+        const std::wstring text = decodedAsFile(bytes);
+        EXPECT_EQ(read ? describe(direct) : "FAIL " + describe(direct), readAll(text));
+        const bool ascii = std::all_of(bytes.begin(), bytes.end(),
+                                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        if (read && ascii && bytes.find("\r\n") == std::string::npos) {
+            EXPECT_EQ(static_cast<std::size_t>(begin - bytes.data()), consumed(text));
+        }
+    }
+}
+
+// A string's text is kept in the input or in the lexer's buffer, by how it is spelled; whichever,
+// text_is and text answer by the text alone, also after the colon that follows a key.
+template <class Char>
+void checkStringToken(const std::basic_string<Char>& input, const std::wstring& expected) {
+    const Char* begin = input.data();
+    corekit::json::Lexer<Char> lexer(begin, input.data() + input.size());
+    ASSERT_EQ(lexer.next(), corekit::json::Token::string);
+    ASSERT_EQ(lexer.next(), corekit::json::Token::colon);
+    EXPECT_EQ(lexer.text(), expected);
+    const std::string candidates[] = {"",
+                                      "p",
+                                      "path",
+                                      "pat",
+                                      "patH",
+                                      "paths",
+                                      "a\nb",
+                                      "dept07/sheet0042/plan-000042.dwg",
+                                      "dept07/sheet0042/plan-000042.dxf"};
+    for (const std::string& candidate : candidates) {
+        SCOPED_TRACE(candidate);
+        EXPECT_EQ(lexer.text_is(candidate),
+                  std::wstring(candidate.begin(), candidate.end()) == expected);
+    }
+}
+
+TEST(JsonLexer, AStringAnswersByItsTextWhereverItIsKept) {
+    const std::pair<std::string, std::wstring> cases[] = {
+        {"\"path\"", L"path"},
+        {"\"\"", L""},
+        {"\"pa\\u0074h\"", L"path"},
+        {"\"pat\\\"\"", L"pat\""},
+        {"\"a\r\nb\"", L"a\nb"},
+        {"\"p\xC3\xA9\"", L"p\u00E9"},
+        {"\"dept07/sheet0042/plan-000042.dwg\"", L"dept07/sheet0042/plan-000042.dwg"},
+        {"\"dept07/sheet0042/plan-000042\\u002Edwg\"", L"dept07/sheet0042/plan-000042.dwg"},
+    };
+    for (const auto& [token, expected] : cases) {
+        SCOPED_TRACE(shown(token));
+        checkStringToken(token + " : 1", expected);
+        checkStringToken(decodedAsFile(token) + L" : 1", expected);
     }
 }
 

@@ -7,11 +7,15 @@
 #include <locale>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include <platform/Utf8.h>
+
 namespace {
 
+using corekit::json::append_string_utf8;
 using corekit::json::Array;
 using corekit::json::Object;
 using corekit::json::Value;
@@ -66,6 +70,33 @@ TEST(JsonWriter, PrintableFollowsTheCTypeLocale) {
     const std::wstring written = write_formatted(Value(L"\u00e9\U0001F600\u2028\x7f"));
     std::setlocale(LC_CTYPE, previous.c_str());
     EXPECT_EQ(written, L"\"\u00e9\U0001F600\\u2028\\u007F\"");
+}
+
+// The UTF-8 writer of a string, which takes plain strings whole, gives the bytes of
+// write_formatted's text for it: each character that ends a plain string, alone, at each end and
+// inside a long run, under the C locale and under a UTF-8 one.
+TEST(JsonWriter, AStringsUtf8IsTheEncodedTextOfTheWideWriter) {
+    const std::wstring run = L"dept07/sheet0042/plan-000042.dwg";
+    std::wstring breaks = L"\"\\\x1F\x7F\n\u00E9\u2028\xDCFF\xD800\U0001F600";
+    breaks += {L'\0', static_cast<wchar_t>(0x110000), static_cast<wchar_t>(-1)};
+    std::vector<std::wstring> texts = {L"", L" ~", run, run + run + run};
+    for (const wchar_t c : breaks) {
+        const std::wstring alone(1, c);
+        texts.insert(texts.end(), {alone, alone + run, run + alone, run.substr(0, 9) + alone + run,
+                                   run + alone + run + alone});
+    }
+    const std::string previous = std::setlocale(LC_CTYPE, nullptr);
+    for (const char* locale : {"C", "C.UTF-8"}) {
+        if (std::setlocale(LC_CTYPE, locale) == nullptr)
+            continue;
+        for (const std::wstring& text : texts) {
+            SCOPED_TRACE(ut::encodeUtf8(text) + " in " + locale);
+            std::string out = "{\"k\" : ";
+            append_string_utf8(out, text);
+            EXPECT_EQ(out, "{\"k\" : " + ut::encodeUtf8(write_formatted(Value(text))));
+        }
+    }
+    std::setlocale(LC_CTYPE, previous.c_str());
 }
 
 // A locale that writes 1234.5 as "1.234,5": reals must follow it exactly as the stream does.

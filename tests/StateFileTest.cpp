@@ -41,6 +41,10 @@ const char kFullDocument[] =
     "        {\n"
     "            \"file_change\" : \"added\",\n"
     "            \"path\" : \"sub\\\\b.dwg\"\n"
+    "        },\n"
+    "        {\n"
+    "            \"file_change\" : \"removed\",\n"
+    "            \"path\" : \"gone.dwg\"\n"
     "        }\n"
     "    ]\n"
     "}\n";
@@ -50,7 +54,8 @@ State fullState() {
     s.head.reference = L"dev";
     s.head.commit = 42;
     s.stagedFiles = {StagedFile(L"a.dwg", EFileChange::modified),
-                     StagedFile(L"sub\\b.dwg", EFileChange::added)};
+                     StagedFile(L"sub\\b.dwg", EFileChange::added),
+                     StagedFile(L"gone.dwg", EFileChange::removed)};
     s.renames[L"c.dwg"] = L"old\\c.dwg";
     return s;
 }
@@ -147,6 +152,39 @@ TEST_F(StateFile, BytesInStringsAreReadAsATextFileIsRead) {
     ASSERT_TRUE(read.hasValue());
     EXPECT_EQ(read.value().head.reference, OdString(L"\u00E9\n\xDCFF\u56F3"));
     EXPECT_EQ(readStateDocument(path()).value().head.reference, read.value().head.reference);
+}
+
+TEST_F(StateFile, TheDirectRoadReadsEveryStringAndSpacingAsTheGeneralReader) {
+    // Strings that need an escape, a decoding or a dropped CR, long enough to be read in steps
+    // of many bytes, and the spacing of other writers, in place of @ and ~ of this document (with
+    // its members in another order than the writer's): each document stays on the direct road and
+    // gives the general reader's State.
+    const std::string shape =
+        R"({~"staged_files"~:~[~{~"path"~:~"@"~,~"file_change"~:~"removed"~}~]~,~"renames"~:~[)"
+        R"(~{~"previous"~:~"@"~,~"new"~:~"n"~}~]~,~"head"~:~{~"reference"~:~"@"~}~}~)";
+    const std::string name = "dept07/sheet0042/plan-000042.dwg";
+    const std::string texts[] = {name,
+                                 name + "\\\"" + name,
+                                 "\\u00e9" + name + "\\uD83D\\uDE00",
+                                 name + "\xC3\xA9\xE5\x9B\xB3\xFF" + name,
+                                 name + "\r\n" + name,
+                                 std::string(15, 'x') + "\r" + name};
+    const std::string spacings[] = {"", " ", "\n" + std::string(12, ' '), "\r\n\t\t\t",
+                                    std::string(17, ' ') + "\n\v\f"};
+    for (const std::string& text : texts) {
+        for (const std::string& spacing : spacings) {
+            std::string document;
+            for (const char c : shape)
+                document += c == '@' ? text : c == '~' ? spacing : std::string(1, c);
+            SCOPED_TRACE(document);
+            store(document);
+            const Expected<State> general = readStateDocument(path());
+            ASSERT_TRUE(general.hasValue());
+            const auto direct = parseStateText(document.data(), document.data() + document.size());
+            ASSERT_TRUE(direct);
+            expectSameState(*direct, general.value());
+        }
+    }
 }
 
 TEST_F(StateFile, EveryReadFailureHasItsExactText) {

@@ -62,7 +62,7 @@ bool Parser<Value, Char>::parse_value(Value& out, bool allow_close) {
             out = Value(lexer_.real_value());
             return true;
         case Token::string:
-            out = Value(String(lexer_.text()));
+            out = Value(lexer_.text());
             return true;
         case Token::begin_array:
             parse_array(out);
@@ -117,7 +117,7 @@ void Parser<Value, Char>::parse_object(Value& out) {
         // The ':' token left the key in the lexer's text. Members usually arrive in key order (the
         // writer sorts them), so the end hint makes each insertion constant time. A repeated key
         // finds its earlier member, which the new value then replaces.
-        Value& member = object.try_emplace(object.end(), String(lexer_.text()))->second;
+        Value& member = object.try_emplace(object.end(), lexer_.text())->second;
         parse_value(member, false);
         token = lexer_.next();
         if (token != Token::comma) {
@@ -144,10 +144,16 @@ bool read(const Char*& begin, const Char* end, Value& out) {
     using Parser = detail::Parser<Value, Char>;
     Parser parser(begin, end);
     try {
-        return parser.parse_value(out, false);
+        parser.parse_value(out, false);
     } catch (const typename Parser::Error&) {
         return false;
     }
+    // A number ends only where the next character shows it, and that character counts as read.
+    const bool number = out.type() == int_type || out.type() == real_type;
+    if (number && begin != end) {
+        ++begin;
+    }
+    return true;
 }
 
 }  // namespace

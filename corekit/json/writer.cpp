@@ -99,6 +99,13 @@ void append_special(Out& out, std::uint32_t c) {
     }
 }
 
+// Printable ASCII other than the two that must be escaped: by far the common case, written as it
+// is.
+bool is_plain(wchar_t c) {
+    const auto unit = static_cast<std::uint32_t>(c);
+    return (unit >= 0x20 && unit <= 0x7E) & (unit != '"') & (unit != '\\');
+}
+
 template <class Out>
 void append_escaped(Out& out, const std::wstring& text) {
     append_ascii_literal(out, "\"");
@@ -106,8 +113,7 @@ void append_escaped(Out& out, const std::wstring& text) {
     const wchar_t* const end = run + text.size();
     for (const wchar_t* p = run; p != end; ++p) {
         const wchar_t c = *p;
-        // Printable ASCII other than the two that must be escaped: by far the common case.
-        if (c >= 0x20 && c <= 0x7E && c != L'"' && c != L'\\') {
+        if (is_plain(c)) {
             continue;
         }
         append_run(out, run, p);
@@ -275,7 +281,22 @@ std::wstring write_formatted(const Value& value) {
 }
 
 void append_string_utf8(std::string& out, const std::wstring& text) {
-    append_escaped(out, text);
+    // Most strings are plain throughout: tested whole without stopping (an unsigned flag, so that
+    // the test vectorises), and narrowed in one step.
+    unsigned plain = 1;
+    for (const wchar_t c : text) {
+        plain &= static_cast<unsigned>(is_plain(c));
+    }
+    if (plain == 0) {
+        append_escaped(out, text);
+        return;
+    }
+    const std::size_t old = out.size();
+    out.resize(old + text.size() + 2);
+    char* p = &out[old];
+    *p++ = '"';
+    p = std::transform(text.begin(), text.end(), p, [](wchar_t c) { return static_cast<char>(c); });
+    *p = '"';
 }
 
 }  // namespace json

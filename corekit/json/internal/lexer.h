@@ -38,8 +38,9 @@ enum class Token {
     error,  // anything that starts no token, or a malformed one
 };
 
-// The text of the string being read. A document's strings pass through it one after another, so
-// it only grows, and its room is not initialised before it is written.
+// The text of a string being read that is not a plain run of the input (it has escapes, or bytes
+// to decode). Such strings pass through it one after another, so it only grows, and its room is
+// not initialised before it is written.
 class TextBuffer {
 public:
     void clear() { size_ = 0; }
@@ -63,8 +64,8 @@ private:
     std::size_t capacity_ = 0;
 };
 
-// Splits [pos, end) into tokens, advancing `pos`. After a number, one character has been looked
-// at and is held back for the next token.
+// Splits [pos, end) into tokens, advancing `pos` past each one. A number's token ends at the
+// character after it, which is left for the next token.
 template <class Char>
 class Lexer {
 public:
@@ -72,37 +73,36 @@ public:
 
     Token next();
 
-    // The text of the last string token; it stays until the next string token, so an object's
-    // key is still here after its colon.
-    std::wstring_view text() const { return text_.view(); }
+    // The text of the last string token stays until the next string token, so an object's key is
+    // still there after its colon. Most strings hold no escape and nothing to decode: their text
+    // is then left in the input, and copied only where it is wanted, in one step.
+    //
+    // Whether the text is `ascii`, which holds ASCII characters only, without copying the text.
+    bool text_is(std::string_view ascii) const;
+    // The text, in a string of its own.
+    std::wstring text() const;
+
     // The value of the last unsigned_int, signed_int or real token.
     std::uint64_t unsigned_value() const { return unsigned_value_; }
     std::int64_t signed_value() const { return signed_value_; }
     double real_value() const { return real_value_; }
 
 private:
-    // Wide enough for every input unit plus the two markers below.
-    using Code = std::int64_t;
-    static constexpr Code kEnd = -1;
-    static constexpr Code kNothingPushed = -2;
-
-    Code get();
-    // The slot has its own "empty" marker rather than 0, so that a U+0000 read as the look-ahead
-    // of a number comes back and ends the input, like any U+0000 outside a string.
-    void push_back(Code c) { pushed_ = c; }
     Token scan_string();
-    Token scan_number(Code first);
+    Token scan_number();
     bool scan_literal(const char* rest);
 
     const Char*& pos_;
     const Char* const end_;
-    Code pushed_ = kNothingPushed;
+    // The last string's text when it is a plain run of the input (`plain_` is then not null),
+    // otherwise in `text_`.
+    const Char* plain_ = nullptr;
+    std::size_t plain_size_ = 0;
     TextBuffer text_;
     std::uint64_t unsigned_value_ = 0;
     std::int64_t signed_value_ = 0;
     double real_value_ = 0;
-    // Numbers are ASCII: they are collected narrow so that the standard conversions take them as
-    // they are, without a widening or narrowing copy per digit.
+    // A wide number's characters, narrowed for the standard conversions.
     std::string number_;
 };
 
