@@ -59,7 +59,7 @@ note "stair.bak is left out by the default ignore rules"
 step rvk status
 note "a name that finds two files stages nothing"
 step_failing rvk stage "ground floor"
-step rvk stage "level 1/ground floor" stair notes.txt
+step rvk stage "plans/level 1/ground floor" stair notes.txt
 step rvk status
 step rvk commit -m "First plans"
 step rvk stage --all
