@@ -15,6 +15,7 @@
 #include <common/StoragePaths.h>
 
 #include "Console.h"
+#include "StatCache.h"
 
 namespace host {
 
@@ -25,8 +26,6 @@ namespace fs = std::filesystem;
 constexpr std::size_t kChunkSize = std::size_t{1} << 20;
 // The name of every temporary copy begins with this; removeAbandonedCopies() looks for it.
 constexpr const char kIncomingPrefix[] = ".incoming-";
-// The stat cache's temporary copies, which a status writes under the shared lock.
-constexpr const char kStatCacheTempPrefix[] = ".incoming-stat-cache-";
 
 // Stored copies are read-only, so that nobody edits history by accident.
 constexpr mode_t kStoredMode = 0444;
@@ -64,9 +63,6 @@ struct Incoming {
     std::int64_t size = 0;
     OdString digest;  // set when the copy was hashed: the digest of the bytes written
 };
-
-// The modification time a copy gets: its source's, or the moment it is made.
-enum class Stamp { source, now };
 
 // Opens the file at `path` for reading, never through a symbolic link; an error naming `shown`.
 Expected<int> openSource(const std::string& path, const std::string& shown) {
@@ -114,11 +110,12 @@ private:
 // Copies the regular file at `source` into a new temporary file in `folder`, with `mode` and with
 // the modification time `source` had when it was opened (not yet flushed to disk). The name is
 // hidden, so that a copy a crash leaves behind is never offered for tracking. `shown` names the
-// source in messages. Hashes the content on the way when `hash` is set. The temporary file is gone
-// again on failure.
+// source in messages. Hashes the content on the way when `hash` is set. `modified`, when given,
+// is the copy's modification time instead of the source's. The temporary file is gone again on
+// failure.
 Expected<Incoming> copyToTemp(const std::string& source, const std::string& shown,
                               const std::string& folder, mode_t mode, bool hash,
-                              Stamp stamp = Stamp::source) {
+                              const boost::optional<timespec>& modified = boost::none) {
     const auto opened = openSource(source, shown);
     if (!opened.hasValue())
         return opened.error();
@@ -153,8 +150,7 @@ Expected<Incoming> copyToTemp(const std::string& source, const std::string& show
         return writeFailed();
     if (!read.hasValue())
         return read.error();
-    const timespec times[2] = {{0, UTIME_OMIT},
-                               stamp == Stamp::source ? incoming.modified : timespec{0, UTIME_NOW}};
+    const timespec times[2] = {{0, UTIME_OMIT}, modified ? *modified : incoming.modified};
     if (::fchmod(out.get(), mode) != 0 || ::futimens(out.get(), times) != 0 || !out.close())
         return writeFailed();
     if (hash)
@@ -209,17 +205,10 @@ Expected<Prepared> prepare(const common::RootPath& root, const Restoring& file) 
         return stored.error();
     Prepared prepared{&file, utf8(stored.value()), utf8(root.pathTo(file.path)), {}};
     auto incoming = copyToTemp(prepared.source, utf8(file.url), utf8(root.rvkPath()),
-                               workingFileMode(), true, file.keepTime ? Stamp::source : Stamp::now);
+                               workingFileMode(), true, file.modified);
     if (!incoming.hasValue())
         return incoming.error();
     prepared.incoming = std::move(incoming.value());
-    struct stat made {};
-    if (!file.keepTime && ::stat(prepared.incoming.tempPath.c_str(), &made) == 0 &&
-        made.st_mtim.tv_sec * 1000000000LL + made.st_mtim.tv_nsec <= file.newerThanNs) {
-        const std::int64_t later = file.newerThanNs + 1000;
-        const timespec times[2] = {{0, UTIME_OMIT}, {later / 1000000000, later % 1000000000}};
-        ::utimensat(AT_FDCWD, prepared.incoming.tempPath.c_str(), times, 0);
-    }
     if (file.digest && prepared.incoming.digest != *file.digest) {
         ::unlink(prepared.incoming.tempPath.c_str());
         return hostError("the stored copy of " + quotePath(file.path) + " (" +
@@ -249,7 +238,7 @@ Expected<void> putInPlace(Prepared& prepared) {
     if (errno != EXDEV)
         return hostError("cannot restore " + quoteName(shown) + ": " + lastError());
     auto beside = copyToTemp(prepared.source, utf8(prepared.file->url), folder, workingFileMode(),
-                             true, prepared.file->keepTime ? Stamp::source : Stamp::now);
+                             true, prepared.file->modified);
     if (!beside.hasValue())
         return beside.error();
     if (beside.value().digest != prepared.incoming.digest) {
@@ -319,7 +308,7 @@ Expected<OdString> DrawingStore::store(const common::RootPath& root, const OdStr
 
 Expected<void> DrawingStore::restore(const common::RootPath& root, const OdString& url,
                                      const OdString& relativePath) {
-    return restoreFiles(root, {Restoring{relativePath, url, boost::none, true}}, nullptr);
+    return restoreFiles(root, {Restoring{relativePath, url, boost::none, boost::none}}, nullptr);
 }
 
 Expected<void> DrawingStore::remove(const common::RootPath& root, const OdString& url) {
@@ -376,7 +365,7 @@ Expected<KeptCopy> ObjectStore::keep(const common::RootPath& root, const OdStrin
 
 Expected<void> ObjectStore::restore(const common::RootPath& root, const OdString& url,
                                     const OdString& relativePath) {
-    return restoreFiles(root, {Restoring{relativePath, url, url.mid(2), true}}, nullptr);
+    return restoreFiles(root, {Restoring{relativePath, url, url.mid(2), boost::none}}, nullptr);
 }
 
 Expected<void> ObjectStore::remove(const common::RootPath& root, const OdString& url) {

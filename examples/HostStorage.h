@@ -22,6 +22,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -93,16 +94,13 @@ public:
 bool writeAll(int fd, const char* data, std::size_t size);
 
 // One file for restoreFiles(): where it goes, the URL of its copy, the SHA-256 digest that copy
-// must have (none when nothing recorded it), and whether the file takes the copy's modification
-// time (restored as HEAD has it, so that it counts as unchanged) or the current time (restored
-// from another commit, so that it counts as changed and can be committed); in the second case
-// never a time older than `newerThanNs` (HEAD's copy's, which may lie ahead of the clock).
+// must have (none when nothing recorded it), and the modification time the file gets: none for the
+// copy's own (restored as HEAD has it, so that it counts as unchanged), or the one given.
 struct Restoring {
     OdString path;
     OdString url;
     boost::optional<OdString> digest;
-    bool keepTime = true;
-    std::int64_t newerThanNs = 0;
+    boost::optional<timespec> modified;
 };
 
 // Puts the stored copies back into the working tree, all or none: every copy is first copied into

@@ -35,9 +35,6 @@ namespace {
 // the database.
 constexpr char kMagic[8] = {'r', 'v', 'k', 's', 't', 'a', 't', '3'};
 constexpr const char* kFileName = "stat-cache";
-// The temporary copy shares the prefix of the host's other temporary files, so that what a killed
-// command leaves behind is removed with them.
-constexpr const char* kTempPattern = ".incoming-stat-cache-XXXXXX";
 
 struct Stamp {
     std::int64_t modifiedNs = 0;
@@ -267,7 +264,7 @@ void StatCache::save(const common::RootPath& root) const {
     const Checksum checksum = XXH3_64bits(out.data(), out.size());
     out.append(reinterpret_cast<const char*>(&checksum), sizeof checksum);
 
-    std::string temp = utf8(root.rvkPath()) + "/" + kTempPattern;
+    std::string temp = utf8(root.rvkPath()) + "/" + kStatCacheTempPrefix + "XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
         return;

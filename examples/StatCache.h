@@ -70,6 +70,11 @@ struct MappingEnd {
     void operator()(const char* addr) const;
 };
 
+// The name of the cache's temporary copy begins with this. It shares the prefix of the host's other
+// temporary copies, so that what a killed command leaves behind is removed with them; a status
+// writes it under the shared lock, so another command holding that lock leaves it alone.
+constexpr const char kStatCacheTempPrefix[] = ".incoming-stat-cache-";
+
 class StatCache {
 public:
     // The cache of `root` written for the commit `head`, when the database and the stores are as

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <ctime>
 #include <map>
 #include <regex>
 #include <set>
@@ -101,6 +102,29 @@ Expected<void> mayReplace(Repository& r, const OdString& path, const OdString& u
                      ": restoring would lose that; rvk restore --force replaces it");
 }
 
+// The time a file restored unlike HEAD's copy gets: now, or, when HEAD's copy lies ahead of the
+// clock, just after it, so that the library's test sees the file changed.
+boost::optional<timespec> changedTime(const Repository& r, TrackedFiles::const_iterator inHead) {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    if (inHead == r.head.end())
+        return now;
+    const auto headCopy = storedCopyPath(r.root, inHead->second);
+    struct stat info {};
+    if (!headCopy.hasValue() || ::stat(utf8(headCopy.value()).c_str(), &info) != 0)
+        return now;
+    const timespec& copy = info.st_mtim;
+    if (now.tv_sec > copy.tv_sec || (now.tv_sec == copy.tv_sec && now.tv_nsec > copy.tv_nsec))
+        return now;
+    timespec later = copy;
+    later.tv_nsec += 1000;
+    if (later.tv_nsec >= 1000000000) {
+        later.tv_nsec -= 1000000000;
+        ++later.tv_sec;
+    }
+    return later;
+}
+
 }  // namespace
 
 // Every check comes before the first file is written, so a refused restore changes nothing.
@@ -156,14 +180,8 @@ int restore(const std::vector<std::string>& args, const Session& session) {
         // a change to commit, which the library's test sees only in a file newer than its copy.
         const auto inHead = r.head.find(path);
         const bool asInHead = inHead != r.head.end() && inHead->second == url;
-        std::int64_t headCopyNs = 0;
-        if (inHead != r.head.end()) {
-            const auto headCopy = storedCopyPath(r.root, inHead->second);
-            struct stat info {};
-            if (headCopy.hasValue() && ::stat(utf8(headCopy.value()).c_str(), &info) == 0)
-                headCopyNs = info.st_mtim.tv_sec * 1000000000LL + info.st_mtim.tv_nsec;
-        }
-        restoring.push_back(Restoring{path, url, digest.value(), asInHead, headCopyNs});
+        restoring.push_back(
+            Restoring{path, url, digest.value(), asInHead ? boost::none : changedTime(r, inHead)});
     }
     if (failed)
         return 1;
