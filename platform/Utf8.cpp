@@ -78,8 +78,30 @@ std::wstring decodeUtf8(const char* data, std::size_t size) {
 }
 
 void appendUtf8(std::string& out, const wchar_t* data, std::size_t size) {
-    out.reserve(out.size() + size);
-    for (std::size_t i = 0; i < size; ++i) {
+    // Paths are mostly ASCII: the leading ASCII run is stored in one pass, without the growth
+    // check of every push_back.
+    const std::size_t start = out.size();
+    out.resize(start + size);
+    char* const ascii = &out[start];
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {  // eight at a time: one test, a vectorisable copy
+        std::uint32_t any = 0;
+        for (std::size_t k = 0; k < 8; ++k)
+            any |= static_cast<std::uint32_t>(data[i + k]);
+        if (any >= 0x80)
+            break;
+        for (std::size_t k = 0; k < 8; ++k)
+            ascii[i + k] = static_cast<char>(data[i + k]);
+    }
+    while (i < size && static_cast<std::uint32_t>(data[i]) < 0x80) {
+        ascii[i] = static_cast<char>(data[i]);
+        ++i;
+    }
+    out.resize(start + i);
+    if (i == size)
+        return;
+    out.reserve(start + size + (size - i) * 3);
+    for (; i < size; ++i) {
         auto cp = static_cast<std::uint32_t>(data[i]);
         if (cp < 0x80) {
             out.push_back(static_cast<char>(cp));

@@ -36,6 +36,11 @@ TEST(PlatformString, UndecodableBytesSurviveNarrowToWideToNarrow) {
          std::wstring{wchar_t(0xDCF4), wchar_t(0xDC90), wchar_t(0xDC80), wchar_t(0xDC80)}},
         {"latin-1 name", "r\xE9sum\xE9",
          std::wstring{L'r', wchar_t(0xDCE9), L's', L'u', L'm', wchar_t(0xDCE9)}},
+        // The encoder takes ASCII eight elements at a time: the first other one in each place.
+        {"first non-ASCII eighth", "1234567\xC2\x80", L"1234567\u0080"},
+        {"undecodable ninth", "12345678\xFF", std::wstring(L"12345678") + wchar_t(0xDCFF)},
+        {"accent after runs", "level 1/ground floor/caf\xC3\xA9 plan.dwg",
+         L"level 1/ground floor/caf\u00E9 plan.dwg"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
