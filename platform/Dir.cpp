@@ -8,7 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string_view>
+#include <cstdint>
 
 #include <platform/internal/WriteCalls.h>
 
@@ -48,6 +48,34 @@ Kind kindOf(int dirFd, const dirent64& entry) {
 // allocates a 32 KiB buffer for every folder, which a walk of thousands of folders pays for again
 // and again.
 constexpr std::size_t kListingBuffer = 16384;
+
+// Eight bytes as one number that orders as the bytes do.
+std::uint64_t bigEndianAt(const char* p) {
+    std::uint64_t value;
+    std::memcpy(&value, p, sizeof value);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    value = __builtin_bswap64(value);
+#endif
+    return value;
+}
+
+// Byte order of two names, eight bytes at a time: the listing's sort compares names mostly alike
+// in their first bytes ("file-0001", "file-0002"), where a call to memcmp for each comparison
+// cost more than the comparison itself.
+bool bytesBefore(const char* a, std::size_t aSize, const char* b, std::size_t bSize) {
+    const std::size_t common = std::min(aSize, bSize);
+    std::size_t i = 0;
+    for (; i + 8 <= common; i += 8) {
+        const std::uint64_t x = bigEndianAt(a + i), y = bigEndianAt(b + i);
+        if (x != y)
+            return x < y;
+    }
+    for (; i < common; ++i) {
+        if (a[i] != b[i])
+            return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[i]);
+    }
+    return aSize < bSize;
+}
 
 }  // namespace
 
@@ -91,9 +119,8 @@ void Dir::readOnce() {
         }
     }
     ::close(fd);
-    const auto byBytes = [this](const Entry& a, const Entry& b) {
-        return std::string_view(m_names.data() + a.offset, a.size) <
-               std::string_view(m_names.data() + b.offset, b.size);
+    const auto byBytes = [names = m_names.data()](const Entry& a, const Entry& b) {
+        return bytesBefore(names + a.offset, a.size, names + b.offset, b.size);
     };
     std::sort(m_files.begin(), m_files.end(), byBytes);
     std::sort(m_folders.begin(), m_folders.end(), byBytes);

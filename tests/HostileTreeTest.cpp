@@ -138,6 +138,17 @@ const Case kCases[] = {
          make(root, near + folder + "/" + folder + "/far.dwg");
          return {near + "near.dwg"};
      }},
+    {"byte order where names share their first bytes, or are the start of one another",
+     [](const fs::path& root) -> std::vector<std::string> {
+         // clang-format off
+         const std::vector<std::string> sorted = {
+             "abcdefg", "abcdefgA", "abcdefgh", "abcdefgh1", "abcdefgh\xC3\xA9", "b1234567z",
+             "b2234567a", "plan-0001-level-2", "plan-0001-level-\xE2\x82\xAC"};
+         // clang-format on
+         for (auto name = sorted.rbegin(); name != sorted.rend(); ++name)
+             make(root, *name);
+         return sorted;
+     }},
     {"ten thousand files in one folder",
      [](const fs::path& root) -> std::vector<std::string> {
          std::vector<std::string> listed;
