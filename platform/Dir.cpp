@@ -103,6 +103,12 @@ void Dir::readOnce() {
         return;
     alignas(dirent64) char buffer[kListingBuffer];
     for (ssize_t filled; (filled = ::getdents64(fd, buffer, sizeof buffer)) > 0;) {
+        // What this batch can add at most, made room for once: its names take fewer bytes than
+        // their records, and a record takes at least kSmallestRecord bytes.
+        constexpr std::size_t kSmallestRecord = 24;
+        const auto batch = static_cast<std::size_t>(filled);
+        m_names.reserve(m_names.size() + batch);
+        m_files.reserve(m_files.size() + batch / kSmallestRecord);
         for (ssize_t offset = 0; offset < filled;) {
             const auto& entry = *reinterpret_cast<const dirent64*>(buffer + offset);
             offset += entry.d_reclen;

@@ -67,15 +67,27 @@ OdString& OdString::operator=(const wchar_t* text) {
 OdString::~OdString() = default;
 
 OdString& OdString::assignUtf8(const char* text, std::size_t size) {
-    // ASCII, the common case, widens in place; anything else goes through the decoder.
+    // ASCII, the common case, widens in place, eight bytes to a test; anything else goes
+    // through the decoder.
     m_data.resize(size);
-    for (std::size_t i = 0; i < size; ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte >= 0x80) {
+    wchar_t* const wide = m_data.data();
+    const auto* const bytes = reinterpret_cast<const unsigned char*>(text);
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        unsigned any = 0;
+        for (std::size_t k = 0; k < 8; ++k)
+            any |= bytes[i + k];
+        if (any >= 0x80)
+            break;
+        for (std::size_t k = 0; k < 8; ++k)
+            wide[i + k] = static_cast<wchar_t>(bytes[i + k]);
+    }
+    for (; i < size; ++i) {
+        if (bytes[i] >= 0x80) {
             m_data = ut::decodeUtf8(text, size);
             break;
         }
-        m_data[i] = static_cast<wchar_t>(byte);
+        wide[i] = static_cast<wchar_t>(bytes[i]);
     }
     // Decoding and encoding again gives back every byte string unchanged.
     if (m_narrow) {

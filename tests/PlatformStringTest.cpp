@@ -39,6 +39,7 @@ TEST(PlatformString, UndecodableBytesSurviveNarrowToWideToNarrow) {
         // The encoder takes ASCII eight elements at a time: the first other one in each place.
         {"first non-ASCII eighth", "1234567\xC2\x80", L"1234567\u0080"},
         {"undecodable ninth", "12345678\xFF", std::wstring(L"12345678") + wchar_t(0xDCFF)},
+        {"accent inside the first eight", "caf\xC3\xA9 plan level.dwg", L"caf\u00E9 plan level.dwg"},
         {"accent after runs", "level 1/ground floor/caf\xC3\xA9 plan.dwg",
          L"level 1/ground floor/caf\u00E9 plan.dwg"},
     };
@@ -48,6 +49,12 @@ TEST(PlatformString, UndecodableBytesSurviveNarrowToWideToNarrow) {
         EXPECT_EQ(s.wstr(), c.wide);
         EXPECT_EQ(std::string(s.ansi_str()), c.bytes);
         EXPECT_EQ(s.ansiLength(), c.bytes.size());
+        // What a folder listing uses, into a string that held other text before.
+        OdString reused(L"earlier text, longer than most");
+        reused.ansi_str();
+        reused.assignUtf8(c.bytes.data(), c.bytes.size());
+        EXPECT_EQ(reused.wstr(), c.wide);
+        EXPECT_EQ(std::string(reused.ansi_str(), reused.ansiLength()), c.bytes);
     }
 }
 
