@@ -3,7 +3,9 @@
 #
 #   scripts/pg-server.sh start DIR   makes a cluster in DIR (which must be empty or absent) and
 #                                    starts it; prints one line per login role: its name, a
-#                                    space, and a connection string for it (no password in it)
+#                                    space, and a connection string for it (no password in it).
+#                                    A cluster that DIR holds already is started again, on its
+#                                    port.
 #   scripts/pg-server.sh stop DIR    stops the cluster in DIR (DIR itself stays)
 #
 # The server listens on a socket in DIR and on 127.0.0.1 only, on a free port. Run as root (as CI
@@ -35,6 +37,15 @@ case $action in
 start)
   mkdir -p "$dir"
   dir=$(cd "$dir" && pwd -P)
+  if [ -f "$dir/port" ] && [ -d "$dir/data" ]; then
+    port=$(cat "$dir/port")
+    "${as_server[@]}" "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
+      -o "-p $port -k $dir -c listen_addresses=127.0.0.1" start >/dev/null
+    for role in drafter1 drafter2 reader admin; do
+      echo "$role host=$dir port=$port user=$role dbname=rvk"
+    done
+    exit 0
+  fi
   if [ -n "$(ls -A "$dir")" ]; then
     echo "pg-server: $dir is not empty" >&2
     exit 1
