@@ -121,4 +121,28 @@ int locks(const std::vector<std::string>& args, const Session& session) {
     return 0;
 }
 
+void noteLocksOfOthers(const common::RootPath& root) {
+    auto db = Database::open(root.dbPath());
+    if (!db.hasValue())
+        return;
+    const auto conninfo = db.value().remoteSetting(kRemoteKey);
+    if (!conninfo.hasValue() || !conninfo.value())
+        return;
+    auto server = ServerConnection::connect(*conninfo.value(), 2);
+    if (!server.hasValue()) {
+        printError(hostError("note: locks not shown: " + utf8(server.error().message)));
+        return;
+    }
+    const auto held = allLocks(server.value());
+    if (!held.hasValue()) {
+        printError(hostError("note: locks not shown: " + utf8(held.error().message)));
+        return;
+    }
+    for (const LockRecord& l : held.value()) {
+        if (l.holder != server.value().role())
+            printError(hostError("note: " + quotePath(l.path) + " is locked by " +
+                                 quoteName(l.holder) + " since " + l.taken));
+    }
+}
+
 }  // namespace host

@@ -178,10 +178,18 @@ ErrorMessage ServerConnection::serverError(const std::string& doing) const {
 }
 
 Expected<ServerConnection> ServerConnection::connect(const std::string& conninfo) {
+    return connect(conninfo, 0);
+}
+
+Expected<ServerConnection> ServerConnection::connect(const std::string& conninfo, int seconds) {
     const auto sound = checkConnInfo(conninfo);
     if (!sound.hasValue())
         return sound.error();
-    ServerConnection connection(PQconnectdb(conninfo.c_str()));
+    // The connection string is expanded as "dbname"; a time limit given after it wins.
+    const std::string limit = std::to_string(seconds);
+    const char* keys[] = {"dbname", seconds > 0 ? "connect_timeout" : nullptr, nullptr};
+    const char* values[] = {conninfo.c_str(), limit.c_str(), nullptr};
+    ServerConnection connection(PQconnectdbParams(keys, values, 1));
     if (!connection.m_conn)
         return hostError("server: cannot connect: out of memory");
     if (PQstatus(connection.m_conn.get()) != CONNECTION_OK)

@@ -64,6 +64,8 @@ class ServerConnection {
 public:
     // Connects with `conninfo`; fails with the server's or libpq's reason.
     static Expected<ServerConnection> connect(const std::string& conninfo);
+    // The same, giving up after `seconds` when the server does not answer.
+    static Expected<ServerConnection> connect(const std::string& conninfo, int seconds);
 
     // Runs `sql` with `params` ($1, $2, ...); `binaryResult` asks for the columns as bytes. Fails
     // with the server's message.

@@ -37,4 +37,9 @@ int lock(const std::vector<std::string>& args, const Session& session);
 int unlock(const std::vector<std::string>& args, const Session& session);
 int locks(const std::vector<std::string>& args, const Session& session);
 
+// For status: notes on stderr of the files that roles other than the remote's hold locks on.
+// Nothing without a remote; a server that does not answer within two seconds gets one note, and
+// status goes on.
+void noteLocksOfOthers(const common::RootPath& root);
+
 }  // namespace host

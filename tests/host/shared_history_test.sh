@@ -95,6 +95,7 @@ expect 0 "locked site.dwg" -- lock site.dwg
 expect 0 "site.dwg	drafter1" -- locks
 cd "$base/b"
 expect 1 "locked by 'drafter1'" -- lock site.dwg
+expect 0 "site.dwg is locked by 'drafter1'" -- status
 printf 'x' >>site.dwg && "$rvk" stage site.dwg >/dev/null && "$rvk" commit -m "b on a's lock" >/dev/null
 expect 1 "locked by 'drafter1'" -- push
 expect 1 "locked by 'drafter1'" -- unlock site.dwg
@@ -136,6 +137,11 @@ psql -X -q "$pg_super" -c "UPDATE rvk.copy_chunks SET data = 'forged', chunk_sha
 cd "$base"
 expect 1 "does not match its digest" -- clone "$pg_drafter1" "$base/h2"
 [ ! -e "$base/h2/plan.txt" ] || fail "a damaged copy reached the working tree"
+
+# Without its server, status still works, and says why it shows no locks.
+bash "$pg_server" stop "$base/pg" >/dev/null
+cd "$base/b"
+expect 0 "locks not shown" -- status
 
 if [ "$failures" -gt 0 ]; then
     echo "$failures failures" >&2
