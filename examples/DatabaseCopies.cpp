@@ -1,6 +1,7 @@
 // Stored copies in the server's database: rows of rvk.copy_chunks of at most 1 MiB each, written
 // in one transaction with the row of rvk.copies that says the copy is whole, and read back one
 // chunk at a time. The server checks every chunk against the digest sent with it.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -123,12 +124,12 @@ private:
         if (sent != size || utf8(whole.hexDigest()) != sha256)
             return hostError("the copy " + quoteName(url) +
                              " changed while it was sent: its bytes no longer match its digest");
-        auto whole_ = m_server.query(
+        auto recorded = m_server.query(
             "INSERT INTO rvk.copies (url, sha256, size) VALUES ($1, $2, $3) "
             "ON CONFLICT DO NOTHING",
             {url, sha256, size});
-        if (!whole_.hasValue())
-            return whole_.error();
+        if (!recorded.hasValue())
+            return recorded.error();
         return {};
     }
 

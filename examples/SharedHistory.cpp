@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -44,27 +45,48 @@ namespace host {
 
 namespace {
 
-// A counter of files and bytes on stderr, on a terminal only.
+// A counter of files and bytes on stderr, "<label> <files>/<total> files, <n> MiB", rewritten in
+// place at most ten times a second, and only on a terminal, like Progress.
 class Transfer {
 public:
-    Transfer(const char* label, std::size_t files, std::int64_t bytes)
-        : m_progress(label), m_files(files), m_bytes(bytes) {}
-    void add(std::int64_t bytes) {
-        m_doneBytes += bytes;
-        // Counted in KiB, so the counter shows bytes as well as files.
-        m_progress.update(static_cast<std::size_t>(m_doneBytes >> 10),
-                          static_cast<std::size_t>(m_bytes >> 10));
+    Transfer(const char* label, std::size_t files)
+        : m_label(label), m_files(files), m_enabled(::isatty(STDERR_FILENO) == 1) {}
+    ~Transfer() {
+        if (m_shown)
+            std::fputs("\r\033[K", stderr);
     }
-    void file() { ++m_doneFiles; }
-    std::size_t files() const { return m_doneFiles; }
-    std::int64_t bytes() const { return m_doneBytes; }
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+    void add(std::int64_t bytes) {
+        m_bytes += bytes;
+        draw(false);
+    }
+    void file() {
+        ++m_done;
+        draw(m_done == m_files);
+    }
 
 private:
-    Progress m_progress;
+    void draw(bool last) {
+        if (!m_enabled)
+            return;
+        const auto now = std::chrono::steady_clock::now();
+        if (m_shown && !last && now - m_drawn < std::chrono::milliseconds(100))
+            return;
+        std::fprintf(stderr, "\r%s %zu/%zu files, %.1f MiB\033[K", m_label, m_done, m_files,
+                     static_cast<double>(m_bytes) / (1 << 20));
+        std::fflush(stderr);
+        m_shown = true;
+        m_drawn = now;
+    }
+
+    const char* m_label;
     std::size_t m_files;
-    std::int64_t m_bytes;
-    std::size_t m_doneFiles = 0;
-    std::int64_t m_doneBytes = 0;
+    bool m_enabled;
+    bool m_shown = false;
+    std::size_t m_done = 0;
+    std::int64_t m_bytes = 0;
+    std::chrono::steady_clock::time_point m_drawn;
 };
 
 std::string plural(std::size_t n, const char* one, const char* many) {
@@ -457,7 +479,7 @@ int pullInto(Repository& r, ServerConnection& server, const Session& session, co
     }
     std::vector<KeptCopy> received;
     {
-        Transfer transfer("receiving", missing.size(), 0);
+        Transfer transfer("receiving", missing.size());
         for (const auto& [url, sha256] : missing) {
             received.push_back(orFail(receiveCopy(
                 r.root, url, fromUtf8(sha256),
@@ -605,7 +627,7 @@ int push(const std::vector<std::string>& args, const Session& session) {
         total += info.st_size;
     }
     {
-        Transfer transfer("sending", needed.size(), total);
+        Transfer transfer("sending", needed.size());
         for (std::size_t i = 0; i < needed.size(); ++i) {
             const auto& [url, sha256] = needed[i];
             orFail(store->put(url, sha256, sizes[i], [&](const ChunkSink& sink) {
