@@ -559,6 +559,8 @@ int push(const std::vector<std::string>& args, const Session& session) {
     auto repo = orFail(openRepository(session));
     Repository& r = repo;
     auto server = orFail(connectRemote(r.db));
+    // A pull cut off before HEAD moved would leave HEAD on an id that now means another commit.
+    orFail(finishPending(r, session));
     std::uint64_t base = orFail(numberSetting(r.db, kBaseKey));
     const std::uint64_t top = orFail(serverHead(server));
     const auto head = r.cache.value().read().head.commit;
