@@ -656,7 +656,7 @@ void compareSharing(const Options& options, std::vector<Row>& rows) {
                                         "/out.bin"})
                                .milliseconds);
         if (round + 1 < options.rounds) {
-            for (const std::string& gone : {"/clone", "/gitclone", "/bare"})
+            for (const char* gone : {"/clone", "/gitclone", "/bare"})
                 fs::remove_all(base + gone + r);
             fs::remove(base + "/out.bin");
             mustRun({"psql", "-X", "-q", conn("postgres", "postgres"), "-c",
