@@ -633,10 +633,11 @@ void compareSharing(const Options& options, std::vector<Row>& rows) {
         mustRun({"psql", "-X", "-q", conn("postgres", "postgres"), "-c",
                  "CREATE DATABASE " + db + " OWNER admin"});
         mustRun({RVK_BINARY, "remote", "create", conn("admin", db)});
-        mustRun({"sqlite3", src + "/.rvk/rvk.db", "DELETE FROM remote WHERE key = 'base'"});
+        // A clone of no server yet: the settings of the previous round go.
+        mustRun({"sqlite3", src + "/.rvk/rvk.db", "DROP TABLE IF EXISTS remote"});
         mustRun({RVK_BINARY, "remote", "set", conn("drafter1", db)}, false, src.c_str());
         pushMs.push_back(mustRun({RVK_BINARY, "push"}, false, src.c_str()).milliseconds);
-        mustRun({"git", "init", "-q", "--bare", base + "/bare" + r});
+        mustRun({"git", "init", "-q", "--bare", "-b", "main", base + "/bare" + r});
         gitPushMs.push_back(
             mustRun({"git", "-C", src, "push", "-q", base + "/bare" + r, "HEAD:refs/heads/main"})
                 .milliseconds);
