@@ -134,6 +134,60 @@ for k in $(seq "$kills"); do
 done
 echo "faults: pull killed $killed times at random moments"
 
+# Kills at every step: push killed at each of its sends to the server, pull at each rename and
+# each write of its database; after each, the same checks and a rerun that completes.
+steps=0
+if command -v strace >/dev/null && strace -f -o /dev/null true 2>/dev/null; then
+    # LeakSanitizer cannot work under ptrace; a sanitized rvk would fail for that alone.
+    export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
+    change() {  # a new commit in w1, pushed unless told not to
+        (cd "$base/w1" && printf 'step %s\n' "$1" >>steps.txt &&
+            head -c 100000 /dev/urandom >step.dwg && "$rvk" stage --all >/dev/null &&
+            "$rvk" commit -m "step $1" >/dev/null && { [ "${2:-}" = keep ] || "$rvk" push >/dev/null; })
+    }
+    calls() {  # calls SYSCALL COMMAND...: how often one run makes the call
+        strace -f -c -U name,calls -e trace="$1" "${@:2}" 2>&1 >/dev/null |
+            awk -v c="$1" '$1 == c {print $2}'
+    }
+    kill_at() {  # kill_at SYSCALL N COMMAND...
+        local code=0
+        strace -f -o /dev/null -e trace="$1" -e inject="$1":signal=KILL:when="$2" "${@:3}" \
+            >/dev/null 2>&1 &
+        wait $! 2>/dev/null || code=$?
+        ((code == 137)) && steps=$((steps + 1))
+        return 0
+    }
+    cd "$base/w1"
+    change counted keep
+    total=$(calls sendto "$rvk" push)
+    for n in $(seq "${total:-0}"); do
+        change "push $n" keep
+        kill_at sendto "$n" "$rvk" push
+        check_server "push killed at send $n"
+        "$rvk" push >"$base/out" 2>&1 || fail "push after a kill at send $n: $(cat "$base/out")"
+    done
+    cd "$base/w4"
+    "$rvk" pull >/dev/null
+    for call in rename pwrite64; do
+        change "counting $call"
+        total=$(calls "$call" "$rvk" pull)
+        for n in $(seq "${total:-0}"); do
+            change "pull $call $n"
+            kill_at "$call" "$n" "$rvk" pull
+            for f in step.dwg steps.txt; do
+                [ ! -e "$f" ] || [ -n "$(sql "SELECT 1 FROM rvk.changes WHERE path = '$f' AND sha256 = '$(sha256sum "$f" | cut -d' ' -f1)' LIMIT 1")" ] ||
+                    fail "pull killed at $call $n: $f is half-written"
+            done
+            "$rvk" pull >"$base/out" 2>&1 || fail "pull after a kill at $call $n: $(cat "$base/out")"
+            cmp -s steps.txt "$base/w1/steps.txt" || fail "pull after a kill at $call $n is incomplete"
+            [ -z "$("$rvk" status)" ] || fail "pull after a kill at $call $n left changes: $("$rvk" status)"
+        done
+    done
+    echo "faults: $steps kills at each send of a push and each rename and database write of a pull"
+else
+    echo "faults: strace is missing or ptrace is not allowed; no kills at each step"
+fi
+
 # The server stopped in the middle of a push, and started again.
 cd "$base/w1"
 head -c 30000000 /dev/urandom >huge.dwg
