@@ -177,6 +177,17 @@ ErrorMessage ServerConnection::serverError(const std::string& doing) const {
     return hostError("server: " + doing + ": " + escapeControls(reason));
 }
 
+boost::optional<ErrorMessage> ServerConnection::failure(const QueryResult& result) const {
+    const auto status = PQresultStatus(result.m_result.get());
+    if (status == PGRES_TUPLES_OK || status == PGRES_COMMAND_OK)
+        return boost::none;
+    std::string reason = result.m_result ? PQresultErrorMessage(result.m_result.get())
+                                         : PQerrorMessage(m_conn.get());
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' '))
+        reason.pop_back();
+    return hostError("server: " + escapeControls(reason));
+}
+
 Expected<ServerConnection> ServerConnection::connect(const std::string& conninfo) {
     return connect(conninfo, 0);
 }
@@ -214,27 +225,17 @@ Expected<QueryResult> ServerConnection::query(const std::string& sql,
     QueryResult result(PQexecParams(m_conn.get(), sql.c_str(), static_cast<int>(params.size()),
                                     nullptr, values.data(), lengths.data(), formats.data(),
                                     binaryResult ? 1 : 0));
-    const auto status = PQresultStatus(result.m_result.get());
-    if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
-        std::string reason = result.m_result ? PQresultErrorMessage(result.m_result.get())
-                                             : PQerrorMessage(m_conn.get());
-        while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' '))
-            reason.pop_back();
-        return hostError("server: " + escapeControls(reason));
-    }
+    const auto failed = failure(result);
+    if (failed)
+        return *failed;
     return result;
 }
 
 Expected<void> ServerConnection::run(const char* sql) {
     QueryResult result(PQexec(m_conn.get(), sql));
-    const auto status = PQresultStatus(result.m_result.get());
-    if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
-        std::string reason = result.m_result ? PQresultErrorMessage(result.m_result.get())
-                                             : PQerrorMessage(m_conn.get());
-        while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' '))
-            reason.pop_back();
-        return hostError("server: " + escapeControls(reason));
-    }
+    const auto failed = failure(result);
+    if (failed)
+        return *failed;
     return {};
 }
 

@@ -94,6 +94,8 @@ private:
     };
     explicit ServerConnection(pg_conn* conn) : m_conn(conn) {}
     ErrorMessage serverError(const std::string& doing) const;
+    // The server's message when `result` is no success.
+    boost::optional<ErrorMessage> failure(const QueryResult& result) const;
 
     std::unique_ptr<pg_conn, Finish> m_conn;
     std::string m_role;
