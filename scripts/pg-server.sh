@@ -52,6 +52,10 @@ start)
   fi
   if ((${#as_server[@]})); then
     chown postgres: "$dir"
+    if ! "${as_server[@]}" test -w "$dir"; then
+      echo "pg-server: the user postgres cannot reach $dir: let others search its parent folders (chmod o+x)" >&2
+      exit 1
+    fi
   fi
   "${as_server[@]}" "$bin/initdb" -D "$dir/data" -U postgres --auth=trust -E UTF8 \
     --locale=C.UTF-8 >"$dir/initdb.log" 2>&1 || { cat "$dir/initdb.log" >&2; exit 1; }
