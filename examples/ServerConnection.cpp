@@ -71,6 +71,9 @@ CREATE TABLE rvk.copy_chunks (
     chunk_sha256 text    NOT NULL CHECK (encode(sha256(data), 'hex') = chunk_sha256),
     PRIMARY KEY (url, sha256, seq)
 );
+-- Drawings and most documents are compressed already: the server stores chunks as they come
+-- instead of trying to compress each one in vain.
+ALTER TABLE rvk.copy_chunks ALTER COLUMN data SET STORAGE EXTERNAL;
 CREATE TABLE rvk.commits (
     id      bigint PRIMARY KEY CHECK (id > 0),
     parent  bigint REFERENCES rvk.commits (id),
