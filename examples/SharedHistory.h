@@ -16,6 +16,11 @@ constexpr const char* kRemoteKey = "conninfo";  // the remote's connection strin
 constexpr const char* kBaseKey = "base";        // the newest server commit this clone holds
 constexpr const char* kPendingKey = "pending";  // a pull whose working files are not all placed
 
+// Fails when a pull was cut off after its commits were stored and before HEAD and the working
+// files followed: until rvk pull completes it, HEAD may name the wrong commit, so commands that
+// build on HEAD (commit, restore) refuse to run.
+Expected<void> checkNoCutOffPull(Database& db);
+
 // The server of the repository's remote, connected and checked; fails when none is set.
 Expected<ServerConnection> connectRemote(Database& db);
 

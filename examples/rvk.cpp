@@ -372,6 +372,7 @@ int commit(const std::vector<std::string>& args, const Session& session) {
     const auto time = orFail(commitTime());
     auto repo = orFail(host::openRepository(session));
     Repository& r = repo;
+    orFail(host::checkNoCutOffPull(r.db));
     const common::State& state = r.cache.value().read();
     if (state.stagedFiles.empty())
         return fail(hostError("nothing to commit: no file is staged (see rvk stage)"));

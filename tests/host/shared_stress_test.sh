@@ -137,6 +137,7 @@ echo "faults: pull killed $killed times at random moments"
 # Kills at every step: push killed at each of its sends to the server, pull at each rename and
 # each write of its database; after each, the same checks and a rerun that completes.
 steps=0
+cut_off=0
 if command -v strace >/dev/null && strace -f -o /dev/null true 2>/dev/null; then
     # LeakSanitizer cannot work under ptrace; a sanitized rvk would fail for that alone.
     export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
@@ -174,6 +175,12 @@ if command -v strace >/dev/null && strace -f -o /dev/null true 2>/dev/null; then
         for n in $(seq "${total:-0}"); do
             change "pull $call $n"
             kill_at "$call" "$n" "$rvk" pull
+            # Cut off with its commits stored, a pull holds back what builds on HEAD.
+            if [ -n "$(sqlite3 .rvk/rvk.db "SELECT value FROM remote WHERE key = 'pending'")" ]; then
+                cut_off=$((cut_off + 1))
+                ! "$rvk" restore --all >"$base/out" 2>&1 && grep -q "run rvk pull" "$base/out" ||
+                    fail "restore after a pull cut off at $call $n: $(cat "$base/out")"
+            fi
             for f in step.dwg steps.txt; do
                 [ ! -e "$f" ] || [ -n "$(sql "SELECT 1 FROM rvk.changes WHERE path = '$f' AND sha256 = '$(sha256sum "$f" | cut -d' ' -f1)' LIMIT 1")" ] ||
                     fail "pull killed at $call $n: $f is half-written"
@@ -183,7 +190,8 @@ if command -v strace >/dev/null && strace -f -o /dev/null true 2>/dev/null; then
             [ -z "$("$rvk" status)" ] || fail "pull after a kill at $call $n left changes: $("$rvk" status)"
         done
     done
-    echo "faults: $steps kills at each send of a push and each rename and database write of a pull"
+    echo "faults: $steps kills at each send of a push and each rename and database write of a pull" \
+         "($cut_off pulls cut off between their commits and HEAD)"
 else
     echo "faults: strace is missing or ptrace is not allowed; no kills at each step"
 fi
