@@ -139,7 +139,8 @@ commit, for sessions that must repeat exactly.
 Two commands never work on one repository at once: each holds the repository lock
 (.rvk/rvk.lock) for its whole run, exclusive for init, stage, unstage, commit and restore, shared
 for status, log, show-state and verify (several of those may run together); where and relpath
-take none. A command that finds the lock taken says so once and waits, for 30 seconds unless
+take none. remote, push and pull hold it exclusively, lock, unlock and locks shared, and clone
+holds the new repository's exclusively. A command that finds the lock taken says so once and waits, for 30 seconds unless
 --lock-timeout SECONDS or the environment variable RVK_LOCK_TIMEOUT=SECONDS (the option wins)
 says otherwise, then gives up with an error naming the lock file.
 
