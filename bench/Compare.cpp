@@ -6,13 +6,16 @@
 // untracked; in full runs also every file tracked), its state read and write-back against
 // nlohmann-json and RapidJSON reading, parsing, pretty-printing and atomically replacing (write,
 // fsync, rename) a file of the same document, its
-// modification test on a 1 GiB file against `openssl dgst -sha256`, and staging 100,000 candidates
-// against fixed budgets.
+// modification test on a 1 GiB file against `openssl dgst -sha256`, staging 100,000 candidates
+// against fixed budgets, and `rvk push` and `rvk clone` of 2,000 files (1.5 GiB, a quarter
+// drawings) through a throwaway PostgreSQL cluster against `git push` to a bare repository and
+// `git clone` from it, with psql's import and export of the same bytes as the server's floor and
+// the bytes a push of one changed drawing sends.
 //
 // Each round runs every contender once, in turn, so that a change in the machine's load hits all
 // of them alike; the table shows medians over the rounds and the ratios between them.
 //
-//   rvk_compare [--quick] [--rounds N] [--only scan|state|staging|hashing|status]
+//   rvk_compare [--quick] [--rounds N] [--only scan|state|staging|hashing|sharing|status]
 //
 // --quick runs three rounds and hashes a 256 MiB file instead of 1 GiB (the hashing target is then
 // only indicative). The program also runs itself as a child ("scan-once DIR", "hash-once DIR URL")
@@ -530,6 +533,174 @@ void compareStaging(const Options& options, std::vector<Row>& rows) {
                     "(information)", true});
 }
 
+// --- push and clone of a shared history against git ---------------------------------------------
+
+// `files` files of `total` bytes in all, a quarter of them drawings, each of its own content (so
+// that no store can share one copy between two of them).
+void makeSharedTree(const fs::path& root, std::size_t files, std::uint64_t total) {
+    const std::uint64_t each = total / files;
+    std::string piece(static_cast<std::size_t>(each), '\0');
+    std::uint64_t x = 0x9E3779B97F4A7C15ull;
+    for (std::size_t i = 0; i < files; ++i) {
+        for (char& c : piece) {
+            x ^= x << 13;
+            x ^= x >> 7;
+            x ^= x << 17;
+            c = static_cast<char>(x);
+        }
+        char name[64];
+        std::snprintf(name, sizeof name, "dir%02zu/sheet-%05zu.%s", i / 100, i,
+                      i % 4 == 0 ? "dwg" : "pdf");
+        if (i % 100 == 0)
+            fs::create_directories((root / name).parent_path());
+        bench_support::writeBytes(root / name, piece);
+    }
+}
+
+// The bytes a command sends through its sockets, counted with strace.
+std::int64_t bytesSent(const std::vector<std::string>& args, const std::string& folder,
+                       const fs::path& log) {
+    std::vector<std::string> traced = {"strace", "-f", "-qq", "-e", "trace=sendto,sendmsg",
+                                       "-o", log.string()};
+    traced.insert(traced.end(), args.begin(), args.end());
+    mustRun(traced, false, folder.c_str());
+    std::ifstream in(log);
+    std::int64_t sent = 0;
+    for (std::string line; std::getline(in, line);) {
+        const auto eq = line.rfind(" = ");
+        if (eq != std::string::npos)
+            sent += std::max<std::int64_t>(0, std::atoll(line.c_str() + eq + 3));
+    }
+    return sent;
+}
+
+void compareSharing(const Options& options, std::vector<Row>& rows) {
+    const std::size_t files = options.quick ? 200 : 2000;
+    const std::uint64_t total = options.quick ? std::uint64_t{150} << 20 : std::uint64_t{1536} << 20;
+    ScratchDir dir("rvk-compare-share");
+    // The server runs as another user when this runs as root; it must reach its folder.
+    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read |
+                                    fs::perms::group_exec | fs::perms::others_read |
+                                    fs::perms::others_exec);
+    const std::string base = dir.path().string();
+    const std::string src = base + "/src";
+    std::printf("sharing: writing %zu files of %.0f MiB in all, and committing them...\n", files,
+                static_cast<double>(total >> 20));
+    std::fflush(stdout);
+    makeSharedTree(src, files, total);
+    mustRun({RVK_BINARY, "init"}, false, src.c_str());
+    mustRun({RVK_BINARY, "stage", "--all"}, false, src.c_str());
+    mustRun({RVK_BINARY, "commit", "-m", "drawings"}, false, src.c_str());
+    mustRun({"git", "-C", src, "init", "-q"});
+    mustRun({"git", "-C", src, "config", "gc.auto", "0"});
+    bench_support::writeBytes(dir.path() / "src" / ".git" / "info" / "exclude", ".rvk/\n");
+    mustRun({"git", "-C", src, "add", "-A"});
+    mustRun({"git", "-C", src, "-c", "user.name=bench", "-c", "user.email=bench@localhost",
+             "commit", "-q", "-m", "drawings"});
+    // The same bytes in one file, for the server's own floor.
+    {
+        std::ofstream all(base + "/all.bin", std::ios::binary);
+        for (const auto& entry : fs::recursive_directory_iterator(src)) {
+            const std::string path = entry.path().string();
+            if (!entry.is_regular_file() || path.find("/.rvk/") != std::string::npos ||
+                path.find("/.git/") != std::string::npos)
+                continue;
+            std::ifstream in(path, std::ios::binary);
+            all << in.rdbuf();
+        }
+    }
+    const Outcome started =
+        mustRun({"bash", RVK_PG_SERVER, "start", base + "/pg"}, true);
+    struct StopServer {
+        std::string folder;
+        ~StopServer() { run({"bash", RVK_PG_SERVER, "stop", folder}, false); }
+    } stopServer{base + "/pg"};
+    std::string port;
+    {
+        std::ifstream in(base + "/pg/port");
+        in >> port;
+    }
+    (void)started;
+    const auto conn = [&](const std::string& user, const std::string& db) {
+        return "host=" + base + "/pg port=" + port + " user=" + user + " dbname=" + db;
+    };
+    mustRun({"sync"});
+
+    std::vector<double> pushMs, gitPushMs, cloneMs, gitCloneMs, importMs, exportMs;
+    for (int round = 0; round < options.rounds; ++round) {
+        const std::string db = "share" + std::to_string(round);
+        const std::string r = std::to_string(round);
+        mustRun({"psql", "-X", "-q", conn("postgres", "postgres"), "-c",
+                 "CREATE DATABASE " + db + " OWNER admin"});
+        mustRun({RVK_BINARY, "remote", "create", conn("admin", db)});
+        // A clone of no server yet: the settings of the previous round go.
+        mustRun({"sqlite3", src + "/.rvk/rvk.db", "DROP TABLE IF EXISTS remote"});
+        mustRun({RVK_BINARY, "remote", "set", conn("drafter1", db)}, false, src.c_str());
+        pushMs.push_back(mustRun({RVK_BINARY, "push"}, false, src.c_str()).milliseconds);
+        mustRun({"git", "init", "-q", "--bare", "-b", "main", base + "/bare" + r});
+        gitPushMs.push_back(
+            mustRun({"git", "-C", src, "push", "-q", base + "/bare" + r, "HEAD:refs/heads/main"})
+                .milliseconds);
+        cloneMs.push_back(
+            mustRun({RVK_BINARY, "clone", conn("drafter2", db), base + "/clone" + r}).milliseconds);
+        gitCloneMs.push_back(mustRun({"git", "clone", "-q", "--no-local", base + "/bare" + r,
+                                      base + "/gitclone" + r})
+                                 .milliseconds);
+        // The floor: the same bytes into and out of the server as one large object, by psql.
+        const Outcome imported = mustRun(
+            {"psql", "-X", "-At", conn("drafter1", db), "-c", "\\lo_import " + base + "/all.bin"},
+            true);
+        importMs.push_back(imported.milliseconds);
+        const std::string oid = imported.output.substr(imported.output.find(' ') + 1);
+        exportMs.push_back(mustRun({"psql", "-X", "-q", conn("drafter1", db), "-c",
+                                    "\\lo_export " + oid.substr(0, oid.find('\n')) + " " + base +
+                                        "/out.bin"})
+                               .milliseconds);
+        if (round + 1 < options.rounds) {
+            for (const char* gone : {"/clone", "/gitclone", "/bare"})
+                fs::remove_all(base + gone + r);
+            fs::remove(base + "/out.bin");
+            mustRun({"psql", "-X", "-q", conn("postgres", "postgres"), "-c",
+                     "DROP DATABASE " + db});
+        }
+    }
+    // One drawing changed after that: what a push sends beyond it.
+    std::string drawing;
+    for (const auto& entry : fs::recursive_directory_iterator(src)) {
+        if (entry.path().extension() == ".dwg") {
+            drawing = entry.path().string();
+            break;
+        }
+    }
+    {
+        std::ofstream edit(drawing, std::ios::binary | std::ios::in | std::ios::out);
+        edit.seekp(100);
+        edit << "a changed line";
+    }
+    mustRun({RVK_BINARY, "stage", "--all"}, false, src.c_str());
+    mustRun({RVK_BINARY, "commit", "-m", "one drawing"}, false, src.c_str());
+    const std::int64_t sent =
+        bytesSent({RVK_BINARY, "push"}, src, dir.path() / "strace.log");
+    const auto drawingSize = static_cast<std::int64_t>(fs::file_size(drawing));
+
+    const std::string label = options.quick ? std::to_string(files) + " files (150 MiB)"
+                                            : std::to_string(files) + " files (1.5 GiB)";
+    const auto seconds = [](double ms) { return format("%.1f s", ms / 1000); };
+    const double p = median(pushMs), gp = median(gitPushMs), c = median(cloneMs),
+                 gc = median(gitCloneMs);
+    rows.push_back({"rvk push " + label + " to an empty server vs git push to a bare repository",
+                    seconds(p), seconds(gp), format("%.2fx", p / gp), "<= 1.0x", p <= gp});
+    rows.push_back({"rvk clone " + label + " vs git clone --no-local", seconds(c), seconds(gc),
+                    format("%.2fx", c / gc), "<= 1.0x", c <= gc});
+    rows.push_back({"  the server's floor: psql \\lo_import / \\lo_export of the same bytes",
+                    seconds(median(importMs)) + " / " + seconds(median(exportMs)), "", "",
+                    "(information)", true});
+    rows.push_back({"rvk push of one changed drawing: bytes sent beyond the drawing",
+                    format("%.1f KiB", static_cast<double>(sent - drawingSize) / 1024),
+                    format("%.0f KiB drawing", static_cast<double>(drawingSize) / 1024), "",
+                    "< 64 KiB", sent - drawingSize < 64 * 1024});
+}
+
 // --- rvk status against git status --------------------------------------------------------------
 
 // A copy of `folders` of this machine in `root`, links kept as links, committed with rvk and git
@@ -689,6 +860,8 @@ int compare(const Options& options) {
         compareStaging(options, rows);
     if (wanted("hashing"))
         compareHashing(options, rows);
+    if (wanted("sharing"))
+        compareSharing(options, rows);
     // Medians of at least seven rounds whatever --rounds says: the machine's noise is larger
     // than the differences measured.
     const StatusCase statusCases[] = {
@@ -741,7 +914,7 @@ int main(int argc, char** argv) {
             } else {
                 std::fprintf(stderr,
                              "usage: %s [--quick] [--rounds N] "
-                             "[--only scan|state|staging|hashing|status]\n",
+                             "[--only scan|state|staging|hashing|sharing|status]\n",
                              argv[0]);
                 return 2;
             }

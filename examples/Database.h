@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <boost/optional.hpp>
@@ -107,6 +108,16 @@ public:
     // Deletes the commit `id` and its files again, in a transaction of its own: the undo of a
     // committed insertCommit() whose counterpart in the state file could not be written.
     Expected<void> deleteCommit(std::uint64_t id);
+
+    // The settings of a shared history (RemoteSettings.cpp), kept in a table of their own that
+    // the first setting makes: the remote's connection string, the newest server commit this
+    // clone holds, a pull whose working files are not all in place yet. None when unset.
+    Expected<boost::optional<std::string>> remoteSetting(const char* key);
+    // Sets `key` (none: removes it), inside the open transaction if there is one.
+    Expected<void> setRemoteSetting(const char* key, const boost::optional<std::string>& value);
+    // Deletes every commit after `id` and its files, inside the transaction begin() started: a
+    // pull takes the clone's own commits off before it puts them back on top of the server's.
+    Expected<void> deleteCommitsAfter(std::uint64_t id);
 
 private:
     struct Closer {

@@ -15,6 +15,7 @@
 #include <common/StoragePaths.h>
 
 #include "Console.h"
+#include "SafePaths.h"
 #include "StatCache.h"
 
 namespace host {
@@ -458,6 +459,58 @@ Expected<KeptCopy> keepCopy(const common::RootPath& root, const OdString& relati
     if (common::fileToType(relativePath) == common::FileStorage::Drawing)
         return DrawingStore(revision).keep(root, relativePath);
     return ObjectStore().keep(root, relativePath);
+}
+
+Expected<KeptCopy> receiveCopy(
+    const common::RootPath& root, const OdString& url, const OdString& sha256,
+    const std::function<Expected<void>(const std::function<bool(const char*, std::size_t)>&)>&
+        fill) {
+    const std::string shown = utf8(url);
+    const auto stored = storedCopyPath(root, url);
+    if (!stored.hasValue())
+        return stored.error();
+    std::string pattern = utf8(root.rvkPath()) + "/" + kIncomingPrefix + "XXXXXX";
+    Fd out(::mkstemp(pattern.data()));
+    if (out.get() < 0)
+        return hostError("cannot write in " + quoteName(utf8(root.rvkPath())) + ": " + lastError());
+    TempGuard guard(pattern);
+    common::ContentDigest sha;
+    Incoming incoming;
+    bool written = true;
+    const auto filled = fill([&](const char* data, std::size_t size) {
+        sha.update(data, size);
+        incoming.size += static_cast<std::int64_t>(size);
+        written = writeAll(out.get(), data, size);
+        return written;
+    });
+    if (!written)
+        return hostError("cannot store " + quoteName(shown) + ": " + lastError());
+    if (!filled.hasValue())
+        return filled.error();
+    incoming.digest = sha.hexDigest();
+    if (incoming.digest != sha256)
+        return hostError("the copy " + quoteName(shown) +
+                         " that arrived does not match its digest: it is damaged or forged");
+    if (::fchmod(out.get(), kStoredMode) != 0 || !out.close())
+        return hostError("cannot store " + quoteName(shown) + ": " + lastError());
+    incoming.tempPath = pattern;
+    guard.release();
+    const auto placed = place(incoming, utf8(stored.value()), shown);
+    if (!placed.hasValue())
+        return placed.error();
+    return KeptCopy{url, incoming.size, incoming.digest};
+}
+
+Expected<void> readCopy(const common::RootPath& root, const OdString& url,
+                        const std::function<bool(const char*, std::size_t)>& sink) {
+    const auto stored = storedCopyPath(root, url);
+    if (!stored.hasValue())
+        return stored.error();
+    const auto opened = openSource(utf8(stored.value()), utf8(url));
+    if (!opened.hasValue())
+        return opened.error();
+    Fd in(opened.value());
+    return readChunks(in.get(), utf8(url), sink);
 }
 
 }  // namespace host

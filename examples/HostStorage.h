@@ -136,4 +136,20 @@ std::unique_ptr<common::FileStorage> storageFor(const OdString& relativePath,
 Expected<KeptCopy> keepCopy(const common::RootPath& root, const OdString& relativePath,
                             std::uint64_t revision);
 
+// Makes the stored copy `url` from bytes that arrive from elsewhere (a shared history's server):
+// `fill` hands them to the sink it gets. They go into a temporary file in ".rvk", and only when
+// they have the SHA-256 digest `sha256` is that renamed to the copy's place (storedCopyPath(), so
+// a URL that leads outside ".rvk" is refused before anything is written); a copy that is there
+// already is replaced. Not flushed: flushStoredCopies() does that for all. The size and digest,
+// or an error naming the URL.
+Expected<KeptCopy> receiveCopy(
+    const common::RootPath& root, const OdString& url, const OdString& sha256,
+    const std::function<Expected<void>(const std::function<bool(const char*, std::size_t)>&)>&
+        fill);
+
+// Reads the stored copy `url` in chunks, handing each to `sink` until it returns false; an error
+// naming the URL when the copy cannot be read.
+Expected<void> readCopy(const common::RootPath& root, const OdString& url,
+                        const std::function<bool(const char*, std::size_t)>& sink);
+
 }  // namespace host

@@ -12,6 +12,7 @@
 
 #include "Commands.h"
 #include "SafePaths.h"
+#include "SharedHistory.h"
 #include "SortRuns.h"
 #include "StatCache.h"
 #include "WorkingTree.h"
@@ -126,6 +127,7 @@ int status(const std::vector<std::string>& args, const Session& session) {
                                                       : "ies of " + std::to_string(missing) +
                                                             " modified files are") +
                              " missing; run 'rvk verify'"));
+    noteLocksOfOthers(root);
     return 0;
 }
 

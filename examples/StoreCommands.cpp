@@ -17,6 +17,7 @@
 #include "Commands.h"
 #include "HostStorage.h"
 #include "SafePaths.h"
+#include "SharedHistory.h"
 
 namespace host {
 
@@ -133,6 +134,7 @@ int restore(const std::vector<std::string>& args, const Session& session) {
     const bool all = wantsAll("restore", options, "PATHs");
     auto repo = orFail(openRepository(session));
     Repository& r = repo;
+    orFail(checkNoCutOffPull(r.db));
     const auto id = orFail(restoreCommit(options, r));
     const bool fromHead = id == r.cache.value().read().head.commit;
     auto files = orFail(fromHead ? Expected<TrackedFiles>(r.head) : r.db.trackedFiles(id));

@@ -33,6 +33,7 @@
 #include "HostStorage.h"
 #include "RepositoryLock.h"
 #include "SafePaths.h"
+#include "SharedHistory.h"
 #include "StatCache.h"
 #include "WorkingTree.h"
 
@@ -72,6 +73,22 @@ commands:
   show-state          print the state file
   where [DIR]         print the paths of the repository that contains DIR
   relpath PATH        print PATH relative to the root of its repository
+
+shared history (on a PostgreSQL server):
+  remote              print the remote's connection string
+  remote set CONNINFO make CONNINFO (a libpq connection string or service=NAME, no password
+                      in it) the remote of this repository
+  remote create CONNINFO
+                      make an empty shared repository in the database CONNINFO names
+  clone CONNINFO DIR  make DIR a clone of the shared repository at CONNINFO
+  push                send the commits the server lacks (refused when it has commits this
+                      clone lacks: run rvk pull first)
+  pull                bring the server's commits, update the files it changed, and put this
+                      clone's own commits on top
+  lock PATH...        lock files on the server for the role of the connection
+  unlock [--force] PATH...
+                      release locks (--force: another role's; rvk_admin members only)
+  locks               list the locks: path, role, time taken
 )";
 
 constexpr const char* kDetails = R"(
@@ -122,7 +139,8 @@ commit, for sessions that must repeat exactly.
 Two commands never work on one repository at once: each holds the repository lock
 (.rvk/rvk.lock) for its whole run, exclusive for init, stage, unstage, commit and restore, shared
 for status, log, show-state and verify (several of those may run together); where and relpath
-take none. A command that finds the lock taken says so once and waits, for 30 seconds unless
+take none. remote, push and pull hold it exclusively, lock, unlock and locks shared, and clone
+holds the new repository's exclusively. A command that finds the lock taken says so once and waits, for 30 seconds unless
 --lock-timeout SECONDS or the environment variable RVK_LOCK_TIMEOUT=SECONDS (the option wins)
 says otherwise, then gives up with an error naming the lock file.
 
@@ -355,6 +373,7 @@ int commit(const std::vector<std::string>& args, const Session& session) {
     const auto time = orFail(commitTime());
     auto repo = orFail(host::openRepository(session));
     Repository& r = repo;
+    orFail(host::checkNoCutOffPull(r.db));
     const common::State& state = r.cache.value().read();
     if (state.stagedFiles.empty())
         return fail(hostError("nothing to commit: no file is staged (see rvk stage)"));
@@ -534,6 +553,13 @@ const CommandEntry* findCommand(const std::string& name) {
         {"verify", host::verify, LockMode::shared},
         {"where", where, LockMode::none},
         {"relpath", relpath, LockMode::none},
+        {"remote", host::remote, LockMode::exclusive},
+        {"clone", host::clone, LockMode::none},
+        {"push", host::push, LockMode::exclusive},
+        {"pull", host::pull, LockMode::exclusive},
+        {"lock", host::lock, LockMode::shared},
+        {"unlock", host::unlock, LockMode::shared},
+        {"locks", host::locks, LockMode::shared},
     };
     for (const CommandEntry& entry : kCommands) {
         if (name == entry.name)

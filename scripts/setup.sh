@@ -13,6 +13,7 @@ packages=(
   libgtest-dev libbenchmark-dev
   libsqlite3-dev    # the reference host's database
   libxxhash-dev     # the reference host's stat cache: its checksum
+  postgresql postgresql-client libpq-dev  # the reference host's shared history: server, psql, client library
   sqlite3 strace    # the host tests: a crafted database, counting reads, killing commands at chosen calls
   nlohmann-json3-dev rapidjson-dev openssl  # bench/compare: the peers it measures against
   clang libclang-rt-14-dev clang-tidy cppcheck  # fuzz-smoke.sh and static-analysis.sh

@@ -1,0 +1,60 @@
+// The commits of a shared history on its server: reading those after a given one, and appending
+// a clone's commits with a compare-and-set of the server's head, in one transaction.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <boost/optional.hpp>
+
+#include <common/Expected.h>
+
+#include "ServerConnection.h"
+#include "ServerLocks.h"
+
+namespace host {
+
+// A path a commit added or changed (with the URL and digest of its copy) or removed (without).
+// Paths are '/'-separated.
+struct ServerChange {
+    std::string path;
+    boost::optional<std::string> url;
+    boost::optional<std::string> sha256;
+};
+
+struct ServerCommit {
+    std::uint64_t id = 0;
+    std::int64_t time = 0;
+    std::string message;
+    std::string author;  // the role that pushed it; set by the server
+    std::string digest;  // commitDigest() of the commit, as its pusher computed it
+    std::vector<ServerChange> changes;  // ordered by path
+};
+
+// What identifies a commit's content, whatever its clone: SHA-256 over its parent, time, message
+// and changes. A clone that finds its own digest on the server knows that the push landed.
+std::string commitDigest(std::uint64_t id, const ServerCommit& commit);
+
+// The server's newest commit; 0 before the first.
+Expected<std::uint64_t> serverHead(ServerConnection& server);
+
+// The commits after `after` up to `upTo`, oldest first, with their changes. Fails when the
+// server's rows are not a chain of ids counting up from `after` + 1.
+Expected<std::vector<ServerCommit>> fetchCommits(ServerConnection& server, std::uint64_t after,
+                                                 std::uint64_t upTo);
+
+// What became of an append.
+struct Appended {
+    bool behind = false;  // the server's head was no longer `base`: nothing changed
+    std::uint64_t head = 0;  // the server's head afterwards
+    std::vector<LockRecord> lockedByOthers;  // paths the commits change that others hold
+};
+
+// Appends `commits` (ids `base` + 1 onwards, their copies on the server already) in one
+// transaction that first takes the head row and finds it still at `base`, and that changes
+// nothing when a path they change is locked by another role.
+Expected<Appended> appendCommits(ServerConnection& server, std::uint64_t base,
+                                 const std::vector<ServerCommit>& commits);
+
+}  // namespace host

@@ -1,0 +1,720 @@
+// clone, push and pull: a clone's commits and the server's, kept one linear history.
+//
+// Commit ids are the server's: commit N is the N-th of the shared history in every clone. A
+// clone's own commits take the ids after its newest server commit (the "base", kept in rvk.db);
+// when the server has moved on meanwhile, pull gives them the ids after the server's head and
+// puts them on top of its commits (each keeps its own changes, its message and its time).
+//
+// Everything that comes from the server is input: every path passes isTrackablePath() and
+// checkWorkingPath(), every URL storedCopyPath(), and every copy is checked against its digest
+// before it is stored, all before a working file is touched. Working files are written through
+// restoreFiles(), the road restore takes: copied into ".rvk", checked, renamed into place.
+//
+// Interrupted anywhere, a command run again completes the work:
+//   push   copies land whole or not at all, each in a transaction of its own, and the commits
+//          with the head in one; a clone finds its own commits on the server by their digests.
+//   pull   copies are stored before any commit names them; the commits, the new base and a
+//          note of the working files still to update change in one SQLite transaction; the
+//          note goes only when HEAD and every working file are in place, and any command that
+//          pulls finishes a noted update first.
+#include "SharedHistory.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <cstdio>
+#include <map>
+#include <new>
+#include <set>
+#include <sstream>
+
+#include <common/RepoIgnore.h>
+#include <platform/FileName.h>
+
+#include "HostStorage.h"
+#include "RemoteCopies.h"
+#include "SafePaths.h"
+#include "ServerHistory.h"
+
+namespace host {
+
+namespace {
+
+// A counter of files and bytes on stderr, "<label> <files>/<total> files, <n> MiB", rewritten in
+// place at most ten times a second, and only on a terminal, like Progress.
+class Transfer {
+public:
+    Transfer(const char* label, std::size_t files)
+        : m_label(label), m_files(files), m_enabled(::isatty(STDERR_FILENO) == 1) {}
+    ~Transfer() {
+        if (m_shown)
+            std::fputs("\r\033[K", stderr);
+    }
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+    void add(std::int64_t bytes) {
+        m_bytes += bytes;
+        draw(false);
+    }
+    void file() {
+        ++m_done;
+        draw(m_done == m_files);
+    }
+
+private:
+    void draw(bool last) {
+        if (!m_enabled)
+            return;
+        const auto now = std::chrono::steady_clock::now();
+        if (m_shown && !last && now - m_drawn < std::chrono::milliseconds(100))
+            return;
+        std::fprintf(stderr, "\r%s %zu/%zu files, %.1f MiB\033[K", m_label, m_done, m_files,
+                     static_cast<double>(m_bytes) / (1 << 20));
+        std::fflush(stderr);
+        m_shown = true;
+        m_drawn = now;
+    }
+
+    const char* m_label;
+    std::size_t m_files;
+    bool m_enabled;
+    bool m_shown = false;
+    std::size_t m_done = 0;
+    std::int64_t m_bytes = 0;
+    std::chrono::steady_clock::time_point m_drawn;
+};
+
+std::string plural(std::size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+std::string mib(std::int64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1 << 20));
+    return text;
+}
+
+OdString fromUtf8(const std::string& text) {
+    return OdString(text.data(), text.size(), kCodePageUtf8);
+}
+
+OdString localPath(const std::string& serverPath) {
+    std::string text = serverPath;
+    const std::string separator = utf8(ut::FileName::getPathSeparator());
+    if (separator != "/")
+        std::replace(text.begin(), text.end(), '/', separator[0]);
+    return fromUtf8(text);
+}
+
+Expected<std::uint64_t> numberSetting(Database& db, const char* key) {
+    auto value = db.remoteSetting(key);
+    if (!value.hasValue())
+        return value.error();
+    if (!value.value())
+        return std::uint64_t{0};
+    try {
+        return static_cast<std::uint64_t>(std::stoull(*value.value()));
+    } catch (const std::exception&) {
+        return hostError("rvk.db holds a damaged setting " + quoteName(key));
+    }
+}
+
+bool isDigest(const std::string& text) {
+    return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
+               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+           });
+}
+
+// The SHA-256 digest of the stored copy `url`: in a generic file's URL, recorded for a drawing,
+// or, for a drawing committed before rvk recorded digests, read from the copy.
+Expected<std::string> copyDigest(Database& db, const common::RootPath& root, const OdString& url) {
+    if (common::urlToType(url) == common::FileStorage::Generic)
+        return utf8(url.mid(2));
+    const auto record = db.copyRecord(url);
+    if (!record.hasValue())
+        return record.error();
+    if (record.value())
+        return utf8(record.value()->digest);
+    const auto stored = storedCopyPath(root, url);
+    if (!stored.hasValue())
+        return stored.error();
+    const auto digest = fileDigest(utf8(stored.value()), utf8(url));
+    if (!digest.hasValue())
+        return digest.error();
+    return utf8(digest.value());
+}
+
+// The changes from `before` to `after`, ordered by path, with the digests of the copies.
+Expected<std::vector<ServerChange>> changesBetween(Database& db, const common::RootPath& root,
+                                                   const TrackedFiles& before,
+                                                   const TrackedFiles& after) {
+    std::map<std::string, ServerChange> changes;
+    for (const auto& [path, url] : before) {
+        if (after.count(path) == 0)
+            changes[serverPath(path)] = ServerChange{serverPath(path), boost::none, boost::none};
+    }
+    for (const auto& [path, url] : after) {
+        const auto old = before.find(path);
+        if (old != before.end() && old->second == url)
+            continue;
+        const auto digest = copyDigest(db, root, url);
+        if (!digest.hasValue())
+            return digest.error();
+        changes[serverPath(path)] = ServerChange{serverPath(path), utf8(url), digest.value()};
+    }
+    std::vector<ServerChange> ordered;
+    for (auto& [path, change] : changes)
+        ordered.push_back(std::move(change));
+    return ordered;
+}
+
+// The paths whose URL differs between two snapshots.
+std::set<OdString> changedPaths(const TrackedFiles& before, const TrackedFiles& after) {
+    std::set<OdString> paths;
+    for (const auto& [path, url] : before) {
+        const auto now = after.find(path);
+        if (now == after.end() || now->second != url)
+            paths.insert(path);
+    }
+    for (const auto& [path, url] : after) {
+        if (before.count(path) == 0)
+            paths.insert(path);
+    }
+    return paths;
+}
+
+// Checks a change from the server as restore checks the database's paths and URLs.
+Expected<void> checkChange(const common::RootPath& root, const ServerChange& change) {
+    const std::string shown = quotePath(change.path);
+    if (!isTrackablePath(change.path))
+        return hostError("the server names the path " + shown +
+                         ", which leads outside the working tree or into .rvk");
+    const auto inside = checkWorkingPath(root, localPath(change.path), "the server");
+    if (!inside.hasValue())
+        return inside;
+    if (!change.url)
+        return {};
+    if (!change.sha256 || !isDigest(*change.sha256))
+        return hostError("the server gives " + shown + " a copy without a sound digest");
+    const OdString url = fromUtf8(*change.url);
+    const auto stored = storedCopyPath(root, url);
+    if (!stored.hasValue())
+        return stored.error();
+    if (common::urlToType(url) == common::FileStorage::Generic && utf8(url.mid(2)) != *change.sha256)
+        return hostError("the server gives " + shown + " a copy whose URL " +
+                         quoteName(*change.url) + " does not match its digest");
+    return {};
+}
+
+// The working files a pull updates, as it found them.
+struct WorkingPlan {
+    std::vector<Restoring> restoring;
+    std::vector<OdString> removing;
+    std::vector<OdString> conflicts;  // changed here, so left alone
+};
+
+// Sorts the paths that changed from `before` to `after` on the server: a working file still as in
+// `before` (or already as in `after`) may take the server's version; any other is a conflict.
+// Decided by content, as restore decides.
+Expected<WorkingPlan> planWorkingFiles(Database& db, const common::RootPath& root,
+                                       const TrackedFiles& before, const TrackedFiles& after,
+                                       const std::map<OdString, std::string>& digests) {
+    WorkingPlan plan;
+    const auto digestOf = [&](const OdString& url) -> Expected<std::string> {
+        const auto known = digests.find(url);
+        if (known != digests.end())
+            return known->second;
+        return copyDigest(db, root, url);
+    };
+    for (const OdString& path : changedPaths(before, after)) {
+        const auto old = before.find(path);
+        const auto now = after.find(path);
+        const std::string working = utf8(root.pathTo(path));
+        struct stat info {};
+        const bool present = ::lstat(working.c_str(), &info) == 0;
+        if (present && !S_ISREG(info.st_mode)) {
+            plan.conflicts.push_back(path);
+            continue;
+        }
+        std::string mine;
+        if (present) {
+            const auto digest = fileDigest(working, utf8(path));
+            if (!digest.hasValue())
+                return digest.error();
+            mine = utf8(digest.value());
+        }
+        std::string theirs, earlier;
+        if (now != after.end()) {
+            auto d = digestOf(now->second);
+            if (!d.hasValue())
+                return d.error();
+            theirs = d.value();
+        }
+        if (old != before.end()) {
+            auto d = digestOf(old->second);
+            if (!d.hasValue())
+                return d.error();
+            earlier = d.value();
+        }
+        const bool asBefore = present ? old != before.end() && mine == earlier : old == before.end();
+        const bool asAfter = present ? now != after.end() && mine == theirs : now == after.end();
+        if (asAfter)
+            continue;
+        if (!asBefore) {
+            plan.conflicts.push_back(path);
+            continue;
+        }
+        if (now == after.end())
+            plan.removing.push_back(path);
+        else
+            plan.restoring.push_back(Restoring{path, now->second, fromUtf8(theirs), boost::none});
+    }
+    return plan;
+}
+
+ErrorMessage conflictError(const std::vector<OdString>& paths) {
+    std::string text = "pull changes nothing: " +
+                       plural(paths.size(), "file changed", "files changed") +
+                       " both here and on the server:";
+    for (const OdString& path : paths)
+        text += "\n  " + quotePath(path);
+    return hostError(text);
+}
+
+// Moves HEAD in the state file; the Cache that ends here writes it.
+Expected<void> setHead(Repository& r, std::uint64_t head, const Session& session) {
+    const int failuresBefore = session.io.failures();
+    {
+        common::Cache cache(std::move(r.cache.value()));
+        common::Transaction transaction = cache.getTransaction();
+        cache.write().head.commit = head;
+        transaction.commit();
+    }
+    if (session.io.failures() != failuresBefore)
+        return hostError("the state file could not be written: run rvk pull again");
+    // Loaded again for what follows; a Cache cannot be assigned, so it is made in place.
+    r.cache.~Expected<common::Cache>();
+    new (&r.cache) Expected<common::Cache>(common::Cache::get(r.root, false, session.io));
+    if (!r.cache.hasValue())
+        return r.cache.error();
+    return {};
+}
+
+// Completes a pull whose commits are in rvk.db: HEAD, then the working files. Nothing to do
+// without a noted one.
+Expected<std::size_t> finishPending(Repository& r, const Session& session) {
+    auto pending = r.db.remoteSetting(kPendingKey);
+    if (!pending.hasValue())
+        return pending.error();
+    if (!pending.value())
+        return std::size_t{0};
+    std::istringstream fields(*pending.value());
+    std::uint64_t oldHead = 0, newHead = 0, from = 0;
+    if (!(fields >> oldHead >> newHead >> from))
+        return hostError("rvk.db holds a damaged note of an unfinished pull");
+    const auto server = numberSetting(r.db, kBaseKey);
+    if (!server.hasValue())
+        return server.error();
+    const auto head = r.cache.value().read().head.commit;
+    if (head.value_or(0) == oldHead && oldHead != newHead) {
+        auto moved = setHead(r, newHead, session);
+        if (!moved.hasValue())
+            return moved.error();
+    }
+    auto before = r.db.trackedFiles(from ? boost::optional<std::uint64_t>(from) : boost::none);
+    auto after = r.db.trackedFiles(server.value() ? boost::optional<std::uint64_t>(server.value())
+                                                  : boost::none);
+    if (!before.hasValue() || !after.hasValue())
+        return !before.hasValue() ? before.error() : after.error();
+    auto plan = planWorkingFiles(r.db, r.root, before.value(), after.value(), {});
+    if (!plan.hasValue())
+        return plan.error();
+    if (!plan.value().conflicts.empty())
+        return conflictError(plan.value().conflicts);
+    auto restored = restoreFiles(r.root, plan.value().restoring, nullptr);
+    if (!restored.hasValue())
+        return restored.error();
+    for (const OdString& path : plan.value().removing) {
+        if (::unlink(utf8(r.root.pathTo(path)).c_str()) != 0 && errno != ENOENT)
+            return hostError("cannot remove " + quotePath(path) + ": " + std::strerror(errno));
+    }
+    auto cleared = r.db.setRemoteSetting(kPendingKey, boost::none);
+    if (!cleared.hasValue())
+        return cleared.error();
+    return plan.value().restoring.size() + plan.value().removing.size();
+}
+
+// The clone's commits after `base`, oldest first, each with its files.
+Expected<std::vector<std::pair<CommitRecord, TrackedFiles>>> localCommits(
+    Database& db, boost::optional<std::uint64_t> head, std::uint64_t base) {
+    std::vector<std::pair<CommitRecord, TrackedFiles>> commits;
+    auto history = db.history(head);
+    if (!history.hasValue())
+        return history.error();
+    for (const CommitRecord& c : history.value()) {
+        if (c.id <= base)
+            break;
+        auto files = db.trackedFiles(c.id);
+        if (!files.hasValue())
+            return files.error();
+        commits.emplace_back(c, std::move(files.value()));
+    }
+    std::reverse(commits.begin(), commits.end());
+    return commits;
+}
+
+}  // namespace
+
+std::string serverPath(const OdString& path) {
+    std::string text = utf8(path);
+    const std::string separator = utf8(ut::FileName::getPathSeparator());
+    if (separator != "/")
+        std::replace(text.begin(), text.end(), separator[0], '/');
+    return text;
+}
+
+Expected<void> checkNoCutOffPull(Database& db) {
+    const auto pending = db.remoteSetting(kPendingKey);
+    if (!pending.hasValue())
+        return pending.error();
+    if (pending.value())
+        return hostError("a pull was cut off before it was complete: run rvk pull to complete it");
+    return {};
+}
+
+Expected<ServerConnection> connectRemote(Database& db) {
+    auto conninfo = db.remoteSetting(kRemoteKey);
+    if (!conninfo.hasValue())
+        return conninfo.error();
+    if (!conninfo.value())
+        return hostError("this repository has no remote (rvk remote set CONNINFO names one)");
+    auto server = ServerConnection::connect(*conninfo.value());
+    if (!server.hasValue())
+        return server;
+    auto sound = server.value().checkSchema();
+    if (!sound.hasValue())
+        return sound.error();
+    return server;
+}
+
+int pullInto(Repository& r, ServerConnection& server, const Session& session, const char* verb) {
+    orFail(finishPending(r, session));
+    const std::uint64_t base = orFail(numberSetting(r.db, kBaseKey));
+    const std::uint64_t top = orFail(serverHead(server));
+    const std::uint64_t head = r.cache.value().read().head.commit.value_or(0);
+    if (top < base)
+        return fail(hostError("the server's history ends at commit " + std::to_string(top) +
+                              ", before commit " + std::to_string(base) +
+                              " this clone took from it: is the remote another repository?"));
+    if (head < base)
+        return fail(hostError("HEAD is commit " + std::to_string(head) +
+                              ", older than the server's commit " + std::to_string(base) +
+                              " this clone holds"));
+    if (top == base) {
+        std::printf("%s nothing: already up to date with the server (commit %llu)\n", verb,
+                    static_cast<unsigned long long>(top));
+        return 0;
+    }
+    const auto fetched = orFail(fetchCommits(server, base, top));
+    for (const ServerCommit& c : fetched) {
+        for (const ServerChange& change : c.changes)
+            orFail(checkChange(r.root, change));
+    }
+
+    // The server's snapshots, from the clone's base on.
+    const auto baseFiles =
+        orFail(r.db.trackedFiles(base ? boost::optional<std::uint64_t>(base) : boost::none));
+    std::vector<TrackedFiles> snapshots;
+    std::map<OdString, std::string> digests;
+    std::vector<std::pair<OdString, std::string>> wanted;  // copies to fetch, in order
+    std::set<OdString> wantedUrls;
+    TrackedFiles files = baseFiles;
+    for (const ServerCommit& c : fetched) {
+        for (const ServerChange& change : c.changes) {
+            const OdString path = localPath(change.path);
+            if (!change.url) {
+                files.erase(path);
+                continue;
+            }
+            const OdString url = fromUtf8(*change.url);
+            files[path] = url;
+            const auto known = digests.find(url);
+            if (known != digests.end() && known->second != *change.sha256)
+                return fail(hostError("the server names two copies as " + quoteName(*change.url)));
+            digests[url] = *change.sha256;
+            if (wantedUrls.insert(url).second)
+                wanted.emplace_back(url, *change.sha256);
+        }
+        snapshots.push_back(files);
+    }
+    const TrackedFiles& serverFiles = snapshots.back();
+
+    // Refused before anything changes: a file changed on both sides.
+    const auto mine = orFail(localCommits(r.db, head ? boost::optional<std::uint64_t>(head)
+                                                     : boost::none,
+                                          base));
+    const TrackedFiles& headFiles = mine.empty() ? baseFiles : mine.back().second;
+    std::set<OdString> changedHere = changedPaths(baseFiles, headFiles);
+    for (const common::StagedFile& staged : r.cache.value().read().stagedFiles)
+        changedHere.insert(staged.path);
+    auto plan = orFail(planWorkingFiles(r.db, r.root, baseFiles, serverFiles, digests));
+    std::set<OdString> conflicts(plan.conflicts.begin(), plan.conflicts.end());
+    for (const OdString& path : changedPaths(baseFiles, serverFiles)) {
+        if (changedHere.count(path) > 0)
+            conflicts.insert(path);
+    }
+    if (!conflicts.empty())
+        return fail(conflictError(std::vector<OdString>(conflicts.begin(), conflicts.end())));
+
+    // The copies, each whole and checked before it is stored, and all on disk before any commit
+    // names them.
+    auto store = databaseCopies(server);
+    std::vector<std::pair<OdString, std::string>> missing;
+    for (const auto& [url, sha256] : wanted) {
+        const auto record = orFail(r.db.copyRecord(url));
+        const auto stored = orFail(storedCopyPath(r.root, url));
+        const bool there = ut::FileName(stored).exists(ut::FileName::kRegularFile);
+        if (record && utf8(record->digest) != sha256 &&
+            common::urlToType(url) != common::FileStorage::Generic)
+            return fail(hostError("the server's copy " + quotePath(url) +
+                                  " differs from the one this clone holds under that URL"));
+        if (!there || (!record && common::urlToType(url) != common::FileStorage::Generic))
+            missing.emplace_back(url, sha256);
+    }
+    std::vector<KeptCopy> received;
+    {
+        Transfer transfer("receiving", missing.size());
+        for (const auto& [url, sha256] : missing) {
+            received.push_back(orFail(receiveCopy(
+                r.root, url, fromUtf8(sha256),
+                [&](const std::function<bool(const char*, std::size_t)>& sink) {
+                    return store->get(utf8(url), sha256, [&](const char* data, std::size_t n) {
+                        transfer.add(static_cast<std::int64_t>(n));
+                        return sink(data, n);
+                    });
+                })));
+            transfer.file();
+        }
+    }
+    std::int64_t bytes = 0;
+    for (const KeptCopy& k : received)
+        bytes += k.size;
+    orFail(flushStoredCopies(r.root));
+
+    // The commits: the server's, then the clone's own on top, with the new base and the note of
+    // the working files to update, in one transaction.
+    orFail(r.db.begin());
+    orFail(r.db.deleteCommitsAfter(base));
+    for (std::size_t i = 0; i < fetched.size(); ++i) {
+        const ServerCommit& c = fetched[i];
+        CommitRecord record;
+        record.id = c.id;
+        record.time = c.time;
+        record.message = fromUtf8(c.message);
+        if (c.id > 1)
+            record.parent = c.id - 1;
+        orFail(r.db.insertCommit(record, snapshots[i], i == 0 ? received : std::vector<KeptCopy>()));
+    }
+    TrackedFiles replayed = serverFiles;
+    const TrackedFiles* previous = &baseFiles;
+    std::uint64_t newHead = top;
+    for (const auto& [record, commitFiles] : mine) {
+        for (const OdString& path : changedPaths(*previous, commitFiles)) {
+            const auto now = commitFiles.find(path);
+            if (now == commitFiles.end())
+                replayed.erase(path);
+            else
+                replayed[path] = now->second;
+        }
+        CommitRecord moved = record;
+        moved.id = ++newHead;
+        moved.parent = newHead - 1;
+        orFail(r.db.insertCommit(moved, replayed));
+        previous = &commitFiles;
+    }
+    orFail(r.db.setRemoteSetting(kBaseKey, std::to_string(top)));
+    orFail(r.db.setRemoteSetting(kPendingKey, std::to_string(head) + " " +
+                                                  std::to_string(newHead) + " " +
+                                                  std::to_string(base)));
+    orFail(r.db.commit());
+
+    const std::size_t updated = orFail(finishPending(r, session));
+    std::string line = std::string(verb) + " " + plural(fetched.size(), "commit", "commits") +
+                       " (" + plural(received.size(), "copy", "copies") + ", " + mib(bytes) +
+                       " received; " + plural(updated, "working file", "working files") +
+                       " updated)";
+    if (!mine.empty())
+        line += ", " + plural(mine.size(), "commit", "commits") + " of this clone put on top";
+    std::printf("%s: HEAD is commit %llu\n", line.c_str(), static_cast<unsigned long long>(newHead));
+    return 0;
+}
+
+int pull(const std::vector<std::string>& args, const Session& session) {
+    if (!parseArguments("pull", args, {}).operands.empty())
+        throw BadUsage{"pull: takes no arguments"};
+    auto repo = orFail(openRepository(session));
+    auto server = orFail(connectRemote(repo.db));
+    return pullInto(repo, server, session, "pulled");
+}
+
+int push(const std::vector<std::string>& args, const Session& session) {
+    if (!parseArguments("push", args, {}).operands.empty())
+        throw BadUsage{"push: takes no arguments"};
+    auto repo = orFail(openRepository(session));
+    Repository& r = repo;
+    auto server = orFail(connectRemote(r.db));
+    // A pull cut off before HEAD moved would leave HEAD on an id that now means another commit.
+    orFail(finishPending(r, session));
+    std::uint64_t base = orFail(numberSetting(r.db, kBaseKey));
+    const std::uint64_t top = orFail(serverHead(server));
+    const auto head = r.cache.value().read().head.commit;
+    const auto mine = orFail(localCommits(r.db, head, base));
+    if (top < base)
+        return fail(hostError("the server's history ends at commit " + std::to_string(top) +
+                              ", before commit " + std::to_string(base) +
+                              " this clone took from it: is the remote another repository?"));
+
+    // The clone's commits as the server takes them.
+    std::vector<ServerCommit> commits;
+    {
+        TrackedFiles before =
+            orFail(r.db.trackedFiles(base ? boost::optional<std::uint64_t>(base) : boost::none));
+        for (const auto& [record, files] : mine) {
+            ServerCommit c;
+            c.id = record.id;
+            c.time = record.time;
+            c.message = utf8(record.message);
+            c.changes = orFail(changesBetween(r.db, r.root, before, files));
+            c.digest = commitDigest(c.id, c);
+            commits.push_back(std::move(c));
+            before = files;
+        }
+    }
+    // A push that was cut off after the server took it: the server holds these very commits.
+    std::size_t landed = 0;
+    if (top > base) {
+        const auto theirs = orFail(fetchCommits(server, base, std::min<std::uint64_t>(top, base + commits.size())));
+        while (landed < theirs.size() && theirs[landed].digest == commits[landed].digest)
+            ++landed;
+        if (landed > 0) {
+            base += landed;
+            orFail(r.db.setRemoteSetting(kBaseKey, std::to_string(base)));
+            commits.erase(commits.begin(), commits.begin() + static_cast<std::ptrdiff_t>(landed));
+        }
+        if (top > base)
+            return fail(hostError("the server has commits this clone lacks: run rvk pull first"));
+    }
+    if (commits.empty()) {
+        std::printf("pushed %s: the server's head is commit %llu\n",
+                    landed ? plural(landed, "commit", "commits").c_str() : "nothing",
+                    static_cast<unsigned long long>(base));
+        return 0;
+    }
+
+    // The copies the server lacks, each in a transaction of its own.
+    auto store = databaseCopies(server);
+    std::vector<std::pair<std::string, std::string>> needed;
+    std::set<std::pair<std::string, std::string>> seen;
+    for (const ServerCommit& c : commits) {
+        for (const ServerChange& change : c.changes) {
+            if (change.url && seen.insert({*change.url, *change.sha256}).second &&
+                !orFail(store->has(*change.url, *change.sha256)))
+                needed.emplace_back(*change.url, *change.sha256);
+        }
+    }
+    std::int64_t total = 0;
+    std::vector<std::int64_t> sizes;
+    for (const auto& [url, sha256] : needed) {
+        struct stat info {};
+        const auto stored = orFail(storedCopyPath(r.root, fromUtf8(url)));
+        if (::stat(utf8(stored).c_str(), &info) != 0)
+            return fail(hostError("the stored copy " + quoteName(url) + " is missing; see rvk verify"));
+        sizes.push_back(info.st_size);
+        total += info.st_size;
+    }
+    {
+        Transfer transfer("sending", needed.size());
+        for (std::size_t i = 0; i < needed.size(); ++i) {
+            const auto& [url, sha256] = needed[i];
+            orFail(store->put(url, sha256, sizes[i], [&](const ChunkSink& sink) {
+                return readCopy(r.root, fromUtf8(url), [&](const char* data, std::size_t n) {
+                    transfer.add(static_cast<std::int64_t>(n));
+                    return sink(data, n);
+                });
+            }));
+            transfer.file();
+        }
+    }
+
+    const auto appended = orFail(appendCommits(server, base, commits));
+    if (appended.behind)
+        return fail(hostError("the server has commits this clone lacks: run rvk pull first"));
+    if (!appended.lockedByOthers.empty()) {
+        std::string text = "push changes nothing: it changes files that others have locked:";
+        for (const LockRecord& l : appended.lockedByOthers)
+            text += "\n  " + quotePath(l.path) + " (locked by " + quoteName(l.holder) + " since " +
+                    l.taken + ")";
+        return fail(hostError(text));
+    }
+    orFail(r.db.setRemoteSetting(kBaseKey, std::to_string(appended.head)));
+    std::printf("pushed %s (%s, %s sent): the server's head is commit %llu\n",
+                plural(commits.size() + landed, "commit", "commits").c_str(),
+                plural(needed.size(), "copy", "copies").c_str(), mib(total).c_str(),
+                static_cast<unsigned long long>(appended.head));
+    return 0;
+}
+
+int clone(const std::vector<std::string>& args, const Session& session) {
+    const Arguments parsed = parseArguments("clone", args, {});
+    if (parsed.operands.size() != 2)
+        throw BadUsage{"clone: give CONNINFO and DIR"};
+    const std::string conninfo = parsed.operands[0];
+    orFail(checkConnInfo(conninfo));
+    const OdString folder = ut::FileName(fromArg(parsed.operands[1])).getFullPath();
+    const std::string where = utf8(folder);
+    struct stat info {};
+    if (::lstat(where.c_str(), &info) != 0) {
+        if (::mkdir(where.c_str(), 0777) != 0)
+            return fail(hostError("cannot make " + quotePath(folder) + ": " + std::strerror(errno)));
+    } else if (!S_ISDIR(info.st_mode)) {
+        return fail(hostError(quotePath(folder) + " is not a folder"));
+    }
+    // A clone that was cut off is taken up again; any other repository or file there is not.
+    const bool resumed = common::RootPath::get(folder, false).hasValue() &&
+                         ut::FileName(folder + ut::FileName::getPathSeparator() + L".rvk")
+                             .exists(ut::FileName::kAnyObject);
+    Session exclusive{session.io, session.lockTimeout, LockMode::exclusive};
+    {
+        if (!resumed) {
+            std::error_code ec;
+            if (!std::filesystem::is_empty(where, ec))
+                return fail(hostError(quotePath(folder) +
+                                      " is not empty: clone makes a repository in an empty folder"));
+        }
+        const auto root = orFail(common::RootPath::get(folder, true));
+        orFail(checkRepositoryFolder(root));
+        const auto held = orFail(exclusive.lock(root));
+        auto db = orFail(Database::create(root.dbPath()));
+        const auto before = orFail(db.remoteSetting(kRemoteKey));
+        if (resumed && before != conninfo)
+            return fail(hostError(quotePath(folder) +
+                                  " holds a repository that is no clone of this remote"));
+        auto cache = orFail(common::Cache::get(root, true, session.io));
+        orFail(db.setRemoteSetting(kRemoteKey, conninfo));
+    }
+    if (::chdir(where.c_str()) != 0)
+        return fail(hostError("cannot enter " + quotePath(folder) + ": " + std::strerror(errno)));
+    auto repo = orFail(openRepository(exclusive));
+    auto server = orFail(connectRemote(repo.db));
+    const int result = pullInto(repo, server, exclusive, "cloned");
+    if (result == 0 && !ut::FileName(repo.root.ignorePath()).exists(ut::FileName::kAnyObject))
+        orFail(common::RepoIgnore::write(repo.root));
+    return result;
+}
+
+}  // namespace host
