@@ -121,14 +121,8 @@ int locks(const std::vector<std::string>& args, const Session& session) {
     return 0;
 }
 
-void noteLocksOfOthers(const common::RootPath& root) {
-    auto db = Database::open(root.dbPath());
-    if (!db.hasValue())
-        return;
-    const auto conninfo = db.value().remoteSetting(kRemoteKey);
-    if (!conninfo.hasValue() || !conninfo.value())
-        return;
-    auto server = ServerConnection::connect(*conninfo.value(), 2);
+void noteLocksHeldByOthers(const std::string& conninfo) {
+    auto server = ServerConnection::connect(conninfo, 2);
     if (!server.hasValue()) {
         printError(hostError("note: locks not shown: " + utf8(server.error().message)));
         return;

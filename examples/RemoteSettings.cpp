@@ -2,8 +2,11 @@
 // row. Made when first written, so a repository that never shares stays as it was.
 #include <sqlite3.h>
 
+#include "RemoteSettings.h"
+
 #include "Console.h"
 #include "Database.h"
+#include "RemoteModule.h"
 
 namespace host {
 
@@ -75,6 +78,30 @@ Expected<void> Database::deleteCommitsAfter(std::uint64_t id) {
             return sqliteError();
     }
     return {};
+}
+
+Expected<void> checkNoCutOffPull(Database& db) {
+    const auto pending = db.remoteSetting(kPendingKey);
+    if (!pending.hasValue())
+        return pending.error();
+    if (pending.value())
+        return hostError("a pull was cut off before it was complete: run rvk pull to complete it");
+    return {};
+}
+
+void noteLocksOfOthers(const common::RootPath& root) {
+    auto db = Database::open(root.dbPath());
+    if (!db.hasValue())
+        return;
+    const auto conninfo = db.value().remoteSetting(kRemoteKey);
+    if (!conninfo.hasValue() || !conninfo.value())
+        return;
+    const auto module = remoteModule();
+    if (!module.hasValue()) {
+        printError(hostError("note: locks not shown: " + utf8(module.error().message)));
+        return;
+    }
+    module.value()->noteLocksOfOthers(*conninfo.value());
 }
 
 }  // namespace host

@@ -378,15 +378,6 @@ std::string serverPath(const OdString& path) {
     return text;
 }
 
-Expected<void> checkNoCutOffPull(Database& db) {
-    const auto pending = db.remoteSetting(kPendingKey);
-    if (!pending.hasValue())
-        return pending.error();
-    if (pending.value())
-        return hostError("a pull was cut off before it was complete: run rvk pull to complete it");
-    return {};
-}
-
 Expected<ServerConnection> connectRemote(Database& db) {
     auto conninfo = db.remoteSetting(kRemoteKey);
     if (!conninfo.hasValue())

@@ -7,19 +7,10 @@
 #include <common/Expected.h>
 
 #include "Commands.h"
+#include "RemoteSettings.h"
 #include "ServerConnection.h"
 
 namespace host {
-
-// The settings rvk.db keeps for a clone.
-constexpr const char* kRemoteKey = "conninfo";  // the remote's connection string
-constexpr const char* kBaseKey = "base";        // the newest server commit this clone holds
-constexpr const char* kPendingKey = "pending";  // a pull whose working files are not all placed
-
-// Fails when a pull was cut off after its commits were stored and before HEAD and the working
-// files followed: until rvk pull completes it, HEAD may name the wrong commit, so commands that
-// build on HEAD (commit, restore) refuse to run.
-Expected<void> checkNoCutOffPull(Database& db);
 
 // The server of the repository's remote, connected and checked; fails when none is set.
 Expected<ServerConnection> connectRemote(Database& db);
@@ -42,9 +33,8 @@ int lock(const std::vector<std::string>& args, const Session& session);
 int unlock(const std::vector<std::string>& args, const Session& session);
 int locks(const std::vector<std::string>& args, const Session& session);
 
-// For status: notes on stderr of the files that roles other than the remote's hold locks on.
-// Nothing without a remote; a server that does not answer within two seconds gets one note, and
-// status goes on.
-void noteLocksOfOthers(const common::RootPath& root);
+// Notes on stderr the files that roles other than that of `conninfo` hold locks on; a server that
+// does not answer within two seconds gets one note.
+void noteLocksHeldByOthers(const std::string& conninfo);
 
 }  // namespace host

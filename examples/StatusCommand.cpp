@@ -12,7 +12,7 @@
 
 #include "Commands.h"
 #include "SafePaths.h"
-#include "SharedHistory.h"
+#include "RemoteSettings.h"
 #include "SortRuns.h"
 #include "StatCache.h"
 #include "WorkingTree.h"

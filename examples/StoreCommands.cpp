@@ -17,7 +17,7 @@
 #include "Commands.h"
 #include "HostStorage.h"
 #include "SafePaths.h"
-#include "SharedHistory.h"
+#include "RemoteSettings.h"
 
 namespace host {
 

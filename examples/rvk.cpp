@@ -33,7 +33,8 @@
 #include "HostStorage.h"
 #include "RepositoryLock.h"
 #include "SafePaths.h"
-#include "SharedHistory.h"
+#include "RemoteModule.h"
+#include "RemoteSettings.h"
 #include "StatCache.h"
 #include "WorkingTree.h"
 
@@ -553,13 +554,13 @@ const CommandEntry* findCommand(const std::string& name) {
         {"verify", host::verify, LockMode::shared},
         {"where", where, LockMode::none},
         {"relpath", relpath, LockMode::none},
-        {"remote", host::remote, LockMode::exclusive},
-        {"clone", host::clone, LockMode::none},
-        {"push", host::push, LockMode::exclusive},
-        {"pull", host::pull, LockMode::exclusive},
-        {"lock", host::lock, LockMode::shared},
-        {"unlock", host::unlock, LockMode::shared},
-        {"locks", host::locks, LockMode::shared},
+        {"remote", host::remoteCommand<&host::RemoteModule::remote>, LockMode::exclusive},
+        {"clone", host::remoteCommand<&host::RemoteModule::clone>, LockMode::none},
+        {"push", host::remoteCommand<&host::RemoteModule::push>, LockMode::exclusive},
+        {"pull", host::remoteCommand<&host::RemoteModule::pull>, LockMode::exclusive},
+        {"lock", host::remoteCommand<&host::RemoteModule::lock>, LockMode::shared},
+        {"unlock", host::remoteCommand<&host::RemoteModule::unlock>, LockMode::shared},
+        {"locks", host::remoteCommand<&host::RemoteModule::locks>, LockMode::shared},
     };
     for (const CommandEntry& entry : kCommands) {
         if (name == entry.name)

@@ -42,7 +42,7 @@ find-package)
     cmake --build "$scratch/host" -j1 >"$scratch/build.log" || { cat "$scratch/build.log"; exit 1; }
     mkdir "$scratch/repo"
     folder=$(cd "$scratch/repo" && pwd -P)
-    said=$(cd "$folder" && "$scratch/host/rvk" init)
+    said=$(cd "$folder" && "$scratch/host/bin/rvk" init)
     [[ $said == "initialized empty repository at $folder" ]] ||
         { echo "unexpected output of rvk init: $said" >&2; exit 1; }
     ;;
