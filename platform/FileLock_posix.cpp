@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <utility>
 
-#include <platform/internal/WriteCalls.h>
+#include <platform/internal/WriteCalls_posix.h>
 
 namespace ut {
 

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <string>
 
-#include <platform/internal/WriteCalls.h>
+#include <platform/internal/WriteCalls_posix.h>
 
 namespace ut {
 

@@ -113,9 +113,10 @@ build_openssl() {  # libcrypto is what the library uses; libssl comes along (3.0
 build_wxwidgets() {  # the base library, no GUI, only what translation needs
   cd "$(fetch wxwidgets3.2)"
   mkdir -p build-mingw && cd build-mingw
-  ../configure --host=$host --prefix="$prefix" --disable-gui --disable-shared --enable-unicode \
+  ../configure --host=$host --prefix="$prefix" CC=$host-gcc-posix CXX=$host-g++-posix --disable-gui --disable-shared --enable-unicode \
     --disable-all-features --enable-intl --enable-file --enable-ffile --enable-textfile \
-    --enable-filesystem --enable-fs_archive --enable-streams --enable-stdpaths \
+    --enable-filesystem --enable-fs_archive --enable-streams --enable-stdpaths --enable-dynlib \
+    --enable-dynamicloader \
     --with-zlib=sys --with-regex=builtin --without-expat --disable-tests --disable-sys-libs
   make -j"$jobs"
   make install
@@ -131,7 +132,7 @@ build_re2() {
 build_pcre2() {  # its pkg-config file then carries PCRE2_STATIC for consumers
   cd "$(fetch pcre2)"
   mkdir -p build-mingw && cd build-mingw
-  ../configure --host=$host --prefix="$prefix" --disable-shared --enable-static \
+  ../configure --host=$host --prefix="$prefix" CC=$host-gcc-posix CXX=$host-g++-posix --disable-shared --enable-static \
     --disable-pcre2grep-libz --disable-pcre2grep-libbz2 --disable-pcre2test-libreadline
   make -j"$jobs" libpcre2-8.la
   make install-libLTLIBRARIES install-includeHEADERS install-nodist_includeHEADERS \
@@ -141,7 +142,7 @@ build_pcre2() {  # its pkg-config file then carries PCRE2_STATIC for consumers
 build_sqlite3() {  # its configure makes the amalgamation (with tclsh) and the library
   cd "$(fetch sqlite3)"
   mkdir -p build-mingw && cd build-mingw
-  ../configure --host=$host --prefix="$prefix" --disable-shared --enable-static --disable-tcl \
+  ../configure --host=$host --prefix="$prefix" CC=$host-gcc-posix CXX=$host-g++-posix --disable-shared --enable-static --disable-tcl \
     --disable-readline --disable-load-extension
   make -j"$jobs" libsqlite3.la
   make install-libLTLIBRARIES install-includeHEADERS install-pkgconfigDATA
