@@ -25,7 +25,7 @@ sudo_cmd=()
 
 # --- packages ------------------------------------------------------------------------------------
 packages=(g++-mingw-w64-x86-64-posix wine wine64 libz-mingw-w64-dev dpkg-dev cmake make perl tcl
-          pkg-config)
+          pkg-config python3 unicode-data)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -110,23 +110,23 @@ build_openssl() {  # libcrypto is what the library uses; libssl comes along (3.0
   make install_dev
 }
 
-build_wxwidgets() {  # the base library, no GUI, only what translation needs
+build_wxwidgets() {  # the base library, no GUI
   cd "$(fetch wxwidgets3.2)"
   mkdir -p build-mingw && cd build-mingw
-  ../configure --host=$host --prefix="$prefix" CC=$host-gcc-posix CXX=$host-g++-posix --disable-gui --disable-shared --enable-unicode \
-    --disable-all-features --enable-intl --enable-file --enable-ffile --enable-textfile \
-    --enable-filesystem --enable-fs_archive --enable-streams --enable-stdpaths --enable-dynlib \
-    --enable-dynamicloader \
-    --with-zlib=sys --with-regex=builtin --without-expat --disable-tests --disable-sys-libs
+  # (--disable-all-features leaves out what the Windows sources of the base library need.)
+  ../configure --host=$host --prefix="$prefix" CC=$host-gcc-posix CXX=$host-g++-posix \
+    --disable-gui --disable-shared --enable-unicode --with-zlib=sys --with-regex=builtin \
+    --without-expat --without-liblzma --without-libcurl --disable-webrequest --disable-xrc \
+    --disable-tests --disable-sys-libs
   make -j"$jobs"
   make install
 }
 
-build_re2() {
+build_re2() {  # its Makefile, as Debian builds it: the Unicode tables are made from unicode-data
   cd "$(fetch re2)"
-  cmake -S . -B build-mingw "${cross_cmake[@]}" -DRE2_BUILD_TESTING=OFF
-  cmake --build build-mingw -j"$jobs"
-  cmake --install build-mingw
+  PATH=/usr/bin:$PATH make -j"$jobs" REBUILD_TABLES=1 CXX=$host-g++-posix AR=$host-ar \
+    CXXFLAGS=-O2 prefix="$prefix" static
+  make static-install prefix="$prefix"
 }
 
 build_pcre2() {  # its pkg-config file then carries PCRE2_STATIC for consumers
@@ -142,10 +142,13 @@ build_pcre2() {  # its pkg-config file then carries PCRE2_STATIC for consumers
 build_sqlite3() {  # its configure makes the amalgamation (with tclsh) and the library
   cd "$(fetch sqlite3)"
   mkdir -p build-mingw && cd build-mingw
+  # The target's executable suffix picks the Windows back end; the helper programs that make the
+  # amalgamation run here, so they get none (BEXE), and lemon is built for here (CROSS_BUILDING).
+  config_TARGET_EXEEXT=.exe \
   ../configure --host=$host --prefix="$prefix" CC=$host-gcc-posix CXX=$host-g++-posix --disable-shared --enable-static --disable-tcl \
     --disable-readline --disable-load-extension
-  make -j"$jobs" libsqlite3.la
-  make install-libLTLIBRARIES install-includeHEADERS install-pkgconfigDATA
+  make -j"$jobs" BEXE= CROSS_BUILDING=yes libsqlite3.la
+  make BEXE= CROSS_BUILDING=yes install  # the library, its headers and .pc, and the shell
 }
 
 build_xxhash() {
