@@ -18,7 +18,8 @@ list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES RVK_WINDOWS_DEPS_PREFIX)
 
 # Libraries and headers come from the dependencies' prefix and MinGW's own tree only; programs
 # that run during the build (pkg-config, wx-config) from the build machine.
-set(CMAKE_FIND_ROOT_PATH ${RVK_WINDOWS_DEPS_PREFIX} /usr/${RVK_MINGW_TRIPLET})
+# (Appended to, so that -DCMAKE_FIND_ROOT_PATH=<installed rvk-core> adds a package to find.)
+list(APPEND CMAKE_FIND_ROOT_PATH ${RVK_WINDOWS_DEPS_PREFIX} /usr/${RVK_MINGW_TRIPLET})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -51,7 +51,7 @@ TEST(ContentDigest, KnownAnswersOfSha256) {
             pieces.update(c.message.data() + at, std::min<std::size_t>(997, c.message.size() - at));
         EXPECT_EQ(pieces.hexDigest(), od(c.digest));
     }
-    EXPECT_EQ(generateSha(OdString(L"Zeichnung \x00DC \x56FE \x1F600 \xDCFF")),
+    EXPECT_EQ(generateSha(OdString(L"Zeichnung \x00DC \x56FE \U0001F600 \xDCFF")),
               od(cases[5].digest));
     EXPECT_EQ(generateSha(nullptr, 0), od(kEmpty));
     EXPECT_EQ(generateSha("abc", -1), od(kEmpty)) << "a negative length hashes nothing";
@@ -63,6 +63,11 @@ struct Repository {
     testing_support::TempDir tmp;
     RootPath root = RootPath::get(tmp.od(), true).value();
 
+    // An hour ago in whole seconds: the time the stored copies get.
+    const fs::file_time_type base =
+        std::chrono::floor<std::chrono::seconds>(fs::file_time_type::clock::now()) -
+        std::chrono::hours(1);
+
     void place(const std::string& relative, const OdString& url, long offset, bool stored = true) {
         const fs::path storedPath(common::getStoragePath(root, url).value().ansi_str());
         fs::create_directories(storedPath.parent_path());
@@ -72,9 +77,14 @@ struct Repository {
         }
         setTime(tmp / relative, offset);
     }
-    static void setTime(const fs::path& path, long offset) {
-        const timespec times[2] = {{0, UTIME_OMIT}, {1700000000, 500000000 + offset}};
-        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+    // `offset` counts steps of the file system's time resolution.
+    void setTime(const fs::path& path, long offset) const {
+        std::error_code error;
+        fs::last_write_time(path,
+                            base + std::chrono::duration_cast<fs::file_time_type::duration>(
+                                       testing_support::kFileTimeStep * offset),
+                            error);
+        ASSERT_FALSE(error) << path << ": " << error.message();
     }
 };
 
@@ -94,7 +104,7 @@ TEST(ModificationTest, NewerFilesAreModifiedDrawingsAreNeverReadObjectsCompareDi
     } cases[] = {
         {"same digest, same time", abc, "abc", 0, true, false},
         {"same digest, older", abc, "abc", -1, true, false},
-        {"same digest, newer by 1 ns", abc, "abc", 1, true, true},
+        {"same digest, newer by one step", abc, "abc", 1, true, true},
         {"upper-case digest", abcUpper, "abc", 0, true, true},
         {"other content", abc, "abd", -1, true, true},
         {"empty file", L"po" + od(kEmpty), "", 0, true, false},

@@ -108,6 +108,9 @@ inline OdString joinPath(std::initializer_list<const wchar_t*> parts) {
 // (Windows), the test is skipped with that reason. Call it last in a test.
 void asUnprivilegedUser(const TempDir& dir, const std::function<void()>& block);
 
+// The finest step of file modification times: a nanosecond on POSIX, 100 ns on NTFS.
+extern const std::chrono::nanoseconds kFileTimeStep;
+
 // A host interface that records every outcome the library reports ("ok" or the error text) and
 // every path it is asked to check, answering `answer`.
 class RecordingIo : public common::IoInterface {

@@ -9,6 +9,8 @@
 
 namespace testing_support {
 
+const std::chrono::nanoseconds kFileTimeStep{1};
+
 void asUnprivilegedUser(const TempDir& dir, const std::function<void()>& block) {
     if (::geteuid() != 0) {
         block();

@@ -3,6 +3,8 @@
 
 namespace testing_support {
 
+const std::chrono::nanoseconds kFileTimeStep{100};
+
 void asUnprivilegedUser(const TempDir& /*dir*/, const std::function<void()>& /*block*/) {
     GTEST_SKIP() << "Windows has no POSIX permissions: fs::permissions cannot take away reading";
 }
