@@ -63,11 +63,6 @@ struct Repository {
     testing_support::TempDir tmp;
     RootPath root = RootPath::get(tmp.od(), true).value();
 
-    // An hour ago in whole seconds: the time the stored copies get.
-    const fs::file_time_type base =
-        std::chrono::floor<std::chrono::seconds>(fs::file_time_type::clock::now()) -
-        std::chrono::hours(1);
-
     void place(const std::string& relative, const OdString& url, long offset, bool stored = true) {
         const fs::path storedPath(common::getStoragePath(root, url).value().ansi_str());
         fs::create_directories(storedPath.parent_path());
@@ -78,13 +73,10 @@ struct Repository {
         setTime(tmp / relative, offset);
     }
     // `offset` counts steps of the file system's time resolution.
-    void setTime(const fs::path& path, long offset) const {
-        std::error_code error;
-        fs::last_write_time(path,
-                            base + std::chrono::duration_cast<fs::file_time_type::duration>(
-                                       testing_support::kFileTimeStep * offset),
-                            error);
-        ASSERT_FALSE(error) << path << ": " << error.message();
+    static void setTime(const fs::path& path, long offset) {
+        const std::int64_t ticks =
+            1700000000500000000LL + offset * testing_support::kFileTimeStep.count();
+        ASSERT_TRUE(testing_support::setModificationTicks(path, ticks)) << path;
     }
 };
 

@@ -8,8 +8,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <vector>
 
 #include "TestSupport.h"
@@ -135,19 +133,11 @@ TEST(FileNameParts, ExistsAnswersOnlyForTheKindsAskedAndDoesNotFollowLinks) {
 TEST(FileNameParts, TimesAreNanosecondTicksAndZeroForAMissingFile) {
     TempDir tmp;
     tmp.writeFile("f", "x");
-    // Ticks are nanoseconds since the Unix epoch: a file written now is dated now, and moving its
-    // time by 1.2345678 s (a step NTFS's 100 ns can hold too) moves them by as many nanoseconds.
-    using namespace std::chrono;
-    ut::DateTime written;
-    ASSERT_TRUE(ut::FileName(tmp.od("f")).getTimes(nullptr, &written, nullptr));
-    const auto now = duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
-    EXPECT_LT(std::llabs(now - written.getTicks()), 3600LL * 1000000000) << "not the Unix epoch";
-    const auto before = fs::last_write_time(tmp / "f");
-    fs::last_write_time(tmp / "f", before + duration_cast<fs::file_time_type::duration>(
-                                                seconds(1) + nanoseconds(234567800)));
+    // 2000.1234567 s after the Unix epoch: a time NTFS's 100 ns steps hold exactly too.
+    ASSERT_TRUE(testing_support::setModificationTicks(tmp / "f", 2000123456700LL));
     ut::DateTime modified;
     ASSERT_TRUE(ut::FileName(tmp.od("f")).getTimes(nullptr, &modified, nullptr));
-    EXPECT_EQ(modified.getTicks() - written.getTicks(), 1234567800LL);
+    EXPECT_EQ(modified.getTicks(), 2000123456700LL);
 
     ut::DateTime missing(77);
     EXPECT_FALSE(ut::FileName(tmp.od("none")).getTimes(nullptr, &missing, nullptr));

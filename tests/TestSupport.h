@@ -111,6 +111,10 @@ void asUnprivilegedUser(const TempDir& dir, const std::function<void()>& block);
 // The finest step of file modification times: a nanosecond on POSIX, 100 ns on NTFS.
 extern const std::chrono::nanoseconds kFileTimeStep;
 
+// Sets the modification time of `path` to `ticks` nanoseconds after the Unix epoch (a multiple of
+// kFileTimeStep); false when the system refused.
+bool setModificationTicks(const fs::path& path, std::int64_t ticks);
+
 // A host interface that records every outcome the library reports ("ok" or the error text) and
 // every path it is asked to check, answering `answer`.
 class RecordingIo : public common::IoInterface {

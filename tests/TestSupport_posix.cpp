@@ -1,7 +1,9 @@
 // The test helpers that need POSIX: running a block as a user whom permissions bind.
 #include "TestSupport.h"
 
+#include <fcntl.h>
 #include <grp.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +12,12 @@
 namespace testing_support {
 
 const std::chrono::nanoseconds kFileTimeStep{1};
+
+bool setModificationTicks(const fs::path& path, std::int64_t ticks) {
+    const timespec times[2] = {{0, UTIME_OMIT},
+                               {static_cast<time_t>(ticks / 1000000000), ticks % 1000000000}};
+    return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
 
 void asUnprivilegedUser(const TempDir& dir, const std::function<void()>& block) {
     if (::geteuid() != 0) {
