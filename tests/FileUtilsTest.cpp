@@ -73,13 +73,6 @@ TEST(DirListing, OnlyFoldersExistAndOnlyAMissingOneUnderAFolderIsCreated) {
     }
 }
 
-TEST(HiddenNames, AFolderIsHiddenWhenItsLastNameBeginsWithADot) {
-    const std::pair<const wchar_t*, bool> cases[] = {
-        {L"/r/.rvk", true}, {L".rvk", true}, {L"/r/.rvk/", true}, {L"/.r/plain", false}};
-    for (const auto& [path, hidden] : cases)
-        EXPECT_EQ(ut::markHidden(OdString(path)), hidden) << OdString(path).ansi_str();
-}
-
 TEST(FileNameParts, ExtensionIsWhatFollowsTheLastDotOfTheLastName) {
     struct Case {
         const wchar_t* path;
@@ -95,11 +88,6 @@ TEST(FileNameParts, ExtensionIsWhatFollowsTheLastDotOfTheLastName) {
         EXPECT_EQ(name.getExt(), OdString(c.ext));
         EXPECT_EQ(name.hasExt(), *c.ext != 0);
     }
-    EXPECT_EQ(ut::FileName(OdString(L"/r/.rvk/tf"), OdString(L"plan"), OdString(L"tf")).path(),
-              OdString(L"/r/.rvk/tf/plan.tf"));
-    EXPECT_EQ(ut::FileName::getPathSeparator(), OdString(L"/"));
-    EXPECT_TRUE(ut::FileName::isPathSeparator(L'/'));
-    EXPECT_FALSE(ut::FileName::isPathSeparator(L'\\'));
 }
 
 TEST(FileNameParts, FullPathCompletesRelativePaths) {
