@@ -25,19 +25,27 @@ OdString stripTrailingSeparators(const OdString& path) {
     return path.left(length);
 }
 
+// Where the last separator of `path` is (any the system takes, '/' typed on Windows too); -1 when
+// there is none.
+int lastSeparator(const OdString& path) {
+    int at = path.getLength() - 1;
+    while (at >= 0 && !FileName::isPathSeparator(path[at]))
+        --at;
+    return at;
+}
+
 }  // namespace
 
 RootPath::RootPath(const OdString& path) : m_path(stripTrailingSeparators(path)) {}
 
 Expected<RootPath> RootPath::get(const OdString& path, bool createIfMissing) {
-    const wchar_t sep = separator()[0];
     OdString current = path;
     // The walk starts at `path` itself and stops at the nearest folder holding the repository
     // directory, or at the first ancestor that is not an existing folder.
     while (ut::Dir::exists(current)) {
         if (ut::Dir::exists(RootPath::rvkPath(current)))
             return RootPath(current);
-        const int cut = current.reverseFind(sep);
+        const int cut = lastSeparator(current);
         current = cut < 0 ? OdString() : current.left(cut);
     }
 

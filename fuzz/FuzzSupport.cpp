@@ -1,8 +1,8 @@
 #include "FuzzSupport.h"
 
-#include <stdlib.h>
-
 #include <cmath>
+#include <random>
+#include <string>
 #include <system_error>
 
 #include <corekit/json/internal/writer.h>
@@ -31,14 +31,22 @@ double realAfterRoundTrip(double number) {
 }
 
 std::filesystem::path makeScratchFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "rvk-fuzz-XXXXXX").string();
-    require(::mkdtemp(pattern.data()) != nullptr, "a temporary folder can be made");
-    return pattern;
+    // A name no one has taken: create_directory says whether it made the folder.
+    std::random_device random;
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::filesystem::path folder =
+            base / ("rvk-fuzz-" + std::to_string(random()) + std::to_string(random()));
+        if (std::filesystem::create_directory(folder))
+            return folder;
+    }
+    require(false, "a temporary folder can be made");
+    return {};
 }
 
 common::RootPath makeRepository(const std::filesystem::path& folder) {
     Expected<common::RootPath> root =
-        common::RootPath::get(OdString(folder.c_str(), kCodePageUtf8), true);
+        common::RootPath::get(OdString(folder.u8string().c_str(), kCodePageUtf8), true);
     require(root.hasValue(), "the temporary repository can be made");
     return root.value();
 }

@@ -27,7 +27,7 @@ public:
     void close();
 
 private:
-    int m_fd = -1;
+    std::intptr_t m_fd = -1;  // a descriptor, or a handle on Windows; -1 when closed
 };
 
 }  // namespace ut

@@ -10,6 +10,8 @@
 // to a file that nobody holds. isFileAt() tells a taker when that happened.
 #pragma once
 
+#include <cstdint>
+
 #include <platform/Export.h>
 #include <platform/OdString.h>
 
@@ -48,13 +50,14 @@ public:
     // True when the lock is held and `path` (not followed when it is a symbolic link) names the
     // very file it is held on: the file has been neither removed nor replaced since it was opened.
     bool isFileAt(const OdString& path) const;
-    // The errno of the last kFailed outcome, 0 otherwise.
+    // The errno of the last kFailed outcome (on Windows, the nearest errno to the system's error),
+    // 0 otherwise.
     int error() const { return m_error; }
 
 private:
-    Outcome lockOpened(int fd, Mode mode);
+    Outcome lockOpened(std::intptr_t fd, Mode mode);
 
-    int m_fd = -1;
+    std::intptr_t m_fd = -1;  // a descriptor, or a handle on Windows; -1 when none is held
     int m_error = 0;
 };
 

@@ -1,6 +1,7 @@
 // ut::FileName: a path value with the questions the library asks about it.
 //
-// The path separator is "/" (and only '/' is a separator). Nothing is normalised: the path is kept
+// The path separator is "/" (and only '/' is a separator); on Windows it is "\\", and "/" is taken
+// as one too wherever a path is read. Nothing is normalised: the path is kept
 // as given, and getFullPath() only puts the current folder in front of a relative path.
 #pragma once
 
@@ -27,20 +28,21 @@ public:
 
     // True when an object of one of the kinds in `flags` exists at the path (links not followed).
     bool exists(int flags) const;
-    // The absolute path: the path itself when absolute, else the current folder + "/" + path.
+    // The absolute path: the path itself when absolute, else the current folder + separator + path.
     OdString getFullPath() const;
     // The text after the last dot of the last path component, when that dot is neither its first
     // nor its last character ("a.dwg" -> "dwg"; ".bashrc", "a." and "dir.v2/plan" have none).
     OdString getExt() const;
     bool hasExt() const;
     // Fills the times whose pointers are not null; false (and all requested times 0) when the
-    // path cannot be examined. `creation` receives the status-change time, the nearest POSIX has.
+    // path cannot be examined. `creation` receives the status-change time, the nearest POSIX has
+    // (on Windows, the creation time). Ticks are nanoseconds since the Unix epoch on both systems.
     bool getTimes(DateTime* access, DateTime* modification, DateTime* creation) const;
 
     const OdString& path() const { return m_path; }
 
     static OdString getPathSeparator();
-    static bool isPathSeparator(wchar_t ch) { return ch == L'/'; }
+    static bool isPathSeparator(wchar_t ch);
 
 private:
     OdString m_path;

@@ -1,5 +1,6 @@
 #include <platform/OdString.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstring>
 #include <cwchar>
@@ -114,14 +115,15 @@ std::size_t OdString::ansiLength() const {
 }
 
 OdString& OdString::format(const wchar_t* fmt, ...) {
-    // vswprintf reports a short buffer only as failure, so grow until the text fits.
+    // vswprintf reports a short buffer as failure (C) or, in MinGW's, by the length the text
+    // needs: either way, grow until the text fits.
     std::vector<wchar_t> buffer(256);
     for (;;) {
         va_list args;
         va_start(args, fmt);
         const int written = std::vswprintf(buffer.data(), buffer.size(), fmt, args);
         va_end(args);
-        if (written >= 0) {
+        if (written >= 0 && static_cast<std::size_t>(written) < buffer.size()) {
             m_data.assign(buffer.data(), static_cast<std::size_t>(written));
             break;
         }
@@ -129,7 +131,7 @@ OdString& OdString::format(const wchar_t* fmt, ...) {
             m_data.clear();  // a format error, not a short buffer: nothing sensible to keep
             break;
         }
-        buffer.resize(buffer.size() * 4);
+        buffer.resize(std::max(buffer.size() * 4, static_cast<std::size_t>(written) + 1));
     }
     invalidateNarrow();
     return *this;

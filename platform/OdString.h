@@ -1,6 +1,7 @@
 // OdString: the wide-character string that every path, name, URL, key and message is made of.
 //
-// One code point per wchar_t element. The narrow form (ansi_str(), and the constructor from
+// One code point per wchar_t element where wchar_t has 32 bits; where it has 16 (Windows), UTF-16
+// code units, a code point beyond U+FFFF taking a surrogate pair. The narrow form (ansi_str(), and the constructor from
 // `const char*` with code page 46) is UTF-8. Bytes that are not valid UTF-8 decode to the lone
 // surrogates U+DC80..U+DCFF, one element per byte, and encode back to the same bytes, so every file
 // name the operating system hands us survives narrow -> wide -> narrow unchanged.

@@ -7,6 +7,8 @@ namespace ut {
 namespace {
 
 constexpr wchar_t kEscapeBase = 0xDC00;  // undecodable byte b becomes U+DC00 + b (b >= 0x80)
+// Where wchar_t has 16 bits (Windows), text is UTF-16: a code point beyond U+FFFF takes two units.
+constexpr bool kUtf16 = sizeof(wchar_t) == 2;
 
 // Length of the valid sequence starting at p (1..4), or 0 when the lead byte cannot start one.
 inline int sequenceLength(unsigned char lead) {
@@ -66,7 +68,11 @@ std::wstring decodeUtf8(const char* data, std::size_t size) {
                     break;
             }
         }
-        if (valid) {
+        if (valid && kUtf16 && cp >= 0x10000) {
+            out.push_back(static_cast<wchar_t>(0xD800 + ((cp - 0x10000) >> 10)));
+            out.push_back(static_cast<wchar_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+            p += len;
+        } else if (valid) {
             out.push_back(static_cast<wchar_t>(cp));
             p += len;
         } else {
@@ -103,6 +109,12 @@ void appendUtf8(std::string& out, const wchar_t* data, std::size_t size) {
     out.reserve(start + size + (size - i) * 3);
     for (; i < size; ++i) {
         auto cp = static_cast<std::uint32_t>(data[i]);
+        if (kUtf16 && cp >= 0xD800 && cp <= 0xDBFF && i + 1 < size &&
+            static_cast<std::uint32_t>(data[i + 1]) >= 0xDC00 &&
+            static_cast<std::uint32_t>(data[i + 1]) <= 0xDFFF) {
+            // A UTF-16 pair: one code point beyond U+FFFF.
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<std::uint32_t>(data[++i]) - 0xDC00);
+        }
         if (cp < 0x80) {
             out.push_back(static_cast<char>(cp));
         } else if (cp < 0x800) {

@@ -4,6 +4,10 @@
 // Unicode scalar value becomes the element U+DC00 + byte (U+DC80..U+DCFF), and encoding turns those
 // elements back into the single byte, so decode(encode(x)) is the identity on decoded text and
 // encode(decode(bytes)) is the identity on every byte string.
+//
+// Where wchar_t has 16 bits (Windows) the wide form is UTF-16: a code point beyond U+FFFF decodes
+// to a surrogate pair, and a pair encodes as that code point. A lone surrogate (which NTFS names
+// may hold) encodes as its three-byte form; the wide name itself is what file calls use there.
 #pragma once
 
 #include <cstddef>

@@ -51,7 +51,7 @@ TEST(ContentDigest, KnownAnswersOfSha256) {
             pieces.update(c.message.data() + at, std::min<std::size_t>(997, c.message.size() - at));
         EXPECT_EQ(pieces.hexDigest(), od(c.digest));
     }
-    EXPECT_EQ(generateSha(OdString(L"Zeichnung \x00DC \x56FE \x1F600 \xDCFF")),
+    EXPECT_EQ(generateSha(OdString(L"Zeichnung \x00DC \x56FE \U0001F600 \xDCFF")),
               od(cases[5].digest));
     EXPECT_EQ(generateSha(nullptr, 0), od(kEmpty));
     EXPECT_EQ(generateSha("abc", -1), od(kEmpty)) << "a negative length hashes nothing";
@@ -72,9 +72,11 @@ struct Repository {
         }
         setTime(tmp / relative, offset);
     }
+    // `offset` counts steps of the file system's time resolution.
     static void setTime(const fs::path& path, long offset) {
-        const timespec times[2] = {{0, UTIME_OMIT}, {1700000000, 500000000 + offset}};
-        ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+        const std::int64_t ticks =
+            1700000000500000000LL + offset * testing_support::kFileTimeStep.count();
+        ASSERT_TRUE(testing_support::setModificationTicks(path, ticks)) << path;
     }
 };
 
@@ -94,7 +96,7 @@ TEST(ModificationTest, NewerFilesAreModifiedDrawingsAreNeverReadObjectsCompareDi
     } cases[] = {
         {"same digest, same time", abc, "abc", 0, true, false},
         {"same digest, older", abc, "abc", -1, true, false},
-        {"same digest, newer by 1 ns", abc, "abc", 1, true, true},
+        {"same digest, newer by one step", abc, "abc", 1, true, true},
         {"upper-case digest", abcUpper, "abc", 0, true, true},
         {"other content", abc, "abd", -1, true, true},
         {"empty file", L"po" + od(kEmpty), "", 0, true, false},

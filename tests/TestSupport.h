@@ -4,11 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <grp.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +13,7 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -33,10 +30,21 @@ namespace fs = std::filesystem;
 class TempDir {
 public:
     TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "rvk-test-XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
-        m_path = pattern;
+        // A name no one has taken: create_directory says whether it made the folder.
+        std::mt19937_64 random(std::random_device{}() ^
+                               static_cast<std::uint64_t>(
+                                   std::chrono::steady_clock::now().time_since_epoch().count()));
+        const fs::path base = fs::temp_directory_path();
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            char name[32];
+            std::snprintf(name, sizeof name, "rvk-test-%012llx",
+                          static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFULL));
+            if (fs::create_directory(base / name)) {
+                m_path = base / name;
+                return;
+            }
+        }
+        throw std::runtime_error("no temporary folder could be made");
     }
     ~TempDir() {
         std::error_code ec;
@@ -56,7 +64,10 @@ public:
     OdString od() const { return toOd(m_path); }
     OdString od(const std::string& relative) const { return toOd(m_path / relative); }
 
-    static OdString toOd(const fs::path& p) { return OdString(p.string().c_str(), kCodePageUtf8); }
+    // The path's bytes where names are bytes, its UTF-8 form where they are UTF-16.
+    static OdString toOd(const fs::path& p) {
+        return OdString(p.u8string().c_str(), kCodePageUtf8);
+    }
 
     // Writes `content` to `relative`, creating its folders.
     fs::path writeFile(const std::string& relative, const std::string& content = "") const {
@@ -93,36 +104,16 @@ inline OdString joinPath(std::initializer_list<const wchar_t*> parts) {
 // Runs `block` as a user whom file permissions bind. Root is not bound by them, so as root the
 // block runs in a child process that gives up root for "nobody" first (`dir` is opened to others so
 // that this user can reach what the test made there), and its failures fail the test; where root
-// cannot be given up, the test is skipped with the reason. Call it last in a test.
-inline void asUnprivilegedUser(const TempDir& dir, const std::function<void()>& block) {
-    if (::geteuid() != 0) {
-        block();
-        return;
-    }
-    constexpr int kCannotDrop = 77;
-    fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read |
-                                    fs::perms::group_exec | fs::perms::others_read |
-                                    fs::perms::others_exec);
-    std::fflush(nullptr);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0) << std::strerror(errno);
-    if (child == 0) {
-        constexpr uid_t kNobody = 65534;
-        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
-            std::fprintf(stderr, "cannot give up root: %s\n", std::strerror(errno));
-            ::_exit(kCannotDrop);
-        }
-        block();
-        std::fflush(nullptr);
-        ::_exit(::testing::Test::HasFailure() ? 1 : 0);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status)) << "the unprivileged child died";
-    if (WEXITSTATUS(status) == kCannotDrop)
-        GTEST_SKIP() << "root cannot be given up here, and permissions do not bind root";
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the block failed as an unprivileged user (see above)";
-}
+// cannot be given up, the test is skipped with the reason. Where there are no POSIX permissions
+// (Windows), the test is skipped with that reason. Call it last in a test.
+void asUnprivilegedUser(const TempDir& dir, const std::function<void()>& block);
+
+// The finest step of file modification times: a nanosecond on POSIX, 100 ns on NTFS.
+extern const std::chrono::nanoseconds kFileTimeStep;
+
+// Sets the modification time of `path` to `ticks` nanoseconds after the Unix epoch (a multiple of
+// kFileTimeStep); false when the system refused.
+bool setModificationTicks(const fs::path& path, std::int64_t ticks);
 
 // A host interface that records every outcome the library reports ("ok" or the error text) and
 // every path it is asked to check, answering `answer`.

@@ -1,9 +1,9 @@
 #include <corekit/json/internal/lexer.h>
 
-#include <locale.h>
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <clocale>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -214,11 +214,16 @@ void append_run(TextBuffer& out, const char*& pos, const char* end) {
     std::copy(decoded.begin(), decoded.end(), out.extend(decoded.size()));
 }
 
-// The C library's own conversion in the "C" locale, so that "." is the decimal point even when the
-// host has switched LC_NUMERIC to a locale with a decimal comma.
+// The C library's own conversion, whatever LC_NUMERIC the host has set: the token's "." becomes
+// the locale's decimal point first, so that a host with a decimal comma reads the same number.
+// (Standard C only: newlocale and strtod_l are not everywhere.)
 double c_locale_strtod(const char* text) {
-    static const locale_t c_locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    return c_locale ? strtod_l(text, nullptr, c_locale) : std::strtod(text, nullptr);
+    std::string local(text);
+    const char* const point = std::localeconv()->decimal_point;
+    const auto dot = local.find('.');
+    if (dot != std::string::npos && point && *point && std::strcmp(point, ".") != 0)
+        local.replace(dot, 1, point);
+    return std::strtod(local.c_str(), nullptr);
 }
 
 // Same result as wcstod on an accepted number token. from_chars is exact and locale-free but

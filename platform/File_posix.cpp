@@ -14,7 +14,7 @@ File::File(const OdString& path, EOpenMode /*mode*/) {
     m_fd = ::open(path.ansi_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (m_fd >= 0) {
         // Tell the kernel the file is read once from start to end, which doubles its read-ahead.
-        ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        ::posix_fadvise(static_cast<int>(m_fd), 0, 0, POSIX_FADV_SEQUENTIAL);
     }
 }
 
@@ -24,7 +24,7 @@ File::~File() {
 
 std::uint64_t File::length() const {
     struct stat st;
-    if (m_fd < 0 || ::fstat(m_fd, &st) != 0)
+    if (m_fd < 0 || ::fstat(static_cast<int>(m_fd), &st) != 0)
         return 0;
     return static_cast<std::uint64_t>(st.st_size);
 }
@@ -35,7 +35,7 @@ std::size_t File::read(void* buffer, std::size_t size) {
     auto* out = static_cast<char*>(buffer);
     std::size_t total = 0;
     while (total < size) {
-        const ssize_t n = ::read(m_fd, out + total, size - total);
+        const ssize_t n = ::read(static_cast<int>(m_fd), out + total, size - total);
         if (n > 0) {
             total += static_cast<std::size_t>(n);
         } else if (n < 0 && errno == EINTR) {
@@ -49,7 +49,7 @@ std::size_t File::read(void* buffer, std::size_t size) {
 
 void File::close() {
     if (m_fd >= 0) {
-        ::close(m_fd);
+        ::close(static_cast<int>(m_fd));
         m_fd = -1;
     }
 }

@@ -1,15 +1,9 @@
 #include <platform/Hidden.h>
 
-#if defined(_WIN32)
-#include <windows.h>
-#endif
-
 namespace ut {
 
+// A name that begins with "." is hidden already: nothing to ask of the system.
 bool markHidden(const OdString& path) {
-#if defined(_WIN32)
-    return SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN) != 0;
-#else
     const wchar_t* p = path.c_str();
     const wchar_t* name = p;
     for (; *p; ++p) {
@@ -17,7 +11,6 @@ bool markHidden(const OdString& path) {
             name = p + 1;
     }
     return *name == L'.';
-#endif
 }
 
 }  // namespace ut

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <utility>
 
-#include <platform/internal/WriteCalls.h>
+#include <platform/internal/WriteCalls_posix.h>
 
 namespace ut {
 
@@ -59,7 +59,8 @@ FileLock::Outcome FileLock::tryLockFolder(const OdString& path, Mode mode) {
     return lockOpened(fd, mode);
 }
 
-FileLock::Outcome FileLock::lockOpened(int fd, Mode mode) {
+FileLock::Outcome FileLock::lockOpened(std::intptr_t handle, Mode mode) {
+    const int fd = static_cast<int>(handle);
     if (fd < 0) {
         m_error = errno;
         return Outcome::kFailed;
@@ -84,14 +85,15 @@ FileLock::Outcome FileLock::lockOpened(int fd, Mode mode) {
 bool FileLock::isFileAt(const OdString& path) const {
     struct stat held {};
     struct stat named {};
-    return m_fd >= 0 && ::fstat(m_fd, &held) == 0 && ::lstat(path.ansi_str(), &named) == 0 &&
-           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+    return m_fd >= 0 && ::fstat(static_cast<int>(m_fd), &held) == 0 &&
+           ::lstat(path.ansi_str(), &named) == 0 && held.st_dev == named.st_dev &&
+           held.st_ino == named.st_ino;
 }
 
 void FileLock::unlock() noexcept {
     if (m_fd >= 0) {
         // Closing the only descriptor of this open file releases its lock.
-        ::close(m_fd);
+        ::close(static_cast<int>(m_fd));
         m_fd = -1;
     }
 }

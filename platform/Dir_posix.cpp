@@ -10,7 +10,7 @@
 #include <cstring>
 #include <cstdint>
 
-#include <platform/internal/WriteCalls.h>
+#include <platform/internal/WriteCalls_posix.h>
 
 namespace ut {
 
