@@ -3,8 +3,10 @@
 #include <platform/TextFile.h>
 
 #include <chrono>
+#include <cstddef>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include <platform/FileName.h>
 #include <platform/internal/WidePath.h>
@@ -71,6 +73,62 @@ HANDLE createTemporary(const std::wstring& folder, const std::wstring& name,
     return INVALID_HANDLE_VALUE;
 }
 
+// FileRenameInfoEx and its flags (Windows 10 1709 and later), spelled here because MinGW's headers
+// show them only to builds that require that version; the library runs on older systems too.
+constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+constexpr DWORD kRenameReplaceIfExists = 0x1;
+constexpr DWORD kRenamePosixSemantics = 0x2;
+
+// FILE_RENAME_INFO as FileRenameInfoEx reads it: flags where the older class has a BOOLEAN.
+struct RenameInfoEx {
+    DWORD flags;
+    HANDLE rootDirectory;
+    DWORD fileNameLength;
+    WCHAR fileName[1];
+};
+
+// Renames `from` over `to` the way POSIX does: a reader that holds `to` open (with
+// FILE_SHARE_DELETE) keeps the file it opened while the name moves to the new one. Returns
+// ERROR_SUCCESS, or why not; ERROR_INVALID_PARAMETER, ERROR_INVALID_FUNCTION or
+// ERROR_NOT_SUPPORTED when the system or its file system lacks the rename class.
+DWORD renameWithPosixSemantics(const std::wstring& from, const std::wstring& to) {
+    const HANDLE handle = CreateFileW(from.c_str(), DELETE | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return GetLastError();
+    const std::size_t nameBytes = to.size() * sizeof(WCHAR);
+    const std::size_t size = offsetof(RenameInfoEx, fileName) + nameBytes + sizeof(WCHAR);
+    std::vector<unsigned long long> buffer((size + sizeof(unsigned long long) - 1) /
+                                           sizeof(unsigned long long));
+    auto* info = reinterpret_cast<RenameInfoEx*>(buffer.data());
+    info->flags = kRenameReplaceIfExists | kRenamePosixSemantics;
+    info->rootDirectory = nullptr;
+    info->fileNameLength = static_cast<DWORD>(nameBytes);
+    std::wmemcpy(info->fileName, to.c_str(), to.size() + 1);
+    DWORD error = ERROR_SUCCESS;
+    if (SetFileInformationByHandle(handle, kFileRenameInfoEx, info, static_cast<DWORD>(size)) == 0)
+        error = GetLastError();
+    // The file's metadata, its new name with it, reach the disk before the rename counts as done.
+    else if (FlushFileBuffers(handle) == 0)
+        error = GetLastError();
+    CloseHandle(handle);
+    return error;
+}
+
+// Replaces `to` with `from`, and returns only once the rename is on disk: the POSIX-semantics
+// rename where the system has it, else MoveFileExW, which fails while a reader holds `to` open.
+DWORD replaceFile(const std::wstring& from, const std::wstring& to) {
+    const DWORD error = renameWithPosixSemantics(from, to);
+    if (error != ERROR_INVALID_PARAMETER && error != ERROR_INVALID_FUNCTION &&
+        error != ERROR_NOT_SUPPORTED)
+        return error;
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ==
+        0)
+        return GetLastError();
+    return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 bool writeFileAtomically(const OdString& path, const char* bytes, std::size_t size) {
@@ -99,16 +157,15 @@ bool writeFileAtomically(const OdString& path, const char* bytes, std::size_t si
         ok = false;
         error = closeFails ? errno : win::errnoOf(GetLastError());
     }
-    // Replaces the target even while others read it (readers open with FILE_SHARE_DELETE), and
-    // returns only once the rename is on disk.
+    // Replaces the target even while others read it (readers open with FILE_SHARE_DELETE).
     if (ok) {
         if (sys::shouldFail(sys::Call::kRename)) {
             ok = false;
             error = errno;
-        } else if (MoveFileExW(tempPath.c_str(), target.c_str(),
-                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+        } else if (const DWORD renameError = replaceFile(tempPath, target);
+                   renameError != ERROR_SUCCESS) {
             ok = false;
-            error = win::errnoOf(GetLastError());
+            error = win::errnoOf(renameError);
         }
     }
     if (!ok) {
