@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <charconv>
+#include <clocale>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <cwctype>
 #include <iomanip>
 #include <locale>
@@ -57,6 +59,17 @@ void append_unit_escape(Out& out, std::uint32_t unit) {
     append_ascii_literal(out, escape);
 }
 
+// Whether a character beyond ASCII is written as it is. In the "C" (or "POSIX") character-type
+// locale nothing beyond ASCII is printable: glibc's classification says so, and MinGW's, which
+// classifies by Unicode in every locale, is overruled here, so that a program that never sets a
+// locale writes the same bytes on every system. Elsewhere the locale's classification decides.
+bool printable_beyond_ascii(std::uint32_t c) {
+    const char* const ctype = std::setlocale(LC_CTYPE, nullptr);
+    if (ctype == nullptr || std::strcmp(ctype, "C") == 0 || std::strcmp(ctype, "POSIX") == 0)
+        return false;
+    return std::iswprint(static_cast<std::wint_t>(c)) != 0;
+}
+
 template <class Out>
 void append_special(Out& out, std::uint32_t c) {
     switch (c) {
@@ -88,7 +101,7 @@ void append_special(Out& out, std::uint32_t c) {
         // Not a code point at all: no escape can carry it, and a raw element could not be
         // encoded in the file.
         append_unit_escape(out, 0xFFFD);
-    } else if (c >= 0x80 && std::iswprint(static_cast<std::wint_t>(c))) {
+    } else if (c >= 0x80 && printable_beyond_ascii(c)) {
         append_printable(out, static_cast<wchar_t>(c));
     } else if (c > 0xFFFF) {
         c -= 0x10000;
@@ -246,6 +259,15 @@ private:
     void write_string(const std::wstring& text) { append_escaped(out_, text); }
 
     void write_real(double number) {
+        // Spelled here, not by the stream: C libraries differ on the sign of a not-a-number.
+        if (std::isnan(number)) {
+            out_.append(std::signbit(number) ? L"-nan" : L"nan");
+            return;
+        }
+        if (std::isinf(number)) {
+            out_.append(number < 0 ? L"-inf" : L"inf");
+            return;
+        }
         if (!classic_locale_) {
             std::wostringstream stream;
             stream << std::fixed << std::setprecision(16) << number;

@@ -22,10 +22,11 @@ namespace json {
 // - Ints are written in plain decimal (by the unsigned flag: unsigned, or signed with a '-').
 // - Reals are written exactly as a std::wostringstream set to std::fixed and precision 16 writes
 //   them, hence with the C++ global locale's decimal point and grouping: 1.5 gives
-//   "1.5000000000000000". A non-finite real gives "inf", "-inf", "nan" or "-nan", which is not
-//   JSON.
+//   "1.5000000000000000". A non-finite real gives "inf", "-inf", "nan" or "-nan" (by its sign
+//   bit) on every system, which is not JSON.
 // - Strings escape \b \t \n \f \r \" \\ by name. Other characters that iswprint (the C library's
-//   classification under the current LC_CTYPE) calls printable are written as they are ('/' too);
+//   classification under the current LC_CTYPE) calls printable are written as they are ('/' too),
+//   except that under the "C" LC_CTYPE only ASCII is printable, whatever the C library says;
 //   the rest as \u with four uppercase hex digits, and a code point above U+FFFF as the surrogate
 //   pair of two such escapes. An element above U+10FFFF (a 32-bit wchar_t can hold one, but no
 //   Unicode text can) is written as \uFFFD, the replacement character.
