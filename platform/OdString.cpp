@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <platform/Utf8.h>
+#include <platform/internal/WideFormat.h>
 
 const OdString OdString::kEmpty;
 
@@ -115,24 +116,10 @@ std::size_t OdString::ansiLength() const {
 }
 
 OdString& OdString::format(const wchar_t* fmt, ...) {
-    // vswprintf reports a short buffer as failure (C) or, in MinGW's, by the length the text
-    // needs: either way, grow until the text fits.
-    std::vector<wchar_t> buffer(256);
-    for (;;) {
-        va_list args;
-        va_start(args, fmt);
-        const int written = std::vswprintf(buffer.data(), buffer.size(), fmt, args);
-        va_end(args);
-        if (written >= 0 && static_cast<std::size_t>(written) < buffer.size()) {
-            m_data.assign(buffer.data(), static_cast<std::size_t>(written));
-            break;
-        }
-        if (buffer.size() >= (std::size_t{1} << 26)) {
-            m_data.clear();  // a format error, not a short buffer: nothing sensible to keep
-            break;
-        }
-        buffer.resize(std::max(buffer.size() * 4, static_cast<std::size_t>(written) + 1));
-    }
+    va_list args;
+    va_start(args, fmt);
+    ut::sys::formatWide(m_data, fmt, args);  // a format error leaves nothing sensible to keep
+    va_end(args);
     invalidateNarrow();
     return *this;
 }
