@@ -65,7 +65,8 @@ void checkRoundTrip(const State& state) {
     const fs::path copy = fuzz_support::scratchFolder() / "copy.state";
     writeBytes(copy, bytes.data(), bytes.size());
 
-    const Expected<State> back = common::readState(OdString(copy.c_str(), kCodePageUtf8));
+    const Expected<State> back =
+        common::readState(OdString(copy.u8string().c_str(), kCodePageUtf8));
     require(back.hasValue(), "a written state reads back", [&] { return bytes; });
 
     State expected = state;
