@@ -141,13 +141,15 @@ bool sameTree(const Value& a, const Value& b) {
 
 // The writer keeps every element but two kinds: one above U+10FFFF becomes U+FFFD, and a surrogate,
 // never printable, is written as a \u escape, so that a high one followed by a low one reads back
-// as the one code point the pair encodes.
+// as the one code point the pair encodes where wchar_t holds code points (32 bits); a 16-bit
+// wchar_t holds the pair as its two units, and they read back as they are.
 std::wstring stringAfterRoundTrip(const std::wstring& text) {
+    constexpr bool kPairsJoin = sizeof(wchar_t) == 4;
     std::wstring out;
     bool pairable = false;  // out ends in a high surrogate that a low one would join
     for (wchar_t element : text) {
         const auto unit = static_cast<std::uint32_t>(element);
-        if (pairable && isLowSurrogate(unit)) {
+        if (kPairsJoin && pairable && isLowSurrogate(unit)) {
             const auto high = static_cast<std::uint32_t>(out.back());
             out.back() = static_cast<wchar_t>(0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00));
             pairable = false;

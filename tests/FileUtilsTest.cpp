@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <string>
+#include <system_error>
 #include <vector>
 
 #include "TestSupport.h"
@@ -36,10 +38,17 @@ TEST(DirListing, SkipsHiddenNamesAndSeparatesFilesFromFolders) {
     tmp.writeFile(".hidden");
     tmp.writeFile("sub/x");
     tmp.makeDir(".rvk/properties");
-    tmp.writeFile("\xE5\x9B\xB3 \xFF.dwg");  // non-ASCII and an undecodable byte
+    // Non-ASCII and an undecodable byte, where the file system takes the name that the byte gives
+    // (Wine's, on Linux, takes no lone surrogate in a UTF-16 name); else non-ASCII alone.
+    std::string other = "\xE5\x9B\xB3 \xFF.dwg";
+    tmp.writeFile(other);
+    if (std::error_code missing; !fs::exists(tmp / other, missing)) {
+        other = "\xE5\x9B\xB3.dwg";
+        tmp.writeFile(other);
+    }
 
     EXPECT_EQ(listing(tmp.od(), ut::Dir::kFiles),
-              (std::vector<std::string>{"a.dwg", "b.dwg", "\xE5\x9B\xB3 \xFF.dwg"}));
+              (std::vector<std::string>{"a.dwg", "b.dwg", other}));
     EXPECT_EQ(listing(tmp.od(), ut::Dir::kFolders), (std::vector<std::string>{"sub"}));
     EXPECT_EQ(listing(tmp.od(), ut::Dir::kFiles, OdString(L"*.dwg")).size(), 3u);
     EXPECT_EQ(listing(tmp.od(), ut::Dir::kFiles, OdString(L"a*")),
@@ -91,7 +100,7 @@ TEST(FileNameParts, ExtensionIsWhatFollowsTheLastDotOfTheLastName) {
 }
 
 TEST(FileNameParts, FullPathCompletesRelativePaths) {
-    const OdString full = ut::FileName(OdString(L"rel/x")).getFullPath();
+    const OdString full = ut::FileName(testing_support::joinPath({L"rel", L"x"})).getFullPath();
     EXPECT_EQ(full, TempDir::toOd(fs::current_path() / "rel" / "x"));
     EXPECT_EQ(ut::FileName(OdString(L"/abs/x")).getFullPath(), OdString(L"/abs/x"));
 }
@@ -99,7 +108,12 @@ TEST(FileNameParts, FullPathCompletesRelativePaths) {
 TEST(FileNameParts, ExistsAnswersOnlyForTheKindsAskedAndDoesNotFollowLinks) {
     TempDir tmp;
     tmp.writeFile("f", "x");
-    fs::create_directory_symlink(tmp.path(), tmp / "link");
+    std::error_code linkError;
+    fs::create_directory_symlink(tmp.path(), tmp / "link", linkError);
+    // Some systems (Wine) have no links to folders: the other rows still run.
+    const bool noLinks = linkError == std::errc::function_not_supported ||
+                         linkError == std::errc::operation_not_supported;
+    ASSERT_TRUE(!linkError || noLinks) << linkError.message();
     using ut::FileName;
     const struct {
         const char* path;
@@ -113,9 +127,13 @@ TEST(FileNameParts, ExistsAnswersOnlyForTheKindsAskedAndDoesNotFollowLinks) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.path << " " << c.flags);
+        if (noLinks && std::string(c.path) == "link")
+            continue;
         EXPECT_EQ(FileName(tmp.od(c.path)).exists(c.flags), c.exists);
     }
     EXPECT_FALSE(FileName(OdString()).exists(FileName::kAnyObject));
+    if (noLinks)
+        GTEST_SKIP() << "links to folders cannot be made here: " << linkError.message();
 }
 
 TEST(FileNameParts, TimesAreNanosecondTicksAndZeroForAMissingFile) {

@@ -21,7 +21,7 @@ TEST(PlatformString, UndecodableBytesSurviveNarrowToWideToNarrow) {
         {"ascii", "plan a.dwg", L"plan a.dwg"},
         {"accents", "caf\xC3\xA9", L"caf\u00E9"},
         {"cjk", "\xE5\x9B\xB3\xE9\x9D\xA2", L"\u56F3\u9762"},
-        {"emoji", "\xF0\x9F\x98\x80", std::wstring(1, wchar_t(0x1F600))},
+        {"emoji", "\xF0\x9F\x98\x80", L"\U0001F600"},  // one element, or a pair of 16-bit ones
         {"lone invalid byte",
          "a\xFF"
          "b",

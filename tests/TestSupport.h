@@ -60,9 +60,20 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const fs::path& path() const { return m_path; }
-    fs::path operator/(const std::string& relative) const { return m_path / relative; }
+    fs::path operator/(const std::string& relative) const { return m_path / name(relative); }
     OdString od() const { return toOd(m_path); }
-    OdString od(const std::string& relative) const { return toOd(m_path / relative); }
+    OdString od(const std::string& relative) const { return toOd(m_path / name(relative)); }
+
+    // The file name the library gives to `bytes`: the bytes themselves where names are bytes; where
+    // they are UTF-16, the library's decoding of them as UTF-8 (an undecodable byte becomes a lone
+    // surrogate), not the ANSI code page that a narrow fs::path would use.
+    static fs::path name(const std::string& bytes) {
+#ifdef _WIN32
+        return fs::path(OdString(bytes.c_str(), kCodePageUtf8).wstr());
+#else
+        return fs::path(bytes);
+#endif
+    }
 
     // The path's bytes where names are bytes, its UTF-8 form where they are UTF-16.
     static OdString toOd(const fs::path& p) {
@@ -71,14 +82,14 @@ public:
 
     // Writes `content` to `relative`, creating its folders.
     fs::path writeFile(const std::string& relative, const std::string& content = "") const {
-        const fs::path p = m_path / relative;
+        const fs::path p = m_path / name(relative);
         fs::create_directories(p.parent_path());
         std::ofstream(p, std::ios::binary) << content;
         return p;
     }
     fs::path makeDir(const std::string& relative) const {
-        fs::create_directories(m_path / relative);
-        return m_path / relative;
+        fs::create_directories(m_path / name(relative));
+        return m_path / name(relative);
     }
 
 private:
