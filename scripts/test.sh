@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up the machine, then configures, builds and runs the whole test suite twice: once plainly and
-# once in a separate build with AddressSanitizer and UndefinedBehaviorSanitizer. Exits non-zero on
-# any failure or sanitizer report.
+# once in a separate build with AddressSanitizer and UndefinedBehaviorSanitizer; then the Windows
+# build of the library and its tests under Wine. Exits non-zero on any failure or sanitizer report.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -32,4 +32,9 @@ run_suite build/ci-sanitize "-fsanitize=address,undefined -fno-sanitize-recover=
 bash scripts/fuzz-smoke.sh build/ci-fuzz
 bash scripts/static-analysis.sh build/ci-analysis
 
-echo "=== all tests passed, plain and sanitized ==="
+# The same library and tests built for Windows with MinGW-w64 and run under Wine; the first run on
+# a machine builds the Windows dependencies from Debian's sources.
+echo "=== build/windows: the Windows half, under Wine ==="
+bash scripts/test-windows.sh
+
+echo "=== all tests passed: Linux plain and sanitized, and Windows under Wine ==="
