@@ -79,9 +79,6 @@ bool bytesBefore(const char* a, std::size_t aSize, const char* b, std::size_t bS
 
 }  // namespace
 
-Dir::Dir(const OdString& path) : m_path(path) {}
-Dir::~Dir() = default;
-
 bool Dir::exists(const OdString& path) {
     if (path.isEmpty())
         return false;
@@ -130,14 +127,6 @@ void Dir::readOnce() {
     };
     std::sort(m_files.begin(), m_files.end(), byBytes);
     std::sort(m_folders.begin(), m_folders.end(), byBytes);
-}
-
-bool Dir::getFirst(OdString* name, const OdString& filespec, int flags) {
-    readOnce();
-    m_current = (flags & kFiles) ? &m_files : (flags & kFolders) ? &m_folders : nullptr;
-    m_next = 0;
-    m_filespec = filespec.isEmpty() ? std::string() : std::string(filespec.ansi_str());
-    return getNext(name);
 }
 
 bool Dir::getNext(OdString* name) {

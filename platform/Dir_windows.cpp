@@ -29,9 +29,6 @@ const wchar_t* nameAt(const std::string& names, std::uint32_t offset) {
 
 }  // namespace
 
-Dir::Dir(const OdString& path) : m_path(path) {}
-Dir::~Dir() = default;
-
 bool Dir::exists(const OdString& path) {
     if (path.isEmpty())
         return false;
@@ -93,14 +90,6 @@ void Dir::readOnce() {
     };
     std::sort(m_files.begin(), m_files.end(), byUtf8);
     std::sort(m_folders.begin(), m_folders.end(), byUtf8);
-}
-
-bool Dir::getFirst(OdString* name, const OdString& filespec, int flags) {
-    readOnce();
-    m_current = (flags & kFiles) ? &m_files : (flags & kFolders) ? &m_folders : nullptr;
-    m_next = 0;
-    m_filespec = filespec.isEmpty() ? std::string() : std::string(filespec.ansi_str());
-    return getNext(name);
 }
 
 namespace {

@@ -6,27 +6,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <utility>
 
 #include <platform/internal/WriteCalls_posix.h>
 
 namespace ut {
-
-FileLock::~FileLock() {
-    unlock();
-}
-
-FileLock::FileLock(FileLock&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)), m_error(other.m_error) {}
-
-FileLock& FileLock::operator=(FileLock&& other) noexcept {
-    if (this != &other) {
-        unlock();
-        m_fd = std::exchange(other.m_fd, -1);
-        m_error = other.m_error;
-    }
-    return *this;
-}
 
 FileLock::Outcome FileLock::tryLock(const OdString& path, Mode mode) {
     unlock();

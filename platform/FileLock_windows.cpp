@@ -1,6 +1,5 @@
 #include <platform/FileLock.h>
 
-#include <utility>
 
 #include <platform/internal/WidePath.h>
 #include <platform/internal/WriteCalls.h>
@@ -20,22 +19,6 @@ bool identityOf(HANDLE handle, BY_HANDLE_FILE_INFORMATION& info) {
 }
 
 }  // namespace
-
-FileLock::~FileLock() {
-    unlock();
-}
-
-FileLock::FileLock(FileLock&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)), m_error(other.m_error) {}
-
-FileLock& FileLock::operator=(FileLock&& other) noexcept {
-    if (this != &other) {
-        unlock();
-        m_fd = std::exchange(other.m_fd, -1);
-        m_error = other.m_error;
-    }
-    return *this;
-}
 
 FileLock::Outcome FileLock::tryLock(const OdString& path, Mode mode) {
     unlock();
