@@ -406,6 +406,10 @@ int pullInto(Repository& r, ServerConnection& server, const Session& session, co
         return fail(hostError("HEAD is commit " + std::to_string(head) +
                               ", older than the server's commit " + std::to_string(base) +
                               " this clone holds"));
+    if (top == 0) {
+        std::printf("%s nothing: the server has no commit yet\n", verb);
+        return 0;
+    }
     if (top == base) {
         std::printf("%s nothing: already up to date with the server (commit %llu)\n", verb,
                     static_cast<unsigned long long>(top));
