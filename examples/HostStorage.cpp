@@ -15,6 +15,7 @@
 #include <common/StoragePaths.h>
 
 #include "Console.h"
+#include "Database.h"
 #include "SafePaths.h"
 #include "StatCache.h"
 
@@ -426,6 +427,30 @@ Expected<OdString> fileDigest(const std::string& path, const std::string& shown)
     if (!read.hasValue())
         return read.error();
     return sha.hexDigest();
+}
+
+Expected<boost::optional<OdString>> expectedDigest(Database& db, const OdString& url) {
+    if (common::urlToType(url) == common::FileStorage::Generic)
+        return boost::optional<OdString>(url.mid(2));
+    const auto record = db.copyRecord(url);
+    if (!record.hasValue())
+        return record.error();
+    if (!record.value())
+        return boost::optional<OdString>();
+    return boost::optional<OdString>(record.value()->digest);
+}
+
+Expected<OdString> copyDigest(Database& db, const common::RootPath& root, const OdString& url) {
+    const auto expected = expectedDigest(db, url);
+    if (!expected.hasValue())
+        return expected.error();
+    if (expected.value())
+        return *expected.value();
+    // Nothing recorded: the stored copy's bytes are what it holds.
+    const auto stored = storedCopyPath(root, url);
+    if (!stored.hasValue())
+        return stored.error();
+    return fileDigest(utf8(stored.value()), utf8(url));
 }
 
 int removeAbandonedCopies(const common::RootPath& root, bool exclusive) {

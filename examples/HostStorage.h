@@ -33,6 +33,8 @@
 
 namespace host {
 
+class Database;
+
 // What a store kept of a working file: the URL of the copy, and the size and SHA-256 digest of
 // the bytes it holds, which the commit records so that damage to the copy can be found later.
 struct KeptCopy {
@@ -113,6 +115,14 @@ Expected<void> restoreFiles(const common::RootPath& root, const std::vector<Rest
 // The SHA-256 digest of the file at `path` (UTF-8), read without following a symbolic link;
 // an error naming `shown` when it cannot be read.
 Expected<OdString> fileDigest(const std::string& path, const std::string& shown);
+
+// The digest that the copy `url` must have: a generic file's URL carries it, a drawing's is the
+// one recorded when it was committed (none for copies committed before rvk recorded them).
+Expected<boost::optional<OdString>> expectedDigest(Database& db, const OdString& url);
+
+// The digest of the copy `url`: the one it must have, or, where none was recorded, that of the
+// stored copy's bytes.
+Expected<OdString> copyDigest(Database& db, const common::RootPath& root, const OdString& url);
 
 // Removes the temporary copies in ".rvk" that a store or restore left behind when it was killed.
 // Call it only while no other command can be copying: holding the repository lock exclusively, or

@@ -132,23 +132,6 @@ bool isDigest(const std::string& text) {
 
 // The SHA-256 digest of the stored copy `url`: in a generic file's URL, recorded for a drawing,
 // or, for a drawing committed before rvk recorded digests, read from the copy.
-Expected<std::string> copyDigest(Database& db, const common::RootPath& root, const OdString& url) {
-    if (common::urlToType(url) == common::FileStorage::Generic)
-        return utf8(url.mid(2));
-    const auto record = db.copyRecord(url);
-    if (!record.hasValue())
-        return record.error();
-    if (record.value())
-        return utf8(record.value()->digest);
-    const auto stored = storedCopyPath(root, url);
-    if (!stored.hasValue())
-        return stored.error();
-    const auto digest = fileDigest(utf8(stored.value()), utf8(url));
-    if (!digest.hasValue())
-        return digest.error();
-    return utf8(digest.value());
-}
-
 // The changes from `before` to `after`, ordered by path, with the digests of the copies.
 Expected<std::vector<ServerChange>> changesBetween(Database& db, const common::RootPath& root,
                                                    const TrackedFiles& before,
@@ -165,7 +148,7 @@ Expected<std::vector<ServerChange>> changesBetween(Database& db, const common::R
         const auto digest = copyDigest(db, root, url);
         if (!digest.hasValue())
             return digest.error();
-        changes[serverPath(path)] = ServerChange{serverPath(path), utf8(url), digest.value()};
+        changes[serverPath(path)] = ServerChange{serverPath(path), utf8(url), utf8(digest.value())};
     }
     std::vector<ServerChange> ordered;
     for (auto& [path, change] : changes)
@@ -229,7 +212,10 @@ Expected<WorkingPlan> planWorkingFiles(Database& db, const common::RootPath& roo
         const auto known = digests.find(url);
         if (known != digests.end())
             return known->second;
-        return copyDigest(db, root, url);
+        const auto digest = copyDigest(db, root, url);
+        if (!digest.hasValue())
+            return digest.error();
+        return utf8(digest.value());
     };
     for (const OdString& path : changedPaths(before, after)) {
         const auto old = before.find(path);

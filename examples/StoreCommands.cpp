@@ -44,19 +44,6 @@ Expected<std::uint64_t> restoreCommit(const Arguments& options, Repository& r) {
     return id;
 }
 
-// The digest that the copy `url` must have: a generic file's URL carries it, a drawing's is the
-// one recorded when it was committed (none for copies committed before rvk recorded them).
-Expected<boost::optional<OdString>> expectedDigest(Database& db, const OdString& url) {
-    if (common::urlToType(url) == common::FileStorage::Generic)
-        return boost::optional<OdString>(url.mid(2));
-    const auto record = db.copyRecord(url);
-    if (!record.hasValue())
-        return record.error();
-    if (!record.value())
-        return boost::optional<OdString>();
-    return boost::optional<OdString>(record.value()->digest);
-}
-
 // Whether restoring may replace what is at `path` now: nothing is there, or a file whose bytes are
 // those of HEAD's copy of it or of the copy it would get (`url`), or --force says so. Decided by
 // content alone: a modification time says nothing about what a file holds (a copy made with its
@@ -80,20 +67,10 @@ Expected<void> mayReplace(Repository& r, const OdString& path, const OdString& u
     if (inHead != r.head.end() && inHead->second != url)
         urls.push_back(inHead->second);
     for (const OdString& candidate : urls) {
-        auto digest = expectedDigest(r.db, candidate);
+        const auto digest = copyDigest(r.db, r.root, candidate);
         if (!digest.hasValue())
             return digest.error();
-        if (!digest.value()) {
-            // Nothing recorded: the stored copy itself is what the file is compared with.
-            const auto stored = storedCopyPath(r.root, candidate);
-            if (!stored.hasValue())
-                return stored.error();
-            const auto theirs = fileDigest(utf8(stored.value()), utf8(candidate));
-            if (!theirs.hasValue())
-                return theirs.error();
-            digest.value() = theirs.value();
-        }
-        if (*digest.value() == mine.value())
+        if (digest.value() == mine.value())
             return {};
     }
     const std::string other = urls.size() > 1 || inHead == r.head.end()

@@ -24,18 +24,9 @@ sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 
 # --- packages ------------------------------------------------------------------------------------
-packages=(g++-mingw-w64-x86-64-posix wine wine64 libz-mingw-w64-dev dpkg-dev cmake make perl tcl
-          pkg-config python3 unicode-data)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  say "installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" apt-get update -qq
-  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+# setup.sh installs what is missing; what it says goes to stderr, the prefix alone to stdout.
+bash "$(dirname "$0")/setup.sh" g++-mingw-w64-x86-64-posix wine wine64 libz-mingw-w64-dev dpkg-dev \
+  perl tcl python3 unicode-data >&2
 
 # --- source entries: a deb-src for every deb of the deb822 sources --------------------------------
 sources=/etc/apt/sources.list.d/debian.sources
