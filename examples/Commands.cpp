@@ -1,12 +1,11 @@
 #include "Commands.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
+
+#include "HostFiles.h"
 
 namespace host {
 
@@ -32,14 +31,10 @@ int fail(const ErrorMessage& error) {
 }
 
 Expected<OdString> currentFolder() {
-    std::vector<char> buffer(4096);
-    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
-        if (errno != ERANGE)
-            return hostError(std::string("cannot find the current folder: ") +
-                             std::strerror(errno));
-        buffer.resize(buffer.size() * 2);
-    }
-    return OdString(buffer.data(), kCodePageUtf8);
+    std::string path;
+    if (!currentFolderPath(path))
+        return hostError("cannot find the current folder: " + lastSystemError());
+    return OdString(path.data(), path.size(), kCodePageUtf8);
 }
 
 Arguments parseArguments(const char* command, const std::vector<std::string>& args,
@@ -106,8 +101,7 @@ Expected<void> checkRepositoryFolder(const common::RootPath& root) {
                                                         {root.dbPath(), "file"},
                                                         {root.statePath(), "file"}};
     for (const auto& [path, kind] : entries) {
-        struct stat info {};
-        if (::lstat(path.ansi_str(), &info) == 0 && S_ISLNK(info.st_mode))
+        if (lookAt(utf8(path)) == PathKind::link)
             return hostError(quoteName(utf8(path)) +
                              " is a symbolic link: rvk follows no link inside a repository "
                              "folder, so it reads and writes nothing there; put the real " +

@@ -1,6 +1,5 @@
 #include "Console.h"
-
-#include <unistd.h>
+#include "HostFiles.h"
 
 #include <cerrno>
 #include <cstring>
@@ -156,7 +155,7 @@ void printError(const ErrorMessage& error) {
     std::fprintf(stderr, "rvk: %s\n", text.c_str());
 }
 
-Progress::Progress(const char* label) : m_label(label), m_enabled(::isatty(STDERR_FILENO) == 1) {}
+Progress::Progress(const char* label) : m_label(label), m_enabled(stderrIsTerminal()) {}
 
 Progress::~Progress() {
     if (m_shown)

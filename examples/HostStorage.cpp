@@ -1,11 +1,6 @@
 #include "HostStorage.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -16,6 +11,7 @@
 
 #include "Console.h"
 #include "Database.h"
+#include "HostFiles.h"
 #include "SafePaths.h"
 #include "StatCache.h"
 
@@ -29,65 +25,40 @@ constexpr std::size_t kChunkSize = std::size_t{1} << 20;
 // The name of every temporary copy begins with this; removeAbandonedCopies() looks for it.
 constexpr const char kIncomingPrefix[] = ".incoming-";
 
-// Stored copies are read-only, so that nobody edits history by accident.
-constexpr mode_t kStoredMode = 0444;
-
-std::string lastError() {
-    return std::strerror(errno);
+// The folder that holds the file at `path`.
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of(kHostSeparators);
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
-
-// A file descriptor that is closed when it goes out of scope.
-class Fd {
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-    // Closes now, so that a failure of close (a delayed write error) can be seen.
-    bool close() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
 
 // A copy that is complete and on disk, but not yet in its place.
 struct Incoming {
     std::string tempPath;
-    timespec modified{};  // the source's modification time when it was opened
+    std::int64_t modifiedNs = 0;  // the source's modification time when it was opened
     std::int64_t size = 0;
     OdString digest;  // set when the copy was hashed: the digest of the bytes written
 };
 
 // Opens the file at `path` for reading, never through a symbolic link; an error naming `shown`.
-Expected<int> openSource(const std::string& path, const std::string& shown) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
-    if (fd >= 0)
-        return fd;
+Expected<HostFile> openSource(const std::string& path, const std::string& shown) {
+    HostFile file = HostFile::openForReading(path);
+    if (file.isOpen())
+        return file;
     if (errno == ELOOP)
         return hostError(quoteName(shown) +
                          " is a symbolic link: rvk keeps files, never links or what they lead to");
-    return hostError("cannot read " + quoteName(shown) + ": " + lastError());
+    return hostError("cannot read " + quoteName(shown) + ": " + lastSystemError());
 }
 
-// Reads the open file `fd` to its end, handing each piece to `consume` until that returns false;
+// Reads the open file `in` to its end, handing each piece to `consume` until that returns false;
 // an error naming `shown` when a read fails.
 template <class Consume>
-Expected<void> readChunks(int fd, const std::string& shown, Consume&& consume) {
+Expected<void> readChunks(HostFile& in, const std::string& shown, Consume&& consume) {
     std::vector<char> chunk(kChunkSize);
     for (;;) {
-        const ssize_t got = ::read(fd, chunk.data(), chunk.size());
-        if (got < 0 && errno == EINTR)
-            continue;
+        const std::ptrdiff_t got = in.read(chunk.data(), chunk.size());
         if (got < 0)
-            return hostError("cannot read " + quoteName(shown) + ": " + lastError());
+            return hostError("cannot read " + quoteName(shown) + ": " + lastSystemError());
         if (got == 0 || !consume(chunk.data(), static_cast<std::size_t>(got)))
             return {};
     }
@@ -99,7 +70,7 @@ public:
     explicit TempGuard(std::string path) : m_path(std::move(path)) {}
     ~TempGuard() {
         if (!m_path.empty())
-            ::unlink(m_path.c_str());
+            removeFile(m_path);
     }
     TempGuard(const TempGuard&) = delete;
     TempGuard& operator=(const TempGuard&) = delete;
@@ -109,42 +80,47 @@ private:
     std::string m_path;
 };
 
-// Copies the regular file at `source` into a new temporary file in `folder`, with `mode` and with
-// the modification time `source` had when it was opened (not yet flushed to disk). The name is
-// hidden, so that a copy a crash leaves behind is never offered for tracking. `shown` names the
-// source in messages. Hashes the content on the way when `hash` is set. `modified`, when given,
+// How a copy is left once written: stored copies read-only, so that nobody edits history by
+// accident; restored working files as writable as the user's new files.
+enum class Access : bool { writable, readOnly };
+
+// Copies the regular file at `source` into a new temporary file in `folder`, with `access` and
+// with the modification time `source` had when it was opened (not yet flushed to disk). The name
+// is hidden, so that a copy a crash leaves behind is never offered for tracking. `shown` names the
+// source in messages. Hashes the content on the way when `hash` is set. `modifiedNs`, when given,
 // is the copy's modification time instead of the source's. The temporary file is gone again on
 // failure.
 Expected<Incoming> copyToTemp(const std::string& source, const std::string& shown,
-                              const std::string& folder, mode_t mode, bool hash,
-                              const boost::optional<timespec>& modified = boost::none) {
-    const auto opened = openSource(source, shown);
+                              const std::string& folder, Access access, bool hash,
+                              const boost::optional<std::int64_t>& modifiedNs = boost::none) {
+    auto opened = openSource(source, shown);
     if (!opened.hasValue())
         return opened.error();
-    Fd in(opened.value());
-    struct stat info {};
-    if (::fstat(in.get(), &info) != 0)
-        return hostError("cannot read " + quoteName(shown) + ": " + lastError());
-    if (!S_ISREG(info.st_mode))
+    HostFile& in = opened.value();
+    FileStat info;
+    const PathKind kind = in.kind(info);
+    if (kind == PathKind::none)
+        return hostError("cannot read " + quoteName(shown) + ": " + lastSystemError());
+    if (kind != PathKind::file)
         return hostError("cannot read " + quoteName(shown) + ": not a regular file");
 
     Incoming incoming;
-    incoming.modified = info.st_mtim;
-    std::string pattern = folder + "/" + kIncomingPrefix + "XXXXXX";
-    Fd out(::mkstemp(pattern.data()));
-    if (out.get() < 0)
-        return hostError("cannot write in " + quoteName(folder) + ": " + lastError());
-    TempGuard guard(pattern);
+    incoming.modifiedNs = info.modifiedNs;
+    std::string tempPath;
+    HostFile out = HostFile::createIn(folder, kIncomingPrefix, tempPath);
+    if (!out.isOpen())
+        return hostError("cannot write in " + quoteName(folder) + ": " + lastSystemError());
+    TempGuard guard(tempPath);
     const auto writeFailed = [&] {
-        return hostError("cannot store " + quoteName(shown) + ": " + lastError());
+        return hostError("cannot store " + quoteName(shown) + ": " + lastSystemError());
     };
 
     common::ContentDigest sha;
     bool written = true;
-    const auto read = readChunks(in.get(), shown, [&](const char* data, std::size_t size) {
+    const auto read = readChunks(in, shown, [&](const char* data, std::size_t size) {
         if (hash)
             sha.update(data, size);
-        written = writeAll(out.get(), data, size);
+        written = out.writeAll(data, size);
         incoming.size += static_cast<std::int64_t>(size);
         return written;
     });
@@ -152,12 +128,11 @@ Expected<Incoming> copyToTemp(const std::string& source, const std::string& show
         return writeFailed();
     if (!read.hasValue())
         return read.error();
-    const timespec times[2] = {{0, UTIME_OMIT}, modified ? *modified : incoming.modified};
-    if (::fchmod(out.get(), mode) != 0 || ::futimens(out.get(), times) != 0 || !out.close())
+    if (!out.finish(access == Access::readOnly, modifiedNs ? *modifiedNs : incoming.modifiedNs))
         return writeFailed();
     if (hash)
         incoming.digest = sha.hexDigest();
-    incoming.tempPath = pattern;
+    incoming.tempPath = tempPath;
     guard.release();
     return incoming;
 }
@@ -166,31 +141,22 @@ Expected<Incoming> copyToTemp(const std::string& source, const std::string& show
 Expected<void> place(const Incoming& incoming, const std::string& target,
                      const std::string& shown) {
     TempGuard guard(incoming.tempPath);
-    const fs::path folder = fs::path(target).parent_path();
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    if (ec)
-        return hostError("cannot store " + quoteName(shown) + " in " + quoteName(folder.string()) +
-                         ": " + ec.message());
-    if (::rename(incoming.tempPath.c_str(), target.c_str()) != 0)
+    const std::string folder = folderOf(target);
+    if (!makeFolders(folder))
+        return hostError("cannot store " + quoteName(shown) + " in " + quoteName(folder) + ": " +
+                         lastSystemError());
+    if (!replaceFile(incoming.tempPath, target))
         return hostError("cannot store " + quoteName(shown) + " as " + quoteName(target) + ": " +
-                         lastError());
+                         lastSystemError());
     guard.release();
     return {};
 }
 
 // Flushes every write to the file system that holds `folder`: file contents, times and renames.
-Expected<void> flushFileSystem(const std::string& folder) {
-    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() < 0 || ::syncfs(dir.get()) != 0)
-        return hostError("cannot flush " + quoteName(folder) + " to disk: " + lastError());
+Expected<void> flushFolder(const std::string& folder) {
+    if (!flushFileSystem(folder))
+        return hostError("cannot flush " + quoteName(folder) + " to disk: " + lastSystemError());
     return {};
-}
-
-mode_t workingFileMode() {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
 }
 
 // A copy of a stored copy, made in ".rvk" and found sound, waiting to be renamed into the tree.
@@ -207,12 +173,12 @@ Expected<Prepared> prepare(const common::RootPath& root, const Restoring& file) 
         return stored.error();
     Prepared prepared{&file, utf8(stored.value()), utf8(root.pathTo(file.path)), {}};
     auto incoming = copyToTemp(prepared.source, utf8(file.url), utf8(root.rvkPath()),
-                               workingFileMode(), true, file.modified);
+                               Access::writable, true, file.modifiedNs);
     if (!incoming.hasValue())
         return incoming.error();
     prepared.incoming = std::move(incoming.value());
     if (file.digest && prepared.incoming.digest != *file.digest) {
-        ::unlink(prepared.incoming.tempPath.c_str());
+        removeFile(prepared.incoming.tempPath);
         return hostError("the stored copy of " + quotePath(file.path) + " (" +
                          quoteName(prepared.source) +
                          ") is damaged: its content does not match the digest recorded when it "
@@ -226,25 +192,26 @@ Expected<Prepared> prepare(const common::RootPath& root, const Restoring& file) 
 // another file system than ".rvk" needs the copy made again beside the file.
 Expected<void> putInPlace(Prepared& prepared) {
     const std::string shown = utf8(prepared.file->path);
-    const std::string folder = fs::path(prepared.target).parent_path().string();
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    if (ec)
-        return hostError("cannot restore " + quoteName(shown) + ": " + ec.message());
-    if (::rename(prepared.incoming.tempPath.c_str(), prepared.target.c_str()) == 0) {
+    const std::string folder = folderOf(prepared.target);
+    if (!makeFolders(folder))
+        return hostError("cannot restore " + quoteName(shown) + ": " + lastSystemError());
+    if (replaceFile(prepared.incoming.tempPath, prepared.target)) {
         prepared.incoming.tempPath.clear();
         return {};
     }
+    const int error = errno;
     TempGuard discard(prepared.incoming.tempPath);
     prepared.incoming.tempPath.clear();
-    if (errno != EXDEV)
-        return hostError("cannot restore " + quoteName(shown) + ": " + lastError());
-    auto beside = copyToTemp(prepared.source, utf8(prepared.file->url), folder, workingFileMode(),
-                             true, prepared.file->modified);
+    if (error != EXDEV) {
+        errno = error;
+        return hostError("cannot restore " + quoteName(shown) + ": " + lastSystemError());
+    }
+    auto beside = copyToTemp(prepared.source, utf8(prepared.file->url), folder, Access::writable,
+                             true, prepared.file->modifiedNs);
     if (!beside.hasValue())
         return beside.error();
     if (beside.value().digest != prepared.incoming.digest) {
-        ::unlink(beside.value().tempPath.c_str());
+        removeFile(beside.value().tempPath);
         return hostError("cannot restore " + quoteName(shown) +
                          ": its stored copy changed while "
                          "it was read");
@@ -252,7 +219,7 @@ Expected<void> putInPlace(Prepared& prepared) {
     const auto placed = place(beside.value(), prepared.target, shown);
     if (!placed.hasValue())
         return placed;
-    return flushFileSystem(folder);
+    return flushFolder(folder);
 }
 
 // The URL of a kept copy, or why it could not be kept: what store() answers.
@@ -266,25 +233,13 @@ Expected<void> removeCopy(const common::RootPath& root, const OdString& url) {
     const auto stored = common::getStoragePath(root, url);
     if (!stored.hasValue())
         return stored.error();
-    if (::unlink(stored.value().ansi_str()) != 0 && errno != ENOENT)
-        return hostError("cannot remove " + quoteName(utf8(stored.value())) + ": " + lastError());
+    if (!removeFile(utf8(stored.value())))
+        return hostError("cannot remove " + quoteName(utf8(stored.value())) + ": " +
+                         lastSystemError());
     return {};
 }
 
 }  // namespace
-
-bool writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
 
 Expected<KeptCopy> DrawingStore::keep(const common::RootPath& root, const OdString& relativePath) {
     const OdString revision(std::to_string(m_revision).c_str(), kCodePageUtf8);
@@ -295,7 +250,7 @@ Expected<KeptCopy> DrawingStore::keep(const common::RootPath& root, const OdStri
         return stored.error();
     const std::string shown = utf8(relativePath);
     auto incoming =
-        copyToTemp(utf8(root.pathTo(relativePath)), shown, utf8(root.rvkPath()), kStoredMode, true);
+        copyToTemp(utf8(root.pathTo(relativePath)), shown, utf8(root.rvkPath()), Access::readOnly, true);
     if (!incoming.hasValue())
         return incoming.error();
     const auto placed = place(incoming.value(), utf8(stored.value()), shown);
@@ -334,7 +289,7 @@ Expected<OdString> ObjectStore::store(const common::RootPath& root, const OdStri
 Expected<KeptCopy> ObjectStore::keep(const common::RootPath& root, const OdString& relativePath) {
     const std::string shown = utf8(relativePath);
     auto incoming =
-        copyToTemp(utf8(root.pathTo(relativePath)), shown, utf8(root.rvkPath()), kStoredMode, true);
+        copyToTemp(utf8(root.pathTo(relativePath)), shown, utf8(root.rvkPath()), Access::readOnly, true);
     if (!incoming.hasValue())
         return incoming.error();
     const OdString url = OdString(L"po") + incoming.value().digest;
@@ -344,8 +299,8 @@ Expected<KeptCopy> ObjectStore::keep(const common::RootPath& root, const OdStrin
     const std::string target = utf8(stored.value());
 
     const KeptCopy kept{url, incoming.value().size, incoming.value().digest};
-    struct stat existing {};
-    if (::stat(target.c_str(), &existing) != 0) {
+    FileStat existing;
+    if (lookAt(target, &existing) == PathKind::none) {
         const auto placed = place(incoming.value(), target, shown);
         if (!placed.hasValue())
             return placed.error();
@@ -354,14 +309,9 @@ Expected<KeptCopy> ObjectStore::keep(const common::RootPath& root, const OdStrin
     // The content is stored already; the copy just made is not needed. The object must not be
     // older than any working file it stands for, or isModified() would call that file changed.
     TempGuard discard(incoming.value().tempPath);
-    const timespec& mine = incoming.value().modified;
-    const timespec& theirs = existing.st_mtim;
-    if (theirs.tv_sec < mine.tv_sec ||
-        (theirs.tv_sec == mine.tv_sec && theirs.tv_nsec < mine.tv_nsec)) {
-        const timespec times[2] = {{0, UTIME_OMIT}, mine};
-        if (::utimensat(AT_FDCWD, target.c_str(), times, 0) != 0)
-            return hostError("cannot store " + quoteName(shown) + ": " + lastError());
-    }
+    if (existing.modifiedNs < incoming.value().modifiedNs &&
+        !setModifiedTime(target, incoming.value().modifiedNs))
+        return hostError("cannot store " + quoteName(shown) + ": " + lastSystemError());
     return kept;
 }
 
@@ -393,7 +343,7 @@ Expected<void> restoreFiles(const common::RootPath& root, const std::vector<Rest
         ~Discard() {
             for (const Prepared& p : all) {
                 if (!p.incoming.tempPath.empty())
-                    ::unlink(p.incoming.tempPath.c_str());
+                    removeFile(p.incoming.tempPath);
             }
         }
     } discard{prepared};
@@ -411,16 +361,15 @@ Expected<void> restoreFiles(const common::RootPath& root, const std::vector<Rest
         if (done)
             done(p.file->path);
     }
-    return flushFileSystem(utf8(root.path()));
+    return flushFolder(utf8(root.path()));
 }
 
 Expected<OdString> fileDigest(const std::string& path, const std::string& shown) {
-    const auto opened = openSource(path, shown);
+    auto opened = openSource(path, shown);
     if (!opened.hasValue())
         return opened.error();
-    Fd in(opened.value());
     common::ContentDigest sha;
-    const auto read = readChunks(in.get(), shown, [&](const char* data, std::size_t size) {
+    const auto read = readChunks(opened.value(), shown, [&](const char* data, std::size_t size) {
         sha.update(data, size);
         return true;
     });
@@ -456,20 +405,20 @@ Expected<OdString> copyDigest(Database& db, const common::RootPath& root, const 
 int removeAbandonedCopies(const common::RootPath& root, bool exclusive) {
     int removed = 0;
     std::error_code ec;
-    for (fs::directory_iterator it(utf8(root.rvkPath()), ec), end; !ec && it != end;
+    for (fs::directory_iterator it(fs::u8path(utf8(root.rvkPath())), ec), end; !ec && it != end;
          it.increment(ec)) {
-        const std::string name = it->path().filename().string();
+        const std::string name = it->path().filename().u8string();
         if (name.rfind(kIncomingPrefix, 0) != 0 ||
             (!exclusive && name.rfind(kStatCacheTempPrefix, 0) == 0))
             continue;
-        if (fs::remove(it->path(), ec))
+        if (removeFile(it->path().u8string()))
             ++removed;
     }
     return removed;
 }
 
 Expected<void> flushStoredCopies(const common::RootPath& root) {
-    return flushFileSystem(utf8(root.rvkPath()));
+    return flushFolder(utf8(root.rvkPath()));
 }
 
 std::unique_ptr<common::FileStorage> storageFor(const OdString& relativePath,
@@ -494,31 +443,32 @@ Expected<KeptCopy> receiveCopy(
     const auto stored = storedCopyPath(root, url);
     if (!stored.hasValue())
         return stored.error();
-    std::string pattern = utf8(root.rvkPath()) + "/" + kIncomingPrefix + "XXXXXX";
-    Fd out(::mkstemp(pattern.data()));
-    if (out.get() < 0)
-        return hostError("cannot write in " + quoteName(utf8(root.rvkPath())) + ": " + lastError());
-    TempGuard guard(pattern);
+    std::string tempPath;
+    HostFile out = HostFile::createIn(utf8(root.rvkPath()), kIncomingPrefix, tempPath);
+    if (!out.isOpen())
+        return hostError("cannot write in " + quoteName(utf8(root.rvkPath())) + ": " +
+                         lastSystemError());
+    TempGuard guard(tempPath);
     common::ContentDigest sha;
     Incoming incoming;
     bool written = true;
     const auto filled = fill([&](const char* data, std::size_t size) {
         sha.update(data, size);
         incoming.size += static_cast<std::int64_t>(size);
-        written = writeAll(out.get(), data, size);
+        written = out.writeAll(data, size);
         return written;
     });
     if (!written)
-        return hostError("cannot store " + quoteName(shown) + ": " + lastError());
+        return hostError("cannot store " + quoteName(shown) + ": " + lastSystemError());
     if (!filled.hasValue())
         return filled.error();
     incoming.digest = sha.hexDigest();
     if (incoming.digest != sha256)
         return hostError("the copy " + quoteName(shown) +
                          " that arrived does not match its digest: it is damaged or forged");
-    if (::fchmod(out.get(), kStoredMode) != 0 || !out.close())
-        return hostError("cannot store " + quoteName(shown) + ": " + lastError());
-    incoming.tempPath = pattern;
+    if (!out.finish(true, boost::none))
+        return hostError("cannot store " + quoteName(shown) + ": " + lastSystemError());
+    incoming.tempPath = tempPath;
     guard.release();
     const auto placed = place(incoming, utf8(stored.value()), shown);
     if (!placed.hasValue())
@@ -531,11 +481,10 @@ Expected<void> readCopy(const common::RootPath& root, const OdString& url,
     const auto stored = storedCopyPath(root, url);
     if (!stored.hasValue())
         return stored.error();
-    const auto opened = openSource(utf8(stored.value()), utf8(url));
+    auto opened = openSource(utf8(stored.value()), utf8(url));
     if (!opened.hasValue())
         return opened.error();
-    Fd in(opened.value());
-    return readChunks(in.get(), utf8(url), sink);
+    return readChunks(opened.value(), utf8(url), sink);
 }
 
 }  // namespace host

@@ -22,7 +22,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <ctime>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -91,18 +90,15 @@ public:
     std::unique_ptr<FileStorage> clone() const override;
 };
 
-// Writes all `size` bytes of `data` to `fd`, going on after interrupted and short writes; false
-// on the first failure, with errno telling why.
-bool writeAll(int fd, const char* data, std::size_t size);
-
 // One file for restoreFiles(): where it goes, the URL of its copy, the SHA-256 digest that copy
 // must have (none when nothing recorded it), and the modification time the file gets: none for the
-// copy's own (restored as HEAD has it, so that it counts as unchanged), or the one given.
+// copy's own (restored as HEAD has it, so that it counts as unchanged), or the one given, in
+// nanoseconds since 1970.
 struct Restoring {
     OdString path;
     OdString url;
     boost::optional<OdString> digest;
-    boost::optional<timespec> modified;
+    boost::optional<std::int64_t> modifiedNs;
 };
 
 // Puts the stored copies back into the working tree, all or none: every copy is first copied into

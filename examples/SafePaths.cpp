@@ -1,6 +1,5 @@
 #include "SafePaths.h"
 
-#include <sys/stat.h>
 
 #include <cstring>
 #include <string>
@@ -8,6 +7,7 @@
 #include <common/StoragePaths.h>
 
 #include "Console.h"
+#include "HostFiles.h"
 
 namespace host {
 
@@ -18,9 +18,7 @@ namespace {
 bool noLinkedFolders(const std::string& base, const std::string& relative) {
     for (std::size_t slash = relative.find('/'); slash != std::string::npos;
          slash = relative.find('/', slash + 1)) {
-        struct stat info {};
-        const std::string folder = base + "/" + relative.substr(0, slash);
-        if (::lstat(folder.c_str(), &info) == 0 && S_ISLNK(info.st_mode))
+        if (lookAt(base + "/" + relative.substr(0, slash)) == PathKind::link)
             return false;
     }
     return true;

@@ -1,19 +1,13 @@
 #include "StatCache.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <string>
 
 #include <xxhash.h>
 
 #include "Console.h"
-#include "HostStorage.h"
+#include "HostFiles.h"
 
 namespace host {
 
@@ -61,20 +55,16 @@ struct EntryHead {
     FileStat stat;
 };
 
-std::int64_t nanoseconds(const timespec& t) {
-    return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
-}
-
 // A store's folder changes its times whenever a copy is added to it or removed from it, the
 // database file whenever it is written.
 Stamp stampOf(const std::string& path) {
-    struct stat info {};
+    FileStat info;
     Stamp stamp;
-    if (::stat(path.c_str(), &info) == 0) {
-        stamp.modifiedNs = nanoseconds(info.st_mtim);
-        stamp.changedNs = nanoseconds(info.st_ctim);
-        stamp.inode = info.st_ino;
-        stamp.size = static_cast<std::int64_t>(info.st_size);
+    if (lookAt(path, &info) != PathKind::none) {
+        stamp.modifiedNs = info.modifiedNs;
+        stamp.changedNs = info.changedNs;
+        stamp.inode = info.inode;
+        stamp.size = info.size;
     }
     return stamp;
 }
@@ -102,54 +92,19 @@ Header currentHeader(const common::RootPath& root, boost::optional<std::uint64_t
     return header;
 }
 
-// The whole file at `path`, mapped and read ahead (no copy, and no page of ours to fill), and its
-// modification time; false when it cannot be read or is a symbolic link (never followed out of
-// .rvk).
-bool mapWhole(const std::string& path, StatCache::Mapping& mapping, std::int64_t& modifiedNs) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat info {};
-    void* addr = MAP_FAILED;
-    if (::fstat(fd, &info) == 0 && info.st_size > 0) {
-        modifiedNs = nanoseconds(info.st_mtim);
-        addr = ::mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ,
-                      MAP_PRIVATE | MAP_POPULATE, fd, 0);
-    }
-    ::close(fd);
-    if (addr == MAP_FAILED)
-        return false;
-    mapping = StatCache::Mapping(static_cast<const char*>(addr),
-                                 MappingEnd{static_cast<std::size_t>(info.st_size)});
-    return true;
-}
-
 }  // namespace
-
-void MappingEnd::operator()(const char* addr) const {
-    ::munmap(const_cast<char*>(addr), size);
-}
-
-bool statFile(int folder, const char* path, FileStat& out) {
-    struct stat info {};
-    if (::fstatat(folder, path, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode))
-        return false;
-    out.size = static_cast<std::int64_t>(info.st_size);
-    out.modifiedNs = nanoseconds(info.st_mtim);
-    out.inode = info.st_ino;
-    out.changedNs = nanoseconds(info.st_ctim);
-    return true;
-}
 
 StatCache StatCache::load(const common::RootPath& root, boost::optional<std::uint64_t> head) {
     StatCache cache;
     cache.m_head = head;
     cache.m_changed = true;
-    if (!mapWhole(cachePath(root), cache.m_mapping, cache.m_writtenNs) ||
-        cache.m_mapping.get_deleter().size < sizeof(Header) + sizeof(Checksum))
+    FileStat written;
+    cache.m_mapping = MappedFile::map(cachePath(root), written);
+    cache.m_writtenNs = written.modifiedNs;
+    if (cache.m_mapping.size() < sizeof(Header) + sizeof(Checksum))
         return StatCache();
-    const std::string_view bytes(cache.m_mapping.get(),
-                                 cache.m_mapping.get_deleter().size - sizeof(Checksum));
+    const std::string_view bytes(cache.m_mapping.data(),
+                                 cache.m_mapping.size() - sizeof(Checksum));
 
     // Every length is checked against what is left, so a damaged file is refused, never overrun.
     Header header;
@@ -160,9 +115,9 @@ StatCache StatCache::load(const common::RootPath& root, boost::optional<std::uin
         !(header.database == now.database) || header.count > bytes.size() / sizeof(EntryHead))
         return StatCache();
     // Only a cache written for the present state is worth the pass over all of it.
-    Checksum written;
-    std::memcpy(&written, bytes.data() + bytes.size(), sizeof written);
-    if (XXH3_64bits(bytes.data(), bytes.size()) != written)
+    Checksum checksum;
+    std::memcpy(&checksum, bytes.data() + bytes.size(), sizeof checksum);
+    if (XXH3_64bits(bytes.data(), bytes.size()) != checksum)
         return StatCache();
     cache.m_files.reserve(static_cast<std::size_t>(header.count));
     std::size_t at = sizeof header;
@@ -264,16 +219,14 @@ void StatCache::save(const common::RootPath& root) const {
     const Checksum checksum = XXH3_64bits(out.data(), out.size());
     out.append(reinterpret_cast<const char*>(&checksum), sizeof checksum);
 
-    std::string temp = utf8(root.rvkPath()) + "/" + kStatCacheTempPrefix + "XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0)
+    std::string temp;
+    HostFile file = HostFile::createIn(utf8(root.rvkPath()), kStatCacheTempPrefix, temp);
+    if (!file.isOpen())
         return;
-    // mkstemp makes the file private; the cache is as readable as the repository's other files.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    const bool written = ::fchmod(fd, 0666 & ~mask) == 0 && writeAll(fd, out.data(), out.size());
-    if (::close(fd) != 0 || !written || ::rename(temp.c_str(), cachePath(root).c_str()) != 0)
-        ::unlink(temp.c_str());
+    // The cache is as readable as the repository's other files.
+    const bool written = file.writeAll(out.data(), out.size()) && file.finish(false, boost::none);
+    if (!written || !replaceFile(temp, cachePath(root)))
+        removeFile(temp);
 }
 
 }  // namespace host

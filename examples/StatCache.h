@@ -35,26 +35,9 @@
 #include <common/RootPath.h>
 
 #include "Database.h"
+#include "HostFiles.h"
 
 namespace host {
-
-// What lstat() says about a file, as far as the cache compares it.
-struct FileStat {
-    std::int64_t size = 0;
-    std::int64_t modifiedNs = 0;
-    std::uint64_t inode = 0;
-    std::int64_t changedNs = 0;
-
-    friend bool operator==(const FileStat& a, const FileStat& b) {
-        return a.size == b.size && a.modifiedNs == b.modifiedNs && a.inode == b.inode &&
-               a.changedNs == b.changedNs;
-    }
-    friend bool operator!=(const FileStat& a, const FileStat& b) { return !(a == b); }
-};
-
-// lstat() of the file at the UTF-8 path `path`, relative to the open folder `folder` (or to the
-// current folder, or absolute, with AT_FDCWD); false when there is no regular file there.
-bool statFile(int folder, const char* path, FileStat& out);
 
 // One file of HEAD's commit, as the cache holds it.
 struct CachedFile {
@@ -62,12 +45,6 @@ struct CachedFile {
     std::string_view url;   // UTF-8
     FileStat stat;          // when `vouched`
     bool vouched = false;
-};
-
-// Unmaps a file mapping of `size` bytes.
-struct MappingEnd {
-    std::size_t size = 0;
-    void operator()(const char* addr) const;
 };
 
 // The name of the cache's temporary copy begins with this. It shares the prefix of the host's other
@@ -83,9 +60,6 @@ public:
     static StatCache load(const common::RootPath& root, boost::optional<std::uint64_t> head);
     // A cache of `files`, the files of commit `head` as the database gives them, vouching for none.
     static StatCache fromTracked(const TrackedFiles& files, boost::optional<std::uint64_t> head);
-
-    // The loaded file, mapped: the files point into it.
-    using Mapping = std::unique_ptr<const char, MappingEnd>;
 
     StatCache(StatCache&&) = default;
     StatCache& operator=(StatCache&&) = default;
@@ -113,7 +87,7 @@ public:
 private:
     StatCache() = default;
 
-    Mapping m_mapping;          // what load() found, or
+    MappedFile m_mapping;       // what load() found, or
     std::vector<char> m_bytes;  // what fromTracked() was given: the paths and URLs that m_files
                                 // point into
     std::vector<CachedFile> m_files;

@@ -1,9 +1,8 @@
 // The commands that work on stored copies as such: restore puts them back into the working tree,
 // verify checks that every copy a commit names is there and whole.
-#include <sys/stat.h>
-
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
-#include <ctime>
 #include <map>
 #include <regex>
 #include <set>
@@ -15,6 +14,7 @@
 #include <platform/FileName.h>
 
 #include "Commands.h"
+#include "HostFiles.h"
 #include "HostStorage.h"
 #include "SafePaths.h"
 #include "RemoteSettings.h"
@@ -51,10 +51,10 @@ Expected<std::uint64_t> restoreCommit(const Arguments& options, Repository& r) {
 Expected<void> mayReplace(Repository& r, const OdString& path, const OdString& url,
                           std::uint64_t commit, bool force) {
     const std::string working = utf8(r.root.pathTo(path));
-    struct stat info {};
-    if (::lstat(working.c_str(), &info) != 0)
+    const PathKind there = lookAt(working);
+    if (there == PathKind::none)
         return {};
-    if (!S_ISREG(info.st_mode))
+    if (there != PathKind::file)
         return hostError("cannot restore " + quotePath(path) +
                          ": something else than a file is in its place");
     if (force)
@@ -82,25 +82,20 @@ Expected<void> mayReplace(Repository& r, const OdString& path, const OdString& u
 
 // The time a file restored unlike HEAD's copy gets: now, or, when HEAD's copy lies ahead of the
 // clock, just after it, so that the library's test sees the file changed.
-boost::optional<timespec> changedTime(const Repository& r, TrackedFiles::const_iterator inHead) {
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
+boost::optional<std::int64_t> changedTime(const Repository& r,
+                                          TrackedFiles::const_iterator inHead) {
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                 std::chrono::system_clock::now().time_since_epoch())
+                                 .count();
     if (inHead == r.head.end())
         return now;
     const auto headCopy = storedCopyPath(r.root, inHead->second);
-    struct stat info {};
-    if (!headCopy.hasValue() || ::stat(utf8(headCopy.value()).c_str(), &info) != 0)
+    FileStat copy;
+    if (!headCopy.hasValue() || lookAt(utf8(headCopy.value()), &copy) != PathKind::file ||
+        now > copy.modifiedNs)
         return now;
-    const timespec& copy = info.st_mtim;
-    if (now.tv_sec > copy.tv_sec || (now.tv_sec == copy.tv_sec && now.tv_nsec > copy.tv_nsec))
-        return now;
-    timespec later = copy;
-    later.tv_nsec += 1000;
-    if (later.tv_nsec >= 1000000000) {
-        later.tv_nsec -= 1000000000;
-        ++later.tv_sec;
-    }
-    return later;
+    // A microsecond: more than the finest step of any file system's clock.
+    return copy.modifiedNs + 1000;
 }
 
 }  // namespace
@@ -199,13 +194,13 @@ int verify(const std::vector<std::string>& args, const Session& session) {
         const auto stored = storedCopyPath(r.root, url);
         const auto record = records.find(url);
         const bool generic = common::urlToType(url) == common::FileStorage::Generic;
-        struct stat info {};
+        FileStat info;
         if (!stored.hasValue()) {
             problem = utf8(stored.error().message);
-        } else if (::lstat(utf8(stored.value()).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        } else if (lookAt(utf8(stored.value()), &info) != PathKind::file) {
             problem = "missing";
-        } else if (record != records.end() && record->second.size != info.st_size) {
-            problem = "it holds " + std::to_string(info.st_size) + " bytes, not the " +
+        } else if (record != records.end() && record->second.size != info.size) {
+            problem = "it holds " + std::to_string(info.size) + " bytes, not the " +
                       std::to_string(record->second.size) + " it was committed with";
         } else if (generic || record != records.end()) {
             const OdString want = generic ? url.mid(2) : record->second.digest;

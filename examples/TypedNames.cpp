@@ -1,9 +1,5 @@
 #include "TypedNames.h"
 
-#include <limits.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <memory>
 #include <string_view>
@@ -11,6 +7,7 @@
 #include <common/TypedName.h>
 
 #include "Console.h"
+#include "HostFiles.h"
 
 namespace host {
 
@@ -57,8 +54,7 @@ std::string_view fileNameOf(std::string_view path) {
 }
 
 bool isSymbolicLink(const common::RootPath& root, const OdString& path) {
-    struct stat info {};
-    return ::lstat(root.pathTo(path).ansi_str(), &info) == 0 && S_ISLNK(info.st_mode);
+    return lookAt(utf8(root.pathTo(path))) == PathKind::link;
 }
 
 // The first problem that a reading of `name` can point at: its character number (from 1) and
@@ -122,18 +118,17 @@ Place placeOf(const common::RootPath& root, const OdString& folder) {
 }
 
 Expected<OdString> repositoryPath(const Place& place, const std::string& typed) {
-    const std::string root = normalised(utf8(place.root.path()));
-    std::string full =
-        normalised(typed.rfind('/', 0) == 0 ? typed : utf8(place.folder) + "/" + typed);
+    const std::string root = normalised(absolutePath(utf8(place.root.path()), "/"));
+    std::string full = normalised(absolutePath(typed, utf8(place.folder)));
     std::string relative;
     if (!inside(root, full, relative)) {
         // An absolute path may reach the tree through a link (a folder named by another path):
         // its folder is looked up as the system resolves it.
         const std::size_t slash = full.rfind('/');
-        char resolved[PATH_MAX];
+        std::string resolved;
         if (full != root && slash != std::string::npos &&
-            ::realpath(slash == 0 ? "/" : full.substr(0, slash).c_str(), resolved) != nullptr)
-            full = normalised(std::string(resolved) + full.substr(slash));
+            resolveFolder(slash == 0 ? "/" : full.substr(0, slash), resolved))
+            full = normalised(resolved + full.substr(slash));
         if (full == root)
             return hostError(quoteName(shortened(typed)) +
                              " is the working tree's root folder, not a file in it");

@@ -216,7 +216,7 @@ TEST_F(HostStore, StatCacheDistrustsFilesOfTheTickOfItsWrite) {
     // What a status would have recorded had it looked at the file after that rewrite, within one
     // tick of the clock: the file as it is now, as unchanged.
     host::FileStat now;
-    ASSERT_TRUE(host::statFile(AT_FDCWD, (tmp / "notes.txt").c_str(), now));
+    ASSERT_TRUE(host::statFile((tmp / "notes.txt").string(), now));
     {
         host::StatCache cache = host::StatCache::fromTracked(tracked, 1u);
         cache.vouch(0, now);
@@ -252,11 +252,11 @@ TEST_F(HostStore, DamagedStatCacheIsNoCache) {
     for (const wchar_t* path : {L"notes.txt", L"plan.txt"})
         tracked[path] = objects.store(root, path).value();
     host::FileStat notes;
-    ASSERT_TRUE(host::statFile(AT_FDCWD, (tmp / "notes.txt").c_str(), notes));
+    ASSERT_TRUE(host::statFile((tmp / "notes.txt").string(), notes));
     {
         host::StatCache cache = host::StatCache::fromTracked(tracked, 1u);
         host::FileStat plan;
-        ASSERT_TRUE(host::statFile(AT_FDCWD, (tmp / "plan.txt").c_str(), plan));
+        ASSERT_TRUE(host::statFile((tmp / "plan.txt").string(), plan));
         cache.vouch(0, notes);
         cache.vouch(1, plan);
         cache.save(root);
