@@ -10,8 +10,6 @@
 #include <cstring>
 #include <ctime>
 #include <exception>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <regex>
 #include <set>
@@ -30,8 +28,10 @@
 #include "Commands.h"
 #include "Console.h"
 #include "Database.h"
+#include "HostFiles.h"
 #include "HostStorage.h"
 #include "RepositoryLock.h"
+#include "RunRvk.h"
 #include "SafePaths.h"
 #include "RemoteModule.h"
 #include "RemoteSettings.h"
@@ -492,9 +492,8 @@ int showState(const std::vector<std::string>& args, const Session& session) {
     const auto lock = orFail(session.lock(root));
     // Loading it first turns a missing or broken state file into the library's message for it.
     const auto cache = orFail(common::Cache::get(root, false, session.io));
-    std::ifstream file(root.statePath().ansi_str(), std::ios::binary);
-    const std::string text((std::istreambuf_iterator<char>(file)),
-                           std::istreambuf_iterator<char>());
+    host::FileStat stat;
+    const auto text = host::MappedFile::map(utf8(root.statePath()), stat);
     std::fwrite(text.data(), 1, text.size(), stdout);
     return 0;
 }
@@ -577,8 +576,7 @@ int badUsage(const std::string& problem) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    std::vector<std::string> words(argv + 1, argv + argc);
+int host::runRvk(std::vector<std::string> words) {
     // Options before the command: --lock-timeout SECONDS or --lock-timeout=SECONDS.
     std::string timeoutText, timeoutSource;
     if (const char* fromEnvironment = std::getenv("RVK_LOCK_TIMEOUT")) {
