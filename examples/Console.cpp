@@ -128,10 +128,12 @@ bool hasControls(std::string_view text) {
 }  // namespace
 
 bool needsQuoting(std::string_view utf8Path) {
+    // Where "\\" separates folders (Windows), it is part of no name and needs no quotes.
+    static const bool backslashSeparates = std::strchr(kHostSeparators, '\\') != nullptr;
     // One pass of plain comparisons: status asks this of every line it prints.
     for (std::size_t i = 0; i < utf8Path.size(); ++i) {
         const auto c = static_cast<unsigned char>(utf8Path[i]);
-        if (c < 0x20 || c == 0x7F || c == '"' || c == '\\' ||
+        if (c < 0x20 || c == 0x7F || c == '"' || (c == '\\' && !backslashSeparates) ||
             (c == 0xC2 && controlAt(utf8Path, i) > 0))
             return true;
     }

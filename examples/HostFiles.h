@@ -20,6 +20,10 @@ namespace host {
 // The characters that separate folders in a path: "/", and on Windows "\\" too.
 extern const char kHostSeparators[];
 
+// True where folders take names as Windows does: no device names, no trailing dot or space, and
+// letter case ignored (WindowsNames.h).
+extern const bool kWindowsNaming;
+
 // What lstat() says about a file, as far as the stat cache compares it. Windows keeps no inode
 // number and no change time that a look by name gives: there `inode` is 0 and `changedNs` is the
 // creation time, which a copy over the file (a restore, an editor's save by rename) renews.

@@ -69,6 +69,7 @@ mode_t newFileMode() {
 }  // namespace
 
 const char kHostSeparators[] = "/";
+const bool kWindowsNaming = false;
 
 bool statFileAt(int folder, const char* path, FileStat& out) {
     struct stat info {};

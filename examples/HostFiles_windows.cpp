@@ -66,9 +66,11 @@ void setErrno() {
             errno = ENOENT;
             break;
         case ERROR_ACCESS_DENIED:
+            errno = EACCES;
+            break;
         case ERROR_SHARING_VIOLATION:
         case ERROR_LOCK_VIOLATION:
-            errno = EACCES;
+            errno = EBUSY;  // see lastSystemError()
             break;
         case ERROR_ALREADY_EXISTS:
         case ERROR_FILE_EXISTS:
@@ -151,6 +153,7 @@ bool evenReadOnly(const std::wstring& path, Call&& call) {
 }  // namespace
 
 const char kHostSeparators[] = "/\\";
+const bool kWindowsNaming = true;
 
 PathKind lookAt(const std::string& path, FileStat* stat) {
     WIN32_FILE_ATTRIBUTE_DATA data;
@@ -241,6 +244,9 @@ bool resolveFolder(const std::string& path, std::string& resolved) {
 }
 
 std::string lastSystemError() {
+    // Another program holds the file open: a CAD application holds a drawing while it is open.
+    if (errno == EBUSY)
+        return "it is open in another program; close it there and try again";
     return std::strerror(errno);
 }
 
@@ -262,10 +268,12 @@ HostFile& HostFile::operator=(HostFile&& other) noexcept {
 
 HostFile HostFile::openForReading(const std::string& path) {
     // Others may read, write, rename and remove the file meanwhile, as on POSIX systems; a reparse
-    // point is opened as itself, and refused.
-    const HANDLE h =
-        CreateFileW(wide(path).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    // point is opened as itself, and refused; a folder opens too, and kind() tells.
+    const HANDLE h = CreateFileW(wide(path).c_str(), GENERIC_READ, kShareAll, nullptr,
+                                 OPEN_EXISTING,
+                                 FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS |
+                                     FILE_FLAG_SEQUENTIAL_SCAN,
+                                 nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         setErrno();
         return HostFile();
@@ -374,9 +382,23 @@ bool replaceFile(const std::string& from, const std::string& to) {
         return MoveFileExW(source.c_str(), target.c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
     });
-    if (!moved)
-        setErrno();
-    return moved;
+    if (moved)
+        return true;
+    const DWORD error = GetLastError();
+    // A file that is open cannot be replaced, unless every program that has it open shares its
+    // deletion and the file system renames as POSIX systems do. Told apart from a refused
+    // permission by opening it alone, since closing it in the other program is what helps.
+    if (error == ERROR_ACCESS_DENIED) {
+        const HANDLE probe =
+            CreateFileW(target.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        const DWORD why = probe == INVALID_HANDLE_VALUE ? GetLastError() : error;
+        if (probe != INVALID_HANDLE_VALUE)
+            CloseHandle(probe);
+        SetLastError(why == ERROR_SHARING_VIOLATION ? why : error);
+    }
+    setErrno();
+    return false;
 }
 
 bool removeFile(const std::string& path) {

@@ -1,5 +1,6 @@
 #include "HostStorage.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <string>
@@ -14,6 +15,7 @@
 #include "HostFiles.h"
 #include "SafePaths.h"
 #include "StatCache.h"
+#include "WindowsNames.h"
 
 namespace host {
 
@@ -239,7 +241,48 @@ Expected<void> removeCopy(const common::RootPath& root, const OdString& url) {
     return {};
 }
 
+// `path` with "/" between its folders, as WindowsNames.h takes it.
+std::string slashed(const OdString& path) {
+    std::string text = utf8(path);
+    std::replace(text.begin(), text.end(), '\\', '/');
+    return text;
+}
+
+// Where folders take names as Windows does, the paths of `files` that such a folder would refuse,
+// change or take for one file: an error naming the first, before anything is written.
+Expected<void> checkNames(const std::vector<Restoring>& files) {
+    if (!kWindowsNaming)
+        return {};
+    std::vector<std::string> paths;
+    paths.reserve(files.size());
+    for (const Restoring& file : files) {
+        const auto nameable = checkWindowsName(file.path);
+        if (!nameable.hasValue())
+            return nameable;
+        paths.push_back(slashed(file.path));
+    }
+    const auto clashes = caseClashes(paths);
+    if (clashes.empty())
+        return {};
+    std::string named;
+    for (const std::string& path : clashes.front().paths)
+        named += (named.empty() ? "" : " and ") + quoteName(path);
+    return hostError("cannot restore " + named +
+                     ": they differ only in letter case, and Windows takes them for one file, so "
+                     "one would overwrite the other; nothing was restored (rename one where they "
+                     "were committed)");
+}
+
 }  // namespace
+
+Expected<void> checkWindowsName(const OdString& path) {
+    if (!kWindowsNaming)
+        return {};
+    if (const auto problem = windowsNameProblem(slashed(path)))
+        return hostError("cannot restore " + quotePath(path) + ": " + *problem +
+                         "; nothing was restored (rename it where it was committed)");
+    return {};
+}
 
 Expected<KeptCopy> DrawingStore::keep(const common::RootPath& root, const OdString& relativePath) {
     const OdString revision(std::to_string(m_revision).c_str(), kCodePageUtf8);
@@ -347,6 +390,9 @@ Expected<void> restoreFiles(const common::RootPath& root, const std::vector<Rest
             }
         }
     } discard{prepared};
+    const auto named = checkNames(files);
+    if (!named.hasValue())
+        return named;
     prepared.reserve(files.size());
     for (const Restoring& file : files) {
         auto one = prepare(root, file);

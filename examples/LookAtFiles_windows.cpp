@@ -29,7 +29,7 @@ struct LookAtFiles::Work {
         const auto known = folders.find(std::string(within));
         if (known != folders.end())
             return known->second;
-        const std::size_t slash = within.rfind('/');
+        const std::size_t slash = within.find_last_of(kHostSeparators);
         int error = passable(slash == std::string_view::npos ? std::string_view()
                                                              : within.substr(0, slash));
         if (error == 0) {
@@ -53,7 +53,7 @@ struct LookAtFiles::Work {
     void lookAtAll() {
         for (std::size_t i = 0; i < files.size(); ++i) {
             const std::string_view path = files[i].path;
-            const std::size_t slash = path.rfind('/');
+            const std::size_t slash = path.find_last_of(kHostSeparators);
             Looked& one = looked[i];
             const int folderError =
                 passable(slash == std::string_view::npos ? std::string_view() : path.substr(0, slash));

@@ -135,8 +135,11 @@ int restore(const std::vector<std::string>& args, const Session& session) {
     for (const auto& [path, url] : chosen) {
         const auto inside = checkWorkingPath(r.root, path, "the database");
         const auto stored = storedCopyPath(r.root, url);
-        if (!inside.hasValue() || !stored.hasValue()) {
-            refuse(!inside.hasValue() ? inside.error() : stored.error());
+        const auto nameable = checkWindowsName(path);
+        if (!inside.hasValue() || !stored.hasValue() || !nameable.hasValue()) {
+            refuse(!inside.hasValue()   ? inside.error()
+                   : !stored.hasValue() ? stored.error()
+                                        : nameable.error());
             continue;
         }
         if (!ut::FileName(stored.value()).exists(ut::FileName::kRegularFile)) {

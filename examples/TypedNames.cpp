@@ -1,10 +1,12 @@
 #include "TypedNames.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <string_view>
 
 #include <common/TypedName.h>
+#include <platform/FileName.h>
 
 #include "Console.h"
 #include "HostFiles.h"
@@ -49,7 +51,7 @@ bool inside(const std::string& root, const std::string& full, std::string& relat
 
 // The last component of a repository path: its file name.
 std::string_view fileNameOf(std::string_view path) {
-    const std::size_t slash = path.rfind('/');
+    const std::size_t slash = path.find_last_of(kHostSeparators);
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
@@ -136,6 +138,9 @@ Expected<OdString> repositoryPath(const Place& place, const std::string& typed) 
             return hostError(quoteName(shortened(typed)) + " lies outside the working tree " +
                              quoteName(root));
     }
+    // In the library's separator, which is "\\" on Windows.
+    const char separator = ut::FileName::getPathSeparator().ansi_str()[0];
+    std::replace(relative.begin(), relative.end(), '/', separator);
     return OdString(relative.data(), relative.size(), kCodePageUtf8);
 }
 
@@ -178,7 +183,7 @@ Expected<common::StagedFile> resolveStageName(const Place& place,
         std::string_view below(text);
         if (!within.empty()) {
             if (below.size() <= within.size() || below.compare(0, within.size(), within) != 0 ||
-                below[within.size()] != '/')
+                std::strchr(kHostSeparators, below[within.size()]) == nullptr)
                 return false;
             below.remove_prefix(within.size() + 1);
         }

@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include <boost/date_time/posix_time/posix_time.hpp>
+
 #include <common/Cache.h>
 #include <common/FileRecords.h>
 #include <common/RepoIgnore.h>
@@ -434,13 +436,14 @@ int commit(const std::vector<std::string>& args, const Session& session) {
 }
 
 std::string isoTime(std::int64_t seconds) {
-    const std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm parts{};
-    char text[32] = "";
-    if (::gmtime_r(&t, &parts) == nullptr ||
-        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts) == 0)
-        return std::to_string(seconds);
-    return text;
+    // Boost's calendar, where the C library's differs between systems (no gmtime_r on Windows).
+    try {
+        return boost::posix_time::to_iso_extended_string(
+                   boost::posix_time::from_time_t(static_cast<std::time_t>(seconds))) +
+               "Z";
+    } catch (const std::exception&) {
+        return std::to_string(seconds);  // outside the years the calendar knows
+    }
 }
 
 // True when `commit` gives `path` another URL than its parent does: it added, changed or removed

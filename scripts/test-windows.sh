@@ -32,7 +32,7 @@ wineboot </dev/null >/dev/null 2>&1 || true
 say "configuring and building into $build"
 cmake -S "$here" -B "$build" --toolchain "$here/cmake/mingw-w64.cmake" \
   -DRVK_WINDOWS_DEPS_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DRVK_WARNINGS_AS_ERRORS=ON -DRVK_BUILD_EXAMPLES=OFF >"$build.configure.log" 2>&1 ||
+  -DRVK_WARNINGS_AS_ERRORS=ON -DRVK_BUILD_EXAMPLES=ON >"$build.configure.log" 2>&1 ||
   { cat "$build.configure.log"; exit 1; }
 nice -n 10 cmake --build "$build" -j2 >"$build.build.log" 2>&1 ||
   { grep -E 'error|Error' "$build.build.log" | head -n 40; exit 1; }

@@ -1,0 +1,39 @@
+# The checks of a scripted rvk session, sourced by the session scripts. The script sets
+# `rvk_command` (the words that run rvk: its path, or Wine and rvk.exe) and the files `out` and
+# `err` that keep a command's output, and ends with: exit $((failures > 0)).
+
+failures=0
+fail() {
+    echo "FAILED: $*" >&2
+    failures=$((failures + 1))
+}
+
+# run CODE ARG... : runs rvk with ARGs, keeps its output in $out and $err, checks the exit code.
+run() {
+    local want=$1 code=0
+    shift
+    last="rvk $*"
+    "${rvk_command[@]}" "$@" >"$out" 2>"$err" || code=$?
+    [[ $code == "$want" ]] || fail "$last: exit code $code, expected $want; stderr: $(<"$err")"
+}
+# The expected text comes on standard input and must equal the output byte for byte. Give it
+# with a here-document or here-string, never through a pipe: a pipe runs the check in a subshell,
+# where a failure is not counted.
+expect_out() { diff -u - "$out" >&2 || fail "$last: stdout differs"; }
+expect_err() { diff -u - "$err" >&2 || fail "$last: stderr differs"; }
+expect_quiet_out() { [[ ! -s $out ]] || fail "$last: unexpected stdout: $(<"$out")"; }
+expect_quiet_err() { [[ ! -s $err ]] || fail "$last: unexpected stderr: $(<"$err")"; }
+# A command that succeeds and prints nothing on stderr; the expected stdout comes on stdin.
+ok() {
+    run 0 "$@"
+    expect_out
+    expect_quiet_err
+}
+# A command that fails with exit 1, prints nothing on stdout and MESSAGE on stderr.
+refused() {
+    local message=$1
+    shift
+    run 1 "$@"
+    expect_quiet_out
+    expect_err <<<"rvk: $message"
+}
