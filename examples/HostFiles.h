@@ -20,6 +20,10 @@ namespace host {
 // The characters that separate folders in a path: "/", and on Windows "\\" too.
 extern const char kHostSeparators[];
 
+// `path` with "/" for every separator of folders: the form in which patterns are matched and
+// names checked, alike on every system.
+std::string slashed(std::string path);
+
 // True where folders take names as Windows does: no device names, no trailing dot or space, and
 // letter case ignored (WindowsNames.h).
 extern const bool kWindowsNaming;

@@ -71,6 +71,10 @@ mode_t newFileMode() {
 const char kHostSeparators[] = "/";
 const bool kWindowsNaming = false;
 
+std::string slashed(std::string path) {
+    return path;
+}
+
 bool statFileAt(int folder, const char* path, FileStat& out) {
     struct stat info {};
     if (::fstatat(folder, path, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode))

@@ -155,6 +155,11 @@ bool evenReadOnly(const std::wstring& path, Call&& call) {
 const char kHostSeparators[] = "/\\";
 const bool kWindowsNaming = true;
 
+std::string slashed(std::string path) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
 PathKind lookAt(const std::string& path, FileStat* stat) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExW(wide(path).c_str(), GetFileExInfoStandard, &data)) {

@@ -241,13 +241,6 @@ Expected<void> removeCopy(const common::RootPath& root, const OdString& url) {
     return {};
 }
 
-// `path` with "/" between its folders, as WindowsNames.h takes it.
-std::string slashed(const OdString& path) {
-    std::string text = utf8(path);
-    std::replace(text.begin(), text.end(), '\\', '/');
-    return text;
-}
-
 // Where folders take names as Windows does, the paths of `files` that such a folder would refuse,
 // change or take for one file: an error naming the first, before anything is written.
 Expected<void> checkNames(const std::vector<Restoring>& files) {
@@ -259,7 +252,7 @@ Expected<void> checkNames(const std::vector<Restoring>& files) {
         const auto nameable = checkWindowsName(file.path);
         if (!nameable.hasValue())
             return nameable;
-        paths.push_back(slashed(file.path));
+        paths.push_back(slashed(utf8(file.path)));
     }
     const auto clashes = caseClashes(paths);
     if (clashes.empty())
@@ -278,7 +271,7 @@ Expected<void> checkNames(const std::vector<Restoring>& files) {
 Expected<void> checkWindowsName(const OdString& path) {
     if (!kWindowsNaming)
         return {};
-    if (const auto problem = windowsNameProblem(slashed(path)))
+    if (const auto problem = windowsNameProblem(slashed(utf8(path))))
         return hostError("cannot restore " + quotePath(path) + ": " + *problem +
                          "; nothing was restored (rename it where it was committed)");
     return {};

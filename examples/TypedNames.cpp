@@ -51,7 +51,7 @@ bool inside(const std::string& root, const std::string& full, std::string& relat
 
 // The last component of a repository path: its file name.
 std::string_view fileNameOf(std::string_view path) {
-    const std::size_t slash = path.find_last_of(kHostSeparators);
+    const std::size_t slash = path.rfind('/');
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
@@ -136,7 +136,7 @@ Expected<OdString> repositoryPath(const Place& place, const std::string& typed) 
                              " is the working tree's root folder, not a file in it");
         if (!inside(root, full, relative))
             return hostError(quoteName(shortened(typed)) + " lies outside the working tree " +
-                             quoteName(root));
+                             quoteName(utf8(place.root.path())));
     }
     // In the library's separator, which is "\\" on Windows.
     const char separator = ut::FileName::getPathSeparator().ansi_str()[0];
@@ -175,15 +175,16 @@ Expected<common::StagedFile> resolveStageName(const Place& place,
         return hostError(quoteName(shortened(typed)) +
                          " is no valid pattern: " + explainPatternError(typed, e));
     }
-    const std::string within = utf8(place.within);
+    // Patterns see "/" between folders on every system.
+    const std::string within = slashed(utf8(place.within));
     // Whether `path` is below the current folder and the NAME matches the rest of it or its
     // file name.
     const auto matches = [&](const OdString& path) {
-        const std::string text = utf8(path);
+        const std::string text = slashed(utf8(path));
         std::string_view below(text);
         if (!within.empty()) {
             if (below.size() <= within.size() || below.compare(0, within.size(), within) != 0 ||
-                std::strchr(kHostSeparators, below[within.size()]) == nullptr)
+                below[within.size()] != '/')
                 return false;
             below.remove_prefix(within.size() + 1);
         }
