@@ -232,14 +232,15 @@ bool resolveFolder(const std::string& path, std::string& resolved) {
         setErrno();
         return false;
     }
-    wchar_t buffer[32768];
-    const DWORD written = GetFinalPathNameByHandleW(h, buffer, 32768, FILE_NAME_NORMALIZED);
+    std::wstring final(32768, L'\0');  // the longest path Windows has
+    const DWORD written = GetFinalPathNameByHandleW(h, final.data(), static_cast<DWORD>(final.size()),
+                                                    FILE_NAME_NORMALIZED);
     CloseHandle(h);
-    if (written == 0 || written >= 32768) {
+    if (written == 0 || written >= final.size()) {
         setErrno();
         return false;
     }
-    std::wstring final(buffer, written);
+    final.resize(written);
     if (final.compare(0, 8, L"\\\\?\\UNC\\") == 0)
         final = L"\\\\" + final.substr(8);
     else if (final.compare(0, 4, L"\\\\?\\") == 0)

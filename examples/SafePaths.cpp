@@ -48,6 +48,11 @@ bool isPlain(std::string_view text) {
         const auto length = partEnd - part;
         if (length == 0 || (part[0] == '.' && (length == 1 || (length == 2 && part[1] == '.'))))
             return false;
+        // Windows drops a name's trailing dots and spaces as it resolves a path: a name of dots
+        // and spaces alone (".. ", "...") would become "..", ".", or nothing.
+        if (kWindowsNaming && std::string_view(part, static_cast<std::size_t>(length))
+                                      .find_first_not_of(". ") == std::string_view::npos)
+            return false;
         if (slash == nullptr)
             return true;
         part = slash + 1;

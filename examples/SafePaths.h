@@ -13,7 +13,9 @@
 namespace host {
 
 // True when `path` is relative and has no empty, "." or ".." component: lexically a path inside
-// the folder it is relative to.
+// the folder it is relative to. Where folders take names as Windows does (kWindowsNaming), both
+// separators count, and a component of dots and spaces alone (".. " resolves to "..") is refused
+// too.
 bool isPlainRelativePath(const OdString& path);
 
 // True when the UTF-8 `path` may name a tracked file of a working tree: a plain relative path

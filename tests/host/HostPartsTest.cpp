@@ -16,6 +16,7 @@
 #include "Database.h"
 #include "HostFiles.h"
 #include "HostStorage.h"
+#include "SafePaths.h"
 #include "SortRuns.h"
 #include "StatCache.h"
 #include "TestSupport.h"
@@ -187,6 +188,47 @@ TEST_F(HostStore, FilesOutOfReachAreNeitherRemovedNorRead) {
                 "cannot examine 'linked/b.txt': a folder on its path is a symbolic link" + leftOut,
                 "cannot examine 'locked/a.txt': Permission denied" + leftOut}));
     });
+}
+
+// What a state or a database may name as a tracked file: only paths inside the working tree, and
+// inside ".rvk" only below "properties". Where Windows names files, "\\" separates too, and a
+// component of dots and spaces, which Windows resolves to "..", "." or nothing, is refused.
+TEST(SafePaths, TrackablePathsStayInsideTheWorkingTree) {
+    struct Row {
+        const char* path;
+        bool posix;
+        bool windows;
+    };
+    const Row rows[] = {
+        {"plans/a.dwg", true, true},
+        {"a", true, true},
+        {".rvkx/a", true, true},
+        {".rvk/properties/ignore", true, true},
+        {"", false, false},
+        {"../x", false, false},
+        {"a/../../x", false, false},
+        {"./a", false, false},
+        {"a//b", false, false},
+        {"/etc/passwd", false, false},
+        {".rvk", false, false},
+        {".rvk/rvk.state", false, false},
+        {".rvk/properties", false, false},
+        {".rvk/propertiesX/a", false, false},
+        {".. /x", true, false},
+        {"a/.../b", true, false},
+        {"a/ ./b", true, false},
+        {"a /b", true, true},
+        {"draft.", true, true},
+        {". a/b", true, true},
+        {"..\\x", true, false},
+        {"a\\..\\..\\x", true, false},
+        {".rvk\\rvk.state", true, false},
+        {".rvk\\properties\\ignore", true, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.path);
+        EXPECT_EQ(host::isTrackablePath(row.path), host::kWindowsNaming ? row.windows : row.posix);
+    }
 }
 
 // Merging the runs gives what a sort gives, whatever the runs: none, one, an odd or even number,
