@@ -30,6 +30,9 @@ struct Looked {
 
 // Looks at every file of `files` (paths relative to the working tree of `root`), in their order. A
 // file under a folder that is a link lies outside the working tree: it is unreachable with ELOOP.
+// Where folders take names as Windows does, a path that Windows cannot hold under its own name
+// (WindowsNames.h: a device name such as "CON" would open the device) is not looked at: it is
+// unreachable with EINVAL.
 // The looks may begin at once, beside the caller's own work; wait() gives them all.
 class LookAtFiles {
 public:

@@ -6,6 +6,8 @@
 #include <unordered_map>
 
 #include "Console.h"
+#include "WindowsNames.h"
+#include "WindowsNames.h"
 
 namespace host {
 
@@ -55,6 +57,13 @@ struct LookAtFiles::Work {
             const std::string_view path = files[i].path;
             const std::size_t slash = path.find_last_of(kHostSeparators);
             Looked& one = looked[i];
+            // A device name would open the device ("CON" the console, which waits for input),
+            // and a name Windows changes would be another file: neither is looked at.
+            if (windowsNameProblem(slashed(std::string(path)))) {
+                one.error = EINVAL;
+                one.seen = Seen::unreachable;
+                continue;
+            }
             const int folderError =
                 passable(slash == std::string_view::npos ? std::string_view() : path.substr(0, slash));
             if (folderError != 0) {

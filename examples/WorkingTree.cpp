@@ -15,6 +15,7 @@
 #include "Console.h"
 #include "LookAtFiles.h"
 #include "SafePaths.h"
+#include "WindowsNames.h"
 
 namespace host {
 
@@ -118,8 +119,12 @@ Expected<TreeComparison> compareWorkingTree(const common::RootPath& root, StatCa
         }
         const OdString path = fromUtf8(files[i].path);
         if (now.seen == Seen::unreachable) {
-            const std::string why = now.error == ELOOP ? "a folder on its path is a symbolic link"
-                                                       : std::strerror(now.error);
+            std::string why = now.error == ELOOP ? "a folder on its path is a symbolic link"
+                                                 : std::strerror(now.error);
+            if (kWindowsNaming) {
+                if (const auto problem = windowsNameProblem(slashed(std::string(files[i].path))))
+                    why = *problem;
+            }
             result.unexamined.emplace_back(
                 i, hostError("cannot examine " + quoteName(utf8(path)) + ": " + why +
                              "; it is left out, and not taken for removed"));

@@ -107,6 +107,17 @@ for entry in 'CON.txt|"CON.txt" is a device name on Windows' \
     [[ $(snapshot) == "$before" ]] || fail "a restore of '$name' changed something"
     sqlite3 .rvk/rvk.db "DELETE FROM commit_files WHERE commit_id = 2 AND path = '$name'"
 done
+# Status never looks at such a path: a device name would open the device (reading "CON" waits
+# for the console).
+plant 'CON'
+plant 'plans\nul.dwg'
+run 0 status
+expect_quiet_out
+expect_err <<'EOF'
+rvk: cannot examine 'CON': "CON" is a device name on Windows; it is left out, and not taken for removed
+rvk: cannot examine 'plans\nul.dwg': "nul.dwg" is a device name on Windows; it is left out, and not taken for removed
+EOF
+sqlite3 .rvk/rvk.db "DELETE FROM commit_files WHERE commit_id = 2 AND path IN ('CON', 'plans\nul.dwg')"
 plant 'NOTES.TXT'
 before=$(snapshot)
 refused "cannot restore 'NOTES.TXT' and 'notes.txt': they differ only in letter case, and Windows \
