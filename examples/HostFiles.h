@@ -115,6 +115,10 @@ bool replaceFile(const std::string& from, const std::string& to);
 bool removeFile(const std::string& path);
 // Makes the folder `path` and the folders above it that are missing; true when it is there.
 bool makeFolders(const std::string& path);
+// Makes the folder `path`, whose parent is there; false, with errno set, when it cannot.
+bool makeFolder(const std::string& path);
+// Makes the folder `path` the current folder.
+bool enterFolder(const std::string& path);
 // Gives the file at `path` the modification time `modifiedNs`.
 bool setModifiedTime(const std::string& path, std::int64_t modifiedNs);
 // Flushes to disk everything written to the file system that holds `folder`: contents, times and

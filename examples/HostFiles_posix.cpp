@@ -221,6 +221,14 @@ bool makeFolders(const std::string& path) {
     return !ec;
 }
 
+bool makeFolder(const std::string& path) {
+    return ::mkdir(path.c_str(), 0777) == 0;
+}
+
+bool enterFolder(const std::string& path) {
+    return ::chdir(path.c_str()) == 0;
+}
+
 bool setModifiedTime(const std::string& path, std::int64_t modifiedNs) {
     const timespec times[2] = {{0, UTIME_OMIT}, timespecOf(modifiedNs)};
     return ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;

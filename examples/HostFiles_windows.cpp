@@ -437,6 +437,20 @@ bool makeFolders(const std::string& path) {
     return false;
 }
 
+bool makeFolder(const std::string& path) {
+    if (CreateDirectoryW(wide(path).c_str(), nullptr))
+        return true;
+    setErrno();
+    return false;
+}
+
+bool enterFolder(const std::string& path) {
+    if (SetCurrentDirectoryW(wide(path).c_str()))
+        return true;
+    setErrno();
+    return false;
+}
+
 bool setModifiedTime(const std::string& path, std::int64_t modifiedNs) {
     const HANDLE h = CreateFileW(wide(path).c_str(), FILE_WRITE_ATTRIBUTES, kShareAll, nullptr,
                                  OPEN_EXISTING,

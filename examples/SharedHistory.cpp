@@ -19,9 +19,6 @@
 //          pulls finishes a noted update first.
 #include "SharedHistory.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cerrno>
@@ -36,10 +33,12 @@
 #include <common/RepoIgnore.h>
 #include <platform/FileName.h>
 
+#include "HostFiles.h"
 #include "HostStorage.h"
 #include "RemoteCopies.h"
 #include "SafePaths.h"
 #include "ServerHistory.h"
+#include "WindowsNames.h"
 
 namespace host {
 
@@ -50,7 +49,7 @@ namespace {
 class Transfer {
 public:
     Transfer(const char* label, std::size_t files)
-        : m_label(label), m_files(files), m_enabled(::isatty(STDERR_FILENO) == 1) {}
+        : m_label(label), m_files(files), m_enabled(stderrIsTerminal()) {}
     ~Transfer() {
         if (m_shown)
             std::fputs("\r\033[K", stderr);
@@ -177,6 +176,13 @@ Expected<void> checkChange(const common::RootPath& root, const ServerChange& cha
     if (!isTrackablePath(change.path))
         return hostError("the server names the path " + shown +
                          ", which leads outside the working tree or into .rvk");
+    // Where folders take names as Windows does, a name that Windows would refuse or change (a
+    // "\\" in it would even become a folder) is refused here, before it becomes a local path.
+    if (kWindowsNaming) {
+        if (const auto problem = windowsNameProblem(change.path))
+            return hostError("the server names the path " + shown + ", which Windows cannot hold: " +
+                             *problem);
+    }
     const auto inside = checkWorkingPath(root, localPath(change.path), "the server");
     if (!inside.hasValue())
         return inside;
@@ -221,9 +227,9 @@ Expected<WorkingPlan> planWorkingFiles(Database& db, const common::RootPath& roo
         const auto old = before.find(path);
         const auto now = after.find(path);
         const std::string working = utf8(root.pathTo(path));
-        struct stat info {};
-        const bool present = ::lstat(working.c_str(), &info) == 0;
-        if (present && !S_ISREG(info.st_mode)) {
+        const PathKind there = lookAt(working);
+        const bool present = there != PathKind::none;
+        if (present && there != PathKind::file) {
             plan.conflicts.push_back(path);
             continue;
         }
@@ -326,8 +332,8 @@ Expected<std::size_t> finishPending(Repository& r, const Session& session) {
     if (!restored.hasValue())
         return restored.error();
     for (const OdString& path : plan.value().removing) {
-        if (::unlink(utf8(r.root.pathTo(path)).c_str()) != 0 && errno != ENOENT)
-            return hostError("cannot remove " + quotePath(path) + ": " + std::strerror(errno));
+        if (!removeFile(utf8(r.root.pathTo(path))))
+            return hostError("cannot remove " + quotePath(path) + ": " + lastSystemError());
     }
     auto cleared = r.db.setRemoteSetting(kPendingKey, boost::none);
     if (!cleared.hasValue())
@@ -611,12 +617,12 @@ int push(const std::vector<std::string>& args, const Session& session) {
     std::int64_t total = 0;
     std::vector<std::int64_t> sizes;
     for (const auto& [url, sha256] : needed) {
-        struct stat info {};
+        FileStat info;
         const auto stored = orFail(storedCopyPath(r.root, fromUtf8(url)));
-        if (::stat(utf8(stored).c_str(), &info) != 0)
+        if (lookAt(utf8(stored), &info) != PathKind::file)
             return fail(hostError("the stored copy " + quoteName(url) + " is missing; see rvk verify"));
-        sizes.push_back(info.st_size);
-        total += info.st_size;
+        sizes.push_back(info.size);
+        total += info.size;
     }
     {
         Transfer transfer("sending", needed.size());
@@ -658,11 +664,11 @@ int clone(const std::vector<std::string>& args, const Session& session) {
     orFail(checkConnInfo(conninfo));
     const OdString folder = ut::FileName(fromArg(parsed.operands[1])).getFullPath();
     const std::string where = utf8(folder);
-    struct stat info {};
-    if (::lstat(where.c_str(), &info) != 0) {
-        if (::mkdir(where.c_str(), 0777) != 0)
-            return fail(hostError("cannot make " + quotePath(folder) + ": " + std::strerror(errno)));
-    } else if (!S_ISDIR(info.st_mode)) {
+    const PathKind there = lookAt(where);
+    if (there == PathKind::none) {
+        if (!makeFolder(where))
+            return fail(hostError("cannot make " + quotePath(folder) + ": " + lastSystemError()));
+    } else if (there != PathKind::folder) {
         return fail(hostError(quotePath(folder) + " is not a folder"));
     }
     // A clone that was cut off is taken up again; any other repository or file there is not.
@@ -673,7 +679,7 @@ int clone(const std::vector<std::string>& args, const Session& session) {
     {
         if (!resumed) {
             std::error_code ec;
-            if (!std::filesystem::is_empty(where, ec))
+            if (!std::filesystem::is_empty(std::filesystem::u8path(where), ec))
                 return fail(hostError(quotePath(folder) +
                                       " is not empty: clone makes a repository in an empty folder"));
         }
@@ -688,8 +694,8 @@ int clone(const std::vector<std::string>& args, const Session& session) {
         auto cache = orFail(common::Cache::get(root, true, session.io));
         orFail(db.setRemoteSetting(kRemoteKey, conninfo));
     }
-    if (::chdir(where.c_str()) != 0)
-        return fail(hostError("cannot enter " + quotePath(folder) + ": " + std::strerror(errno)));
+    if (!enterFolder(where))
+        return fail(hostError("cannot enter " + quotePath(folder) + ": " + lastSystemError()));
     auto repo = orFail(openRepository(exclusive));
     auto server = orFail(connectRemote(repo.db));
     const int result = pullInto(repo, server, exclusive, "cloned");

@@ -29,10 +29,15 @@ trap 'wineserver -k 2>/dev/null || true' EXIT
 # the pipes through which ctest reads a test's output (and waits for their end).
 wineboot </dev/null >/dev/null 2>&1 || true
 
+# A Linux rvk beside rvk.exe for the test of a mixed office: the one scripts/test.sh built, if any.
+posix_rvk=${RVK_POSIX_RVK:-$here/build/ci-plain/bin/rvk}
+[ -x "$posix_rvk" ] || posix_rvk=
+
 say "configuring and building into $build"
 cmake -S "$here" -B "$build" --toolchain "$here/cmake/mingw-w64.cmake" \
   -DRVK_WINDOWS_DEPS_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DRVK_WARNINGS_AS_ERRORS=ON -DRVK_BUILD_EXAMPLES=ON >"$build.configure.log" 2>&1 ||
+  -DRVK_WARNINGS_AS_ERRORS=ON -DRVK_BUILD_EXAMPLES=ON -DRVK_POSIX_RVK="$posix_rvk" \
+  >"$build.configure.log" 2>&1 ||
   { cat "$build.configure.log"; exit 1; }
 nice -n 10 cmake --build "$build" -j2 >"$build.build.log" 2>&1 ||
   { grep -E 'error|Error' "$build.build.log" | head -n 40; exit 1; }

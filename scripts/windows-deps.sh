@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds what the Windows build needs and Debian does not ship for MinGW-w64: OpenSSL's libcrypto,
 # wxWidgets base, RE2, PCRE2, SQLite, xxHash and GoogleTest, each from Debian's own source package
-# of the version Debian ships, with the package's own build system, as static libraries.
+# of the version Debian ships, with the package's own build system, as static libraries; and
+# PostgreSQL's client library libpq, as a DLL (with OpenSSL inside), for rvk's shared history.
 #
 # The result is a prefix outside the clone, made once per machine and kept:
 #   ${RVK_WINDOWS_DEPS:-/var/cache/rvk-windows-deps}/<key>
@@ -42,7 +43,7 @@ elif [ ! -f "$sources" ] && ! grep -qs '^deb-src ' /etc/apt/sources.list; then
 fi
 
 # --- which versions, hence which prefix -----------------------------------------------------------
-names=(openssl wxwidgets3.2 re2 pcre2 sqlite3 xxhash googletest)
+names=(openssl wxwidgets3.2 re2 pcre2 sqlite3 xxhash googletest postgresql-15)
 declare -A version
 key=""
 for n in "${names[@]}"; do
@@ -158,11 +159,23 @@ build_googletest() {
   cmake --install build-mingw
 }
 
+build_postgresql() {  # libpq alone: the headers it needs, the ports it uses, then the library
+  cd "$(fetch postgresql-15)"
+  ./configure --host=$host --prefix="$prefix" CC=$host-gcc-posix --without-readline \
+    --without-zlib --without-icu --with-ssl=openssl CPPFLAGS="-I$prefix/include" \
+    LDFLAGS="-L$prefix/lib" LIBS="-lcrypt32 -lws2_32"
+  for dir in src/include src/port src/common src/interfaces/libpq; do
+    make -C "$dir" -j"$jobs"
+  done
+  make -C src/interfaces/libpq install  # libpq.dll in bin/, its import library, libpq-fe.h, libpq.pc
+  install -m 644 src/include/postgres_ext.h src/include/pg_config_ext.h "$prefix/include/"
+}
+
 total=$SECONDS
 for n in "${names[@]}"; do
   # One stamp per dependency, so that a run stopped half way goes on where it stopped.
   [ -f "$prefix/.built-$n" ] && continue
-  fn=build_${n%3.2}
+  fn=build_$(sed 's/3\.2$//; s/-[0-9]*$//' <<<"$n")
   (timed "$n" "$fn")
   touch "$prefix/.built-$n"
 done

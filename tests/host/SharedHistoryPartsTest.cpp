@@ -1,6 +1,5 @@
 // The parts of rvk's shared history that need no server: which connection strings it keeps, and
 // how a copy that arrives from elsewhere is stored.
-#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -9,6 +8,7 @@
 #include <common/StoragePaths.h>
 #include <gtest/gtest.h>
 
+#include "HostFiles.h"
 #include "HostStorage.h"
 #include "Console.h"
 #include "ServerConnection.h"
@@ -68,8 +68,7 @@ TEST(ReceivedCopy, StoredOnlyWhenWholeAndInside) {
         EXPECT_EQ(kept.hasValue(), c.stored) << host::utf8(c.url);
         const auto path = common::getStoragePath(root.value(), c.url);
         if (path.hasValue()) {
-            struct stat info {};
-            EXPECT_EQ(::stat(host::utf8(path.value()).c_str(), &info) == 0, c.stored)
+            EXPECT_EQ(host::lookAt(host::utf8(path.value())) == host::PathKind::file, c.stored)
                 << host::utf8(c.url);
         }
         if (kept.hasValue()) {
