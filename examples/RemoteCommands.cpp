@@ -72,9 +72,9 @@ int lock(const std::vector<std::string>& args, const Session& session) {
     for (const std::string& path : paths) {
         const LockRecord held = orFail(takeLock(server, path));
         if (held.holder == server.role()) {
-            std::printf("locked %s\n", quotePath(path).c_str());
+            std::printf("locked %s\n", shownPath(path).c_str());
         } else {
-            printError(hostError(quotePath(path) + " is locked by " + quoteName(held.holder) +
+            printError(hostError(shownPath(path) + " is locked by " + quoteName(held.holder) +
                                  " since " + held.taken));
             failed = true;
         }
@@ -94,15 +94,15 @@ int unlock(const std::vector<std::string>& args, const Session& session) {
     for (const std::string& path : paths) {
         const auto kept = orFail(releaseLock(server, path, force));
         if (!kept) {
-            std::printf("unlocked %s\n", quotePath(path).c_str());
+            std::printf("unlocked %s\n", shownPath(path).c_str());
             continue;
         }
         failed = true;
         if (kept->holder.empty())
-            printError(hostError(quotePath(path) + " is not locked"));
+            printError(hostError(shownPath(path) + " is not locked"));
         else
             printError(hostError(
-                quotePath(path) + " is locked by " + quoteName(kept->holder) + " since " +
+                shownPath(path) + " is locked by " + quoteName(kept->holder) + " since " +
                 kept->taken +
                 (force ? ": only a member of rvk_admin may release another's lock"
                        : ": rvk unlock --force releases it (members of rvk_admin only)")));
@@ -116,7 +116,7 @@ int locks(const std::vector<std::string>& args, const Session& session) {
     Opened opened = openForRemote(session);
     auto server = orFail(connectRemote(opened.db));
     for (const LockRecord& l : orFail(allLocks(server)))
-        std::printf("%s\t%s\t%s\n", quotePath(l.path).c_str(), escapeControls(l.holder).c_str(),
+        std::printf("%s\t%s\t%s\n", shownPath(l.path).c_str(), escapeControls(l.holder).c_str(),
                     l.taken.c_str());
     return 0;
 }
@@ -134,7 +134,7 @@ void noteLocksHeldByOthers(const std::string& conninfo) {
     }
     for (const LockRecord& l : held.value()) {
         if (l.holder != server.value().role())
-            printError(hostError("note: " + quotePath(l.path) + " is locked by " +
+            printError(hostError("note: " + shownPath(l.path) + " is locked by " +
                                  quoteName(l.holder) + " since " + l.taken));
     }
 }

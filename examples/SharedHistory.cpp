@@ -362,6 +362,10 @@ Expected<std::vector<std::pair<CommitRecord, TrackedFiles>>> localCommits(
 
 }  // namespace
 
+std::string shownPath(const std::string& serverPath) {
+    return quotePath(localPath(serverPath));
+}
+
 std::string serverPath(const OdString& path) {
     std::string text = utf8(path);
     const std::string separator = utf8(ut::FileName::getPathSeparator());
@@ -644,7 +648,7 @@ int push(const std::vector<std::string>& args, const Session& session) {
     if (!appended.lockedByOthers.empty()) {
         std::string text = "push changes nothing: it changes files that others have locked:";
         for (const LockRecord& l : appended.lockedByOthers)
-            text += "\n  " + quotePath(l.path) + " (locked by " + quoteName(l.holder) + " since " +
+            text += "\n  " + shownPath(l.path) + " (locked by " + quoteName(l.holder) + " since " +
                     l.taken + ")";
         return fail(hostError(text));
     }

@@ -17,6 +17,9 @@ Expected<ServerConnection> connectRemote(Database& db);
 
 // A repository path as the server writes it: '/'-separated, UTF-8.
 std::string serverPath(const OdString& path);
+// A path the server writes, as this system writes it ('\\' between folders on Windows), quoted
+// where it needs to be (quotePath), for messages.
+std::string shownPath(const std::string& serverPath);
 
 // Brings the server's commits into the opened repository, replays the clone's own commits on top
 // and updates the working files the server changed (see SharedHistory.cpp). Prints the closing

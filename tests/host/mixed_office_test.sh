@@ -56,7 +56,8 @@ printf 'from Windows\n' >>plans/level1/ground.dwg
 expect 0 'M+ plans\level1\ground.dwg' -- win stage 'plans\level1\ground.dwg'
 expect 0 "committed 2" -- win commit -m "windows edit"
 expect 0 "pushed 1 commit" -- win push
-expect 0 "locked plans/level1/ground.dwg" -- win lock plans/level1/ground.dwg
+expect 0 'locked plans\level1\ground.dwg' -- win lock plans/level1/ground.dwg
+expect 0 'plans\level1\ground.dwg	drafter2' -- win locks
 cd "$base/linux"
 expect 0 "pulled 1 commit" -- lin pull
 cmp -s plans/level1/ground.dwg "$base/windows/plans/level1/ground.dwg" ||
@@ -66,7 +67,7 @@ printf 'from Linux\n' >>plans/level1/ground.dwg
 lin stage plans/level1/ground.dwg >/dev/null && lin commit -m "linux on the lock" >/dev/null
 expect 1 "locked by 'drafter2'" -- lin push
 cd "$base/windows"
-expect 0 "unlocked plans/level1/ground.dwg" -- win unlock plans/level1/ground.dwg
+expect 0 'unlocked plans\level1\ground.dwg' -- win unlock plans/level1/ground.dwg
 cd "$base/linux"
 expect 0 "pushed 1 commit" -- lin push
 cd "$base/windows"
