@@ -15,7 +15,8 @@ namespace host {
 
 namespace {
 
-// `path` (absolute, UTF-8) with ".", ".." and empty components resolved by their names alone.
+// `path` (absolute, UTF-8, "/" between folders) with ".", ".." and empty components resolved by
+// their names alone.
 std::string normalised(const std::string& path) {
     std::vector<std::string_view> parts;
     std::string_view rest(path);
@@ -34,7 +35,9 @@ std::string normalised(const std::string& path) {
     }
     std::string joined;
     for (const std::string_view part : parts) {
-        joined += '/';
+        // A drive ("C:") begins a Windows path: no "/" before it.
+        if (!joined.empty() || !kWindowsNaming || part.size() != 2 || part[1] != ':')
+            joined += '/';
         joined += part;
     }
     return joined.empty() ? "/" : joined;

@@ -90,6 +90,13 @@ ok restore "${long}deep.dwg" <<<"restored ${long//\//\\}deep.dwg"
 [[ $(<"${long}deep.dwg") == deep ]] || fail "the long path was not restored"
 ok status </dev/null
 
+# An absolute path through a linked folder (a reparse point) reaches the tree as Windows resolves it.
+ln -s "$repo" "$base/alias"
+printf 'linked\n' >linked.txt
+ok stage "$(win "$base/alias/linked.txt")" <<<"A+ linked.txt"
+ok unstage linked.txt </dev/null
+rm linked.txt
+
 # --- names Windows refuses or takes for one file, planted in the history ----------------------------
 # A history made on another system, or a database someone edited, may hold them: a restore
 # refuses them and writes nothing, never a file under another name or one over the other.
