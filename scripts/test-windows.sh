@@ -8,6 +8,7 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$here/build/windows
+mkdir -p "$here/build"  # its logs lie beside it
 say() { echo "test-windows: $*" >&2; }
 start=$SECONDS
 
