@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include <boost/optional.hpp>
 
@@ -73,8 +74,14 @@ class HostFile {
 public:
     HostFile() = default;
     ~HostFile();
-    HostFile(HostFile&& other) noexcept;
-    HostFile& operator=(HostFile&& other) noexcept;
+    HostFile(HostFile&& other) noexcept : m_handle(std::exchange(other.m_handle, kClosed)) {}
+    HostFile& operator=(HostFile&& other) noexcept {
+        if (this != &other) {
+            HostFile gone(std::move(*this));  // closes what this held
+            m_handle = std::exchange(other.m_handle, kClosed);
+        }
+        return *this;
+    }
     HostFile(const HostFile&) = delete;
     HostFile& operator=(const HostFile&) = delete;
 
@@ -133,8 +140,16 @@ class MappedFile {
 public:
     MappedFile() = default;
     ~MappedFile();
-    MappedFile(MappedFile&& other) noexcept;
-    MappedFile& operator=(MappedFile&& other) noexcept;
+    MappedFile(MappedFile&& other) noexcept
+        : m_data(std::exchange(other.m_data, nullptr)), m_size(std::exchange(other.m_size, 0)) {}
+    MappedFile& operator=(MappedFile&& other) noexcept {
+        if (this != &other) {
+            MappedFile gone(std::move(*this));  // lets go of what this held
+            m_data = std::exchange(other.m_data, nullptr);
+            m_size = std::exchange(other.m_size, 0);
+        }
+        return *this;
+    }
     MappedFile(const MappedFile&) = delete;
     MappedFile& operator=(const MappedFile&) = delete;
 

@@ -135,17 +135,6 @@ HostFile::~HostFile() {
         ::close(fdOf(m_handle));
 }
 
-HostFile::HostFile(HostFile&& other) noexcept : m_handle(std::exchange(other.m_handle, kClosed)) {}
-
-HostFile& HostFile::operator=(HostFile&& other) noexcept {
-    if (this != &other) {
-        if (isOpen())
-            ::close(fdOf(m_handle));
-        m_handle = std::exchange(other.m_handle, kClosed);
-    }
-    return *this;
-}
-
 HostFile HostFile::openForReading(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
     return fd >= 0 ? HostFile(fd) : HostFile();
@@ -252,18 +241,6 @@ bool stderrIsTerminal() {
 MappedFile::~MappedFile() {
     if (m_data != nullptr)
         ::munmap(const_cast<char*>(m_data), m_size);
-}
-
-MappedFile::MappedFile(MappedFile&& other) noexcept
-    : m_data(std::exchange(other.m_data, nullptr)), m_size(std::exchange(other.m_size, 0)) {}
-
-MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
-    if (this != &other) {
-        MappedFile gone(std::move(*this));
-        m_data = std::exchange(other.m_data, nullptr);
-        m_size = std::exchange(other.m_size, 0);
-    }
-    return *this;
 }
 
 MappedFile MappedFile::map(const std::string& path, FileStat& stat) {

@@ -261,17 +261,6 @@ HostFile::~HostFile() {
         CloseHandle(handleOf(m_handle));
 }
 
-HostFile::HostFile(HostFile&& other) noexcept : m_handle(std::exchange(other.m_handle, kClosed)) {}
-
-HostFile& HostFile::operator=(HostFile&& other) noexcept {
-    if (this != &other) {
-        if (isOpen())
-            CloseHandle(handleOf(m_handle));
-        m_handle = std::exchange(other.m_handle, kClosed);
-    }
-    return *this;
-}
-
 HostFile HostFile::openForReading(const std::string& path) {
     // Others may read, write, rename and remove the file meanwhile, as on POSIX systems; a reparse
     // point is opened as itself, and refused; a folder opens too, and kind() tells.
@@ -486,18 +475,6 @@ bool stderrIsTerminal() {
 // the one it read itself: on Windows the file is read into memory instead of mapped.
 MappedFile::~MappedFile() {
     delete[] m_data;
-}
-
-MappedFile::MappedFile(MappedFile&& other) noexcept
-    : m_data(std::exchange(other.m_data, nullptr)), m_size(std::exchange(other.m_size, 0)) {}
-
-MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
-    if (this != &other) {
-        MappedFile gone(std::move(*this));
-        m_data = std::exchange(other.m_data, nullptr);
-        m_size = std::exchange(other.m_size, 0);
-    }
-    return *this;
 }
 
 MappedFile MappedFile::map(const std::string& path, FileStat& stat) {

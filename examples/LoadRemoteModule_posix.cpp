@@ -1,5 +1,5 @@
-// Loading the remote module (RemoteModule.h): it lies in the library folder of rvk's own prefix,
-// found from the program's path, as the program's run path finds the libraries.
+// Loading the remote module (RemoteModule.h) on POSIX systems: it lies in the library folder of
+// rvk's own prefix, found from the program's path, as the program's run path finds the libraries.
 #include "RemoteModule.h"
 
 #include <dlfcn.h>
@@ -27,27 +27,16 @@ std::string modulePath() {
     return path + RVK_REMOTE_MODULE;
 }
 
-Expected<const RemoteModule*> load() {
-    const std::string path = modulePath();
+}  // namespace
+
+Expected<RemoteModuleEntry> openRemoteModule(std::string& path) {
+    path = modulePath();
     // Bound at once, so that a module that does not fit fails here and not in mid-command.
     void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr)
         return hostError(std::string("the shared-history commands cannot be loaded: ") +
                          ::dlerror());
-    using Entry = const RemoteModule* (*)();
-    const auto entry = reinterpret_cast<Entry>(::dlsym(handle, "rvkRemoteModule"));
-    const RemoteModule* module = entry != nullptr ? entry() : nullptr;
-    if (module == nullptr || module->version != kRemoteModuleVersion)
-        return hostError(quoteName(path) + " is not the remote module of this rvk");
-    // Never unloaded: its code runs until the command ends.
-    return module;
-}
-
-}  // namespace
-
-Expected<const RemoteModule*> remoteModule() {
-    static const Expected<const RemoteModule*> loaded = load();
-    return loaded;
+    return reinterpret_cast<RemoteModuleEntry>(::dlsym(handle, "rvkRemoteModule"));
 }
 
 }  // namespace host

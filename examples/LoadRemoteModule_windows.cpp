@@ -28,31 +28,21 @@ std::string shown(const std::wstring& path) {
     return std::string(text.ansi_str(), text.ansiLength());
 }
 
-Expected<const RemoteModule*> load() {
-    const std::wstring path = modulePath();
-    // Its own folder is searched for the DLLs it needs (libpq.dll), not the current one.
-    const HMODULE handle =
-        LoadLibraryExW(path.c_str(), nullptr,
-                       LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
-    if (handle == nullptr)
-        return hostError("the shared-history commands cannot be loaded: " + quoteName(shown(path)) +
-                         " cannot be loaded (Windows error " + std::to_string(GetLastError()) +
-                         ")");
-    using Entry = const RemoteModule* (*)();
-    const auto entry =
-        reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(handle, "rvkRemoteModule")));
-    const RemoteModule* module = entry != nullptr ? entry() : nullptr;
-    if (module == nullptr || module->version != kRemoteModuleVersion)
-        return hostError(quoteName(shown(path)) + " is not the remote module of this rvk");
-    // Never unloaded: its code runs until the command ends.
-    return module;
-}
-
 }  // namespace
 
-Expected<const RemoteModule*> remoteModule() {
-    static const Expected<const RemoteModule*> loaded = load();
-    return loaded;
+Expected<RemoteModuleEntry> openRemoteModule(std::string& path) {
+    const std::wstring file = modulePath();
+    path = shown(file);
+    // Its own folder is searched for the DLLs it needs (libpq.dll), not the current one.
+    const HMODULE handle =
+        LoadLibraryExW(file.c_str(), nullptr,
+                       LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+    if (handle == nullptr)
+        return hostError("the shared-history commands cannot be loaded: " + quoteName(path) +
+                         " cannot be loaded (Windows error " + std::to_string(GetLastError()) +
+                         ")");
+    return reinterpret_cast<RemoteModuleEntry>(
+        reinterpret_cast<void*>(GetProcAddress(handle, "rvkRemoteModule")));
 }
 
 }  // namespace host

@@ -32,6 +32,13 @@ constexpr int kRemoteModuleVersion = 1;
 // for and why it could not be loaded otherwise.
 Expected<const RemoteModule*> remoteModule();
 
+// The module's one exported function, which gives its table.
+using RemoteModuleEntry = const RemoteModule* (*)();
+// The system's part of loading the module (LoadRemoteModule_posix.cpp, _windows.cpp): loads it
+// from beside rvk, for good, and finds its entry, null when the module has none. `path` is where
+// it was looked for, for messages; an error saying why it could not be loaded.
+Expected<RemoteModuleEntry> openRemoteModule(std::string& path);
+
 // A command of the module, for rvk's command table: loads the module and runs `entry`.
 template <RemoteModule::Command RemoteModule::*entry>
 int remoteCommand(const std::vector<std::string>& args, const Session& session) {

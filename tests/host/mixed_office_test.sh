@@ -13,21 +13,9 @@ lin() { "$linux_rvk" "$@"; }
 win() { wine "$windows_rvk" "$@"; }
 by_address() { sed "s|host=[^ ]*|host=127.0.0.1|" <<<"$1"; }
 
-failures=0
-fail() {
-    echo "FAILED: $*" >&2
-    failures=$((failures + 1))
-}
-# expect STATUS WORDS-IN-OUTPUT -- COMMAND...: runs COMMAND (lin or win) in the current folder.
-expect() {
-    local want=$1 text=$2
-    shift 3
-    local got=0
-    "$@" >"$base/out" 2>&1 || got=$?
-    if [ "$got" != "$want" ] || ! grep -qF -- "$text" "$base/out"; then
-        fail "$* gave $got (wanted $want with '$text'): $(cat "$base/out")"
-    fi
-}
+out=$base/out
+# shellcheck source=session_checks.sh
+source "$(dirname "$0")/session_checks.sh"
 snapshot() { find . -path ./.rvk -prune -o -type f -print0 | sort -z | xargs -0 sha256sum; lin log 2>/dev/null || true; }
 
 # Linux starts the history.
@@ -48,8 +36,8 @@ cd "$base/windows"
 for f in plans/level1/ground.dwg notes.txt; do
     cmp -s "$f" "$base/linux/$f" || fail "the Windows clone differs in $f"
 done
-win status >"$base/out" 2>&1 || fail "status failed in the Windows clone: $(cat "$base/out")"
-[ ! -s "$base/out" ] || fail "a fresh Windows clone has changes: $(cat "$base/out")"
+win status >"$out" 2>&1 || fail "status failed in the Windows clone: $(cat "$out")"
+[ ! -s "$out" ] || fail "a fresh Windows clone has changes: $(cat "$out")"
 
 # Windows edits the drawing, pushes and locks it; Linux pulls the edit and sees the lock.
 printf 'from Windows\n' >>plans/level1/ground.dwg

@@ -1,6 +1,6 @@
 # The checks of a scripted rvk session, sourced by the session scripts. The script sets
-# `rvk_command` (the words that run rvk: its path, or Wine and rvk.exe) and the files `out` and
-# `err` that keep a command's output, and ends with: exit $((failures > 0)).
+# `out` (and for run(): `rvk_command`, the words that run rvk, its path or Wine and rvk.exe, and
+# `err`), the files that keep a command's output.
 
 failures=0
 fail() {
@@ -28,6 +28,16 @@ ok() {
     run 0 "$@"
     expect_out
     expect_quiet_err
+}
+# expect STATUS TEXT -- COMMAND...: runs COMMAND (a program or a function), keeps both its streams
+# in $out, and checks its exit status and that TEXT stands in what it printed.
+expect() {
+    local want=$1 text=$2 got=0
+    shift 3
+    "$@" >"$out" 2>&1 || got=$?
+    if [ "$got" != "$want" ] || ! grep -qF -- "$text" "$out"; then
+        fail "$* gave $got (wanted $want with '$text'): $(cat "$out")"
+    fi
 }
 # A command that fails with exit 1, prints nothing on stdout and MESSAGE on stderr.
 refused() {
