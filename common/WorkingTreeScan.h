@@ -7,6 +7,7 @@
 // tree: the state file and the database file are never listed.
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include <common/Expected.h>
@@ -26,5 +27,15 @@ namespace common {
 // Fails only when the properties folder's relative path cannot be formed, with that error.
 // An ignore rule that is no valid pattern throws std::regex_error, and no list is returned.
 RVK_EXPORT Expected<std::vector<PossibleRepoFile>> collectRelPaths(const RootPath& root);
+
+// An addition to the scan above: the same walk, handing each path that collectRelPaths() would
+// list to `visit` as it is found, in the same order, instead of collecting records. A host that only
+// looks each path up (a status against the files it tracks) then holds none of them: for 20,000
+// files, the records and their wide paths were half of the memory such a status touched.
+// The string `visit` receives is reused for the next path: copy what must outlive the call.
+// Fails, before handing any path, and throws, as collectRelPaths() does; an exception from
+// `visit` ends the walk and passes through.
+RVK_EXPORT Expected<void> visitRelPaths(const RootPath& root,
+                                        const std::function<void(const OdString&)>& visit);
 
 }  // namespace common

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <regex>
 #include <string>
 
@@ -21,11 +22,13 @@ namespace host {
 
 namespace {
 
-Expected<std::vector<common::PossibleRepoFile>> scan(const common::RootPath& root) {
+// Walks the working tree of `root` (visitRelPaths), handing `visit` each file the scan lists.
+Expected<void> scan(const common::RootPath& root,
+                    const std::function<void(const OdString&)>& visit) {
     static const std::string kRefused =
         "the ignore file .rvk/properties/ignore holds a rule that is no valid regular expression";
     try {
-        return common::collectRelPaths(root);
+        return common::visitRelPaths(root, visit);
     } catch (const common::IgnoreRuleError& e) {
         return hostError(kRefused + ", line " + std::to_string(e.line()) + ": " +
                          quoteName(shortened(utf8(e.rule()))) + ": " + e.what());
@@ -81,21 +84,16 @@ Expected<TreeComparison> compareWorkingTree(const common::RootPath& root, StatCa
             return checkWorkingPath(root, fromUtf8(file.path), "the database").error();
     }
     LookAtFiles lookAtAll(root, files);
-    {
-        auto scanned = scan(root);
-        if (!scanned.hasValue())
-            return scanned.error();
-        std::string narrow;
-        for (common::PossibleRepoFile& file : scanned.value()) {
-            // Each wide path is let go once looked at, so the two forms are held together only
-            // for one file at a time.
-            const OdString path(std::move(file.path));
-            narrow.clear();
-            ut::appendUtf8(narrow, path.c_str(), path.wstr().size());
-            if (cache.find(narrow) == nullptr)
-                result.untracked.add(narrow);
-        }
-    }
+    // Each path is looked up as the scan finds it and kept only when untracked.
+    std::string narrow;
+    const Expected<void> scanned = scan(root, [&](const OdString& path) {
+        narrow.clear();
+        ut::appendUtf8(narrow, path.c_str(), path.wstr().size());
+        if (cache.find(narrow) == nullptr)
+            result.untracked.add(narrow);
+    });
+    if (!scanned.hasValue())
+        return scanned.error();
 
     const std::vector<Looked>& looked = lookAtAll.wait();
     Progress progress("checking");
