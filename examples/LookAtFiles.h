@@ -36,7 +36,7 @@ struct Looked {
 // The looks may begin at once, beside the caller's own work; wait() gives them all.
 class LookAtFiles {
 public:
-    LookAtFiles(const common::RootPath& root, const std::vector<CachedFile>& files);
+    LookAtFiles(const common::RootPath& root, const StatCache& files);
     ~LookAtFiles();
     LookAtFiles(const LookAtFiles&) = delete;
     LookAtFiles& operator=(const LookAtFiles&) = delete;

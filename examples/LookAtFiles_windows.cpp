@@ -7,7 +7,6 @@
 
 #include "Console.h"
 #include "WindowsNames.h"
-#include "WindowsNames.h"
 
 namespace host {
 
@@ -17,7 +16,7 @@ namespace host {
 // looks are made in wait(), after the caller's scan.
 struct LookAtFiles::Work {
     std::string root;
-    const std::vector<CachedFile>& files;
+    const StatCache& files;
     std::vector<Looked> looked;
     // What each folder below the root was found to be: 0 when it may be passed, else the errno
     // of a file below it.
@@ -54,7 +53,7 @@ struct LookAtFiles::Work {
 
     void lookAtAll() {
         for (std::size_t i = 0; i < files.size(); ++i) {
-            const std::string_view path = files[i].path;
+            const std::string_view path = files.path(i);
             const std::size_t slash = path.find_last_of(kHostSeparators);
             Looked& one = looked[i];
             // A device name would open the device ("CON" the console, which waits for input),
@@ -90,7 +89,7 @@ struct LookAtFiles::Work {
     }
 };
 
-LookAtFiles::LookAtFiles(const common::RootPath& root, const std::vector<CachedFile>& files)
+LookAtFiles::LookAtFiles(const common::RootPath& root, const StatCache& files)
     : m_work(new Work{utf8(root.path()), files, std::vector<Looked>(files.size()), {}}) {}
 
 LookAtFiles::~LookAtFiles() = default;

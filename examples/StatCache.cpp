@@ -1,6 +1,7 @@
 #include "StatCache.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <string>
 
@@ -92,12 +93,17 @@ Header currentHeader(const common::RootPath& root, boost::optional<std::uint64_t
     return header;
 }
 
+EntryHead entryAt(const char* at) {
+    EntryHead entry;
+    std::memcpy(&entry, at, sizeof entry);
+    return entry;
+}
+
 }  // namespace
 
 StatCache StatCache::load(const common::RootPath& root, boost::optional<std::uint64_t> head) {
     StatCache cache;
     cache.m_head = head;
-    cache.m_changed = true;
     FileStat written;
     cache.m_mapping = MappedFile::map(cachePath(root), written);
     cache.m_writtenNs = written.modifiedNs;
@@ -119,30 +125,26 @@ StatCache StatCache::load(const common::RootPath& root, boost::optional<std::uin
     std::memcpy(&checksum, bytes.data() + bytes.size(), sizeof checksum);
     if (XXH3_64bits(bytes.data(), bytes.size()) != checksum)
         return StatCache();
-    cache.m_files.reserve(static_cast<std::size_t>(header.count));
+    cache.m_entries.reserve(static_cast<std::size_t>(header.count));
     std::size_t at = sizeof header;
+    std::string_view previous;
     for (std::uint64_t i = 0; i < header.count; ++i) {
         if (bytes.size() - at < sizeof(EntryHead))
             return StatCache();
-        EntryHead entry;
-        std::memcpy(&entry, bytes.data() + at, sizeof entry);
-        at += sizeof entry;
+        const EntryHead entry = entryAt(bytes.data() + at);
         const std::size_t body = padded(std::size_t{entry.pathLength} + entry.urlLength);
-        if (bytes.size() - at < body || entry.vouched > 1)
+        if (bytes.size() - at - sizeof entry < body || entry.vouched > 1)
             return StatCache();
-        CachedFile file{{bytes.data() + at, entry.pathLength},
-                        {bytes.data() + at + entry.pathLength, entry.urlLength},
-                        entry.stat,
-                        entry.vouched == 1};
-        if (!cache.m_files.empty() && !(cache.m_files.back().path < file.path))
+        const std::string_view path(bytes.data() + at + sizeof entry, entry.pathLength);
+        if (i > 0 && !(previous < path))
             return StatCache();  // out of order: not written by us
-        cache.m_files.push_back(file);
-        at += body;
+        previous = path;
+        cache.m_entries.push_back(at);
+        at += sizeof entry + body;
     }
     if (at != bytes.size())
         return StatCache();
     cache.m_loaded = true;
-    cache.m_changed = false;
     return cache;
 }
 
@@ -150,72 +152,103 @@ StatCache StatCache::fromTracked(const TrackedFiles& files, boost::optional<std:
     StatCache cache;
     cache.m_head = head;
     cache.m_changed = true;
-    std::string bytes;
-    std::vector<std::pair<std::size_t, std::size_t>> paths;  // offset, length; the URL follows
-    std::vector<std::size_t> urlLengths;
-    for (const auto& [path, url] : files) {
-        const std::size_t offset = bytes.size();
-        bytes.append(path.ansi_str(), path.ansiLength());
-        paths.emplace_back(offset, bytes.size() - offset);
-        bytes.append(url.ansi_str(), url.ansiLength());
-        urlLengths.push_back(bytes.size() - offset - paths.back().second);
-    }
-    cache.m_bytes.assign(bytes.begin(), bytes.end());
-    const char* base = cache.m_bytes.data();
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        const auto [offset, length] = paths[i];
-        cache.m_files.push_back(
-            {{base + offset, length}, {base + offset + length, urlLengths[i]}, FileStat(), false});
-    }
     // The map's order is that of the wide text, which differs from the bytes' only at an
-    // undecodable byte.
-    std::sort(cache.m_files.begin(), cache.m_files.end(),
-              [](const CachedFile& a, const CachedFile& b) { return a.path < b.path; });
+    // undecodable byte: the narrow forms are sorted again.
+    std::vector<std::pair<std::string, std::string>> sorted;
+    sorted.reserve(files.size());
+    for (const auto& [path, url] : files)
+        sorted.emplace_back(utf8(path), utf8(url));
+    std::sort(sorted.begin(), sorted.end());
+
+    std::vector<char>& image = cache.m_bytes;
+    image.resize(sizeof(Header));  // written by save()
+    cache.m_entries.reserve(sorted.size());
+    for (const auto& [path, url] : sorted) {
+        cache.m_entries.push_back(image.size());
+        const EntryHead entry{static_cast<std::uint32_t>(path.size()),
+                              static_cast<std::uint32_t>(url.size()), 0, FileStat()};
+        const char* const head = reinterpret_cast<const char*>(&entry);
+        image.insert(image.end(), head, head + sizeof entry);
+        image.insert(image.end(), path.begin(), path.end());
+        image.insert(image.end(), url.begin(), url.end());
+        image.resize(padded(image.size()), '\0');
+    }
+    image.resize(image.size() + sizeof(Checksum), '\0');  // written by save()
     return cache;
 }
 
-const CachedFile* StatCache::find(std::string_view path) const {
-    if (m_next < m_files.size() && m_files[m_next].path == path)
-        return &m_files[m_next++];
-    const auto found = std::lower_bound(
-        m_files.begin(), m_files.end(), path,
-        [](const CachedFile& file, std::string_view key) { return file.path < key; });
-    if (found == m_files.end() || found->path != path)
-        return nullptr;
-    m_next = static_cast<std::size_t>(found - m_files.begin()) + 1;
-    return &*found;
+CachedFile StatCache::file(std::size_t index) const {
+    const char* const at = image() + m_entries[index];
+    const EntryHead entry = entryAt(at);
+    const char* const body = at + sizeof entry;
+    return {{body, entry.pathLength},
+            {body + entry.pathLength, entry.urlLength},
+            entry.stat,
+            entry.vouched == 1};
+}
+
+std::string_view StatCache::path(std::size_t index) const {
+    const char* const at = image() + m_entries[index];
+    std::uint32_t length;
+    std::memcpy(&length, at + offsetof(EntryHead, pathLength), sizeof length);
+    return {at + sizeof(EntryHead), length};
+}
+
+boost::optional<std::size_t> StatCache::find(std::string_view wanted) const {
+    if (m_next < size() && path(m_next) == wanted)
+        return m_next++;
+    std::size_t low = 0;
+    std::size_t high = size();
+    while (low < high) {
+        const std::size_t middle = low + (high - low) / 2;
+        if (path(middle) < wanted)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    if (low == size() || path(low) != wanted)
+        return boost::none;
+    m_next = low + 1;
+    return low;
+}
+
+bool StatCache::trusts(std::size_t index, const FileStat& now) const {
+    const CachedFile entry = file(index);
+    return entry.vouched && entry.stat == now && now.modifiedNs < m_writtenNs;
+}
+
+void StatCache::setEntry(std::size_t index, bool vouched, const FileStat& stat) {
+    if (m_bytes.empty()) {
+        m_bytes.assign(image(), image() + imageSize());
+        m_mapping = MappedFile();
+    }
+    char* const at = m_bytes.data() + m_entries[index];
+    EntryHead entry = entryAt(at);
+    entry.vouched = vouched ? 1 : 0;
+    entry.stat = stat;
+    std::memcpy(at, &entry, sizeof entry);
+    m_changed = true;
 }
 
 void StatCache::vouch(std::size_t index, const FileStat& now) {
-    CachedFile& file = m_files[index];
     // A racy entry is written again even when nothing else changed, so that the next write time
     // is later than its modification time and the entry becomes trusted.
-    if (!trusts(file, now))
-        m_changed = true;
-    file.vouched = true;
-    file.stat = now;
+    if (!trusts(index, now))
+        setEntry(index, true, now);
 }
 
 void StatCache::unvouch(std::size_t index) {
-    m_changed = m_changed || m_files[index].vouched;
-    m_files[index].vouched = false;
+    if (file(index).vouched)
+        setEntry(index, false, FileStat());
 }
 
 void StatCache::save(const common::RootPath& root) const {
     if (!m_changed)
         return;
     Header header = currentHeader(root, m_head);
-    header.count = m_files.size();
+    header.count = m_entries.size();
     std::string out(reinterpret_cast<const char*>(&header), sizeof header);
-    for (const CachedFile& file : m_files) {
-        const EntryHead entry{static_cast<std::uint32_t>(file.path.size()),
-                              static_cast<std::uint32_t>(file.url.size()), file.vouched ? 1u : 0u,
-                              file.vouched ? file.stat : FileStat()};
-        out.append(reinterpret_cast<const char*>(&entry), sizeof entry);
-        out.append(file.path);
-        out.append(file.url);
-        out.append(padded(out.size()) - out.size(), '\0');
-    }
+    out.append(image() + sizeof header, imageSize() - sizeof header - sizeof(Checksum));
     const Checksum checksum = XXH3_64bits(out.data(), out.size());
     out.append(reinterpret_cast<const char*>(&checksum), sizeof checksum);
 

@@ -52,6 +52,10 @@ struct CachedFile {
 // writes it under the shared lock, so another command holding that lock leaves it alone.
 constexpr const char kStatCacheTempPrefix[] = ".incoming-stat-cache-";
 
+// The files are read in place, from the image of the cache file: load()'s mapping, or a buffer in
+// the same layout. Only an index of where each entry begins is made beside it, so loading the cache
+// of 20,000 files touches a few dozen pages of memory, not the 350 that a record for each took.
+// The first change to an entry copies the image into memory of its own.
 class StatCache {
 public:
     // The cache of `root` written for the commit `head`, when the database and the stores are as
@@ -66,17 +70,18 @@ public:
 
     // True when load() found a cache: it lists every file HEAD's commit tracks.
     bool loaded() const { return m_loaded; }
-    // The files, in the order of the bytes of their paths.
-    const std::vector<CachedFile>& files() const { return m_files; }
-    // The file at `path`, or null. Looks right after the file found last first: a scan of the
-    // working tree meets the files mostly in their order.
-    const CachedFile* find(std::string_view path) const;
+    // The number of files; they are numbered in the order of the bytes of their paths.
+    std::size_t size() const { return m_entries.size(); }
+    // The file `index`.
+    CachedFile file(std::size_t index) const;
+    std::string_view path(std::size_t index) const;
+    // The index of the file at `path`, or nothing. Looks right after the file found last first: a
+    // scan of the working tree meets the files mostly in their order.
+    boost::optional<std::size_t> find(std::string_view path) const;
 
-    // True when `file` is vouched for with exactly `now`, and safely older than the cache.
-    bool trusts(const CachedFile& file, const FileStat& now) const {
-        return file.vouched && file.stat == now && now.modifiedNs < m_writtenNs;
-    }
-    // Vouches for the file `index` of files() with `now`, or stops vouching for it.
+    // True when the file `index` is vouched for with exactly `now`, and safely older than the cache.
+    bool trusts(std::size_t index, const FileStat& now) const;
+    // Vouches for the file `index` with `now`, or stops vouching for it.
     void vouch(std::size_t index, const FileStat& now);
     void unvouch(std::size_t index);
 
@@ -87,10 +92,15 @@ public:
 private:
     StatCache() = default;
 
-    MappedFile m_mapping;       // what load() found, or
-    std::vector<char> m_bytes;  // what fromTracked() was given: the paths and URLs that m_files
-                                // point into
-    std::vector<CachedFile> m_files;
+    // The image: the cache file's layout, header, entries and checksum.
+    const char* image() const { return m_bytes.empty() ? m_mapping.data() : m_bytes.data(); }
+    std::size_t imageSize() const { return m_bytes.empty() ? m_mapping.size() : m_bytes.size(); }
+    // Sets the entry `index` (in an image of this cache's own, made at the first change).
+    void setEntry(std::size_t index, bool vouched, const FileStat& stat);
+
+    MappedFile m_mapping;       // what load() found, until the first change, or
+    std::vector<char> m_bytes;  // an image of this cache's own
+    std::vector<std::size_t> m_entries;  // where each entry begins in the image
     boost::optional<std::uint64_t> m_head;
     std::int64_t m_writtenNs = 0;    // the cache file's modification time; 0: trust nothing
     mutable std::size_t m_next = 0;  // where find() looks first

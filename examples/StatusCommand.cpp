@@ -50,11 +50,12 @@ void printStatus(const PathList& paths, const std::vector<StatusLine>& lines, bo
 }
 
 // The number of `files` whose stored copy is gone (or named outside .rvk).
-std::size_t countMissingCopies(const common::RootPath& root, const std::vector<CachedFile>& files,
+std::size_t countMissingCopies(const common::RootPath& root, const StatCache& files,
                                const std::vector<std::size_t>& which) {
     std::size_t missing = 0;
     for (const std::size_t i : which) {
-        const OdString url(files[i].url.data(), files[i].url.size(), kCodePageUtf8);
+        const std::string_view text = files.file(i).url;
+        const OdString url(text.data(), text.size(), kCodePageUtf8);
         const auto stored = storedCopyPath(root, url);
         if (!stored.hasValue() || !ut::FileName(stored.value()).exists(ut::FileName::kRegularFile))
             ++missing;
@@ -85,7 +86,6 @@ int status(const std::vector<std::string>& args, const Session& session) {
     auto compared = orFail(compareWorkingTree(root, statCache));
     statCache.save(root);
     TreeComparison& tree = compared;
-    const std::vector<CachedFile>& files = statCache.files();
 
     PathList& paths = tree.untracked;
     std::vector<StatusLine> lines;
@@ -98,9 +98,9 @@ int status(const std::vector<std::string>& args, const Session& session) {
         lines.push_back({paths.spans().back(), code, staged});
     };
     for (const std::size_t i : tree.modified)
-        add(files[i].path, "M", false);
+        add(statCache.path(i), "M", false);
     for (const std::size_t i : tree.removed)
-        add(files[i].path, "D", false);
+        add(statCache.path(i), "D", false);
     for (const common::StagedFile& file : state.stagedFiles)
         add(utf8(file.path), stagedCode(file.change), true);
     // In the order of the paths' bytes; of equal paths, the staged line comes last and is the one
@@ -116,11 +116,11 @@ int status(const std::vector<std::string>& args, const Session& session) {
     printStatus(paths, lines, zeroTerminated);
 
     for (const std::size_t i : tree.links)
-        printError(hostError(
-            linkNote(OdString(files[i].path.data(), files[i].path.size(), kCodePageUtf8))));
+        printError(hostError(linkNote(
+            OdString(statCache.path(i).data(), statCache.path(i).size(), kCodePageUtf8))));
     for (const auto& [i, problem] : tree.unexamined)
         printError(problem);
-    const std::size_t missing = countMissingCopies(root, files, tree.modified);
+    const std::size_t missing = countMissingCopies(root, statCache, tree.modified);
     if (missing > 0)
         printError(hostError("warning: the stored cop" +
                              std::string(missing == 1 ? "y of 1 modified file is"

@@ -77,19 +77,19 @@ bool byBytes(const OdString& a, const OdString& b) {
 
 Expected<TreeComparison> compareWorkingTree(const common::RootPath& root, StatCache& cache) {
     TreeComparison result;
-    const std::vector<CachedFile>& files = cache.files();
+    const std::size_t count = cache.size();
     // Nothing is looked at before every tracked path is known to lie inside the working tree.
-    for (const CachedFile& file : files) {
-        if (!isTrackablePath(file.path))
-            return checkWorkingPath(root, fromUtf8(file.path), "the database").error();
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!isTrackablePath(cache.path(i)))
+            return checkWorkingPath(root, fromUtf8(cache.path(i)), "the database").error();
     }
-    LookAtFiles lookAtAll(root, files);
+    LookAtFiles lookAtAll(root, cache);
     // Each path is looked up as the scan finds it and kept only when untracked.
     std::string narrow;
     const Expected<void> scanned = scan(root, [&](const OdString& path) {
         narrow.clear();
         ut::appendUtf8(narrow, path.c_str(), path.wstr().size());
-        if (cache.find(narrow) == nullptr)
+        if (!cache.find(narrow))
             result.untracked.add(narrow);
     });
     if (!scanned.hasValue())
@@ -99,9 +99,10 @@ Expected<TreeComparison> compareWorkingTree(const common::RootPath& root, StatCa
     Progress progress("checking");
     // Whether the scan listed a tracked file does not matter: one that the ignore rules hide is
     // tested all the same.
-    for (std::size_t i = 0; i < files.size(); ++i) {
+    result.unchanged.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
         const Looked& now = looked[i];
-        if (now.seen == Seen::file && cache.trusts(files[i], now.stat)) {
+        if (now.seen == Seen::file && cache.trusts(i, now.stat)) {
             result.unchanged.push_back(i);
             continue;
         }
@@ -115,12 +116,12 @@ Expected<TreeComparison> compareWorkingTree(const common::RootPath& root, StatCa
             result.links.push_back(i);
             continue;
         }
-        const OdString path = fromUtf8(files[i].path);
+        const OdString path = fromUtf8(cache.path(i));
         if (now.seen == Seen::unreachable) {
             std::string why = now.error == ELOOP ? "a folder on its path is a symbolic link"
                                                  : std::strerror(now.error);
             if (kWindowsNaming) {
-                if (const auto problem = windowsNameProblem(slashed(std::string(files[i].path))))
+                if (const auto problem = windowsNameProblem(slashed(std::string(cache.path(i)))))
                     why = *problem;
             }
             result.unexamined.emplace_back(
@@ -128,9 +129,9 @@ Expected<TreeComparison> compareWorkingTree(const common::RootPath& root, StatCa
                              "; it is left out, and not taken for removed"));
             continue;
         }
-        progress.update(i + 1, files.size());
+        progress.update(i + 1, count);
         // Only now may the file be read and hashed: what the cache cannot vouch for.
-        const auto modified = common::isModified(path, fromUtf8(files[i].url), root);
+        const auto modified = common::isModified(path, fromUtf8(cache.file(i).url), root);
         if (!modified.hasValue())
             return modified.error();
         if (modified.value()) {
@@ -159,11 +160,11 @@ Expected<SortedTree> sortWorkingTree(const common::RootPath& root, const Tracked
         // The cache holds no path twice, so as many files, each found, are the same files. The
         // map's order is that of the wide text, the cache's that of the bytes: each path is looked
         // up, not walked in step.
-        if (cache.files().size() != tracked.size())
+        if (cache.size() != tracked.size())
             return false;
         return std::all_of(tracked.begin(), tracked.end(), [&](const auto& entry) {
-            const CachedFile* file = cache.find(utf8(entry.first));
-            return file != nullptr && file->url == utf8(entry.second);
+            const auto index = cache.find(utf8(entry.first));
+            return index && cache.file(*index).url == utf8(entry.second);
         });
     };
     if (!cache.loaded() || !sameAsTracked())
@@ -173,19 +174,18 @@ Expected<SortedTree> sortWorkingTree(const common::RootPath& root, const Tracked
         return compared.error();
     cache.save(root);
     const TreeComparison& c = compared.value();
-    const std::vector<CachedFile>& files = cache.files();
     SortedTree sorted;
     common::RepoChanges& changes = sorted.changes;
     for (const std::size_t i : c.unchanged)
-        changes.unchanged.emplace_back(fromUtf8(files[i].path), fromUtf8(files[i].url));
+        changes.unchanged.emplace_back(fromUtf8(cache.path(i)), fromUtf8(cache.file(i).url));
     for (const std::size_t i : c.modified)
-        changes.modified.emplace_back(fromUtf8(files[i].path));
+        changes.modified.emplace_back(fromUtf8(cache.path(i)));
     for (const PathList::Span& span : c.untracked.spans())
         changes.untracked.emplace_back(fromUtf8(c.untracked[span]));
     for (const std::size_t i : c.removed)
-        changes.removed.emplace_back(fromUtf8(files[i].path), fromUtf8(files[i].url));
+        changes.removed.emplace_back(fromUtf8(cache.path(i)), fromUtf8(cache.file(i).url));
     for (const std::size_t i : c.links)
-        changes.otherPaths.push_back(fromUtf8(files[i].path));
+        changes.otherPaths.push_back(fromUtf8(cache.path(i)));
     for (const auto& [i, problem] : c.unexamined)
         sorted.unexamined.push_back(problem);
     const auto byPath = [](const auto& x, const auto& y) { return byBytes(x.path, y.path); };
