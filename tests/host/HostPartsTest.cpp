@@ -350,6 +350,58 @@ TEST_F(HostStore, DamagedStatCacheIsNoCache) {
     EXPECT_TRUE(host::StatCache::load(root, 1u).loaded());
 }
 
+// A loaded cache is read in place from its file: a change goes to memory of its own, never into
+// the file or another entry, and is on disk only once saved.
+TEST_F(HostStore, ChangesToALoadedStatCacheReachTheFileOnlyWhenSaved) {
+    host::TrackedFiles tracked;
+    std::vector<host::FileStat> stats;
+    // Paths of several lengths, so that entries are padded differently and the last one differs
+    // in its last byte only.
+    for (const wchar_t* path : {L"a.txt", L"b/longer-name.txt", L"c/d/e.txt", L"c/d/e.txu"}) {
+        const std::string relative = narrow(path);
+        tmp.writeFile(relative, relative);
+        tracked[path] = objects.store(root, path).value();
+        stats.emplace_back();
+        ASSERT_TRUE(host::statFile((tmp / relative).u8string(), stats.back()));
+    }
+    {
+        host::StatCache cache = host::StatCache::fromTracked(tracked, 1u);
+        for (std::size_t i = 0; i < stats.size(); ++i)
+            cache.vouch(i, stats[i]);
+        cache.save(root);
+    }
+    const auto vouched = [](const host::StatCache& cache) {
+        std::string flags;
+        for (std::size_t i = 0; i < cache.size(); ++i)
+            flags += cache.file(i).vouched ? 'v' : '-';
+        return flags;
+    };
+    const std::string before = readFile(tmp / ".rvk" / "stat-cache");
+    {
+        host::StatCache cache = host::StatCache::load(root, 1u);
+        ASSERT_TRUE(cache.loaded());
+        ASSERT_EQ(vouched(cache), "vvvv");
+        cache.unvouch(1);
+        host::FileStat other = stats[3];
+        other.size += 1;
+        cache.vouch(3, other);
+        EXPECT_EQ(vouched(cache), "v-vv");
+        EXPECT_EQ(cache.file(3).stat, other);
+        EXPECT_EQ(cache.file(2).stat, stats[2]);
+        EXPECT_EQ(cache.path(3), "c/d/e.txu");
+        EXPECT_EQ(*cache.find("c/d/e.txt"), 2u);
+        EXPECT_EQ(readFile(tmp / ".rvk" / "stat-cache"), before) << "changed before saving";
+        cache.save(root);
+    }
+    host::StatCache again = host::StatCache::load(root, 1u);
+    ASSERT_TRUE(again.loaded());
+    EXPECT_EQ(vouched(again), "v-vv");
+    EXPECT_EQ(again.file(0).stat, stats[0]);
+    EXPECT_EQ(again.file(3).stat.size, stats[3].size + 1);
+    EXPECT_EQ(again.file(2).url, narrow(tracked[L"c/d/e.txt"]));
+    EXPECT_FALSE(again.find("c/d/e.tx"));
+}
+
 class CommitDatabase : public ::testing::Test {
 protected:
     // Records commit `id` with `files`, each path mapped to the URL "po" + path.
