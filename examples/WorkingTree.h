@@ -52,7 +52,7 @@ struct TreeComparison {
     PathList untracked;
 };
 
-// Scans the working tree of `root` (collectRelPaths) and sorts its files by the files of HEAD's
+// Scans the working tree of `root` (visitRelPaths) and sorts its files by the files of HEAD's
 // commit that `cache` lists:
 //   - tracked, isModified() false: `unchanged`; true: `modified`;
 //   - not tracked: `untracked`;
