@@ -5,6 +5,8 @@
 # Usage: concurrency_test.sh <path to rvk or rvk.exe> [rounds per pair, default 20]
 # rvk.exe runs under Wine, where the repository lock is LockFileEx's between the two processes.
 set -euo pipefail
+# A command that fails outside a check ends the run: say which one, since `quiet` hides its words.
+trap 'echo "FAILED: line $LINENO: \"$BASH_COMMAND\" exited with $?" >&2' ERR
 
 program=$(cd "$(dirname "$1")" && pwd -P)/$(basename "$1")
 if [[ $program == *.exe ]]; then
