@@ -1,6 +1,8 @@
-// Stored copies in the server's database: rows of rvk.copy_chunks of at most 1 MiB each, written
-// in one transaction with the row of rvk.copies that says the copy is whole, and read back one
-// chunk at a time. The server checks every chunk against the digest sent with it.
+// Stored copies in the server's database: chunks of at most 1 MiB in rvk.copy_chunks, each stored
+// through rvk.put_chunk() in a statement of its own, and then rvk.finish_copy(), which checks the
+// chunks against the digest of the whole copy and only then adds the row of rvk.copies that says
+// the copy is whole. An upload cut off leaves chunks that no commit may name; sent again, it
+// replaces them. Copies are read back one chunk at a time, never more than the copy's size.
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -16,12 +18,8 @@ namespace host {
 namespace {
 
 constexpr std::size_t kChunkSize = 1 << 20;
-
-std::string digestOf(const char* data, std::size_t size) {
-    common::ContentDigest sha;
-    sha.update(data, size);
-    return utf8(sha.hexDigest());
-}
+// The server takes the digest of a copy as one value, which PostgreSQL keeps below 1 GiB.
+constexpr std::int64_t kLargestCopy = std::int64_t{1023} << 20;
 
 class DatabaseCopies final : public RemoteCopies {
 public:
@@ -37,46 +35,9 @@ public:
 
     Expected<void> put(const std::string& url, const std::string& sha256, std::int64_t size,
                        const ChunkSource& source) override {
-        auto begun = m_server.begin();
-        if (!begun.hasValue())
-            return begun;
-        auto sent = send(url, sha256, size, source);
-        if (!sent.hasValue()) {
-            m_server.rollback();
-            return sent;
-        }
-        auto done = m_server.commit();
-        if (!done.hasValue())
-            m_server.rollback();
-        return done;
-    }
-
-    Expected<void> get(const std::string& url, const std::string& sha256,
-                       const ChunkSink& sink) override {
-        auto count = m_server.query(
-            "SELECT count(*) FROM rvk.copies WHERE url = $1 AND sha256 = $2", {url, sha256});
-        if (!count.hasValue())
-            return count.error();
-        if (count.value().integer(0, 0) == 0)
-            return hostError("the server lacks the copy " + quoteName(url));
-        // One chunk a query, by its number, until none is left: at most one chunk in memory.
-        for (std::int64_t seq = 0;; ++seq) {
-            auto chunk = m_server.query(
-                "SELECT data FROM rvk.copy_chunks WHERE url = $1 AND sha256 = $2 AND seq = $3",
-                {url, sha256, seq}, true);
-            if (!chunk.hasValue())
-                return chunk.error();
-            if (chunk.value().rows() == 0)
-                return {};
-            if (!sink(chunk.value().bytes(0, 0),
-                      static_cast<std::size_t>(chunk.value().length(0, 0))))
-                return hostError("cannot take the copy " + quoteName(url) + " from the server");
-        }
-    }
-
-private:
-    Expected<void> send(const std::string& url, const std::string& sha256, std::int64_t size,
-                        const ChunkSource& source) {
+        if (size > kLargestCopy)
+            return hostError("the copy " + quoteName(url) + " is larger than 1023 MiB, more than "
+                             "the server can check: it cannot be shared");
         auto there = has(url, sha256);
         if (!there.hasValue())
             return there.error();
@@ -86,16 +47,19 @@ private:
         std::int64_t seq = 0, sent = 0;
         common::ContentDigest whole;
         ErrorMessage problem;
-        bool failed = false;
+        bool failed = false, wholeAlready = false;
         const auto flush = [&]() -> bool {
             auto stored = m_server.query(
-                "INSERT INTO rvk.copy_chunks (url, sha256, seq, data, chunk_sha256) "
-                "VALUES ($1, $2, $3, $4, $5) ON CONFLICT DO NOTHING",
-                {url, sha256, seq, Param(pending.data(), static_cast<int>(pending.size())),
-                 digestOf(pending.data(), pending.size())});
+                "SELECT rvk.put_chunk($1, $2, $3, $4)",
+                {url, sha256, seq, Param(pending.data(), static_cast<int>(pending.size()))});
             if (!stored.hasValue()) {
                 problem = stored.error();
                 failed = true;
+                return false;
+            }
+            // Stored meanwhile by another clone: nothing more to send.
+            if (stored.value().text(0, 0) != "t") {
+                wholeAlready = true;
                 return false;
             }
             ++seq;
@@ -115,24 +79,63 @@ private:
             }
             return true;
         });
+        if (wholeAlready)
+            return {};
         if (failed)
             return problem;
         if (!read.hasValue())
             return read;
         if ((!pending.empty() || seq == 0) && !flush())
-            return problem;
+            return wholeAlready ? Expected<void>() : Expected<void>(problem);
         if (sent != size || utf8(whole.hexDigest()) != sha256)
             return hostError("the copy " + quoteName(url) +
                              " changed while it was sent: its bytes no longer match its digest");
-        auto recorded = m_server.query(
-            "INSERT INTO rvk.copies (url, sha256, size) VALUES ($1, $2, $3) "
-            "ON CONFLICT DO NOTHING",
-            {url, sha256, size});
-        if (!recorded.hasValue())
-            return recorded.error();
+        auto finished = m_server.query("SELECT rvk.finish_copy($1, $2, $3)", {url, sha256, size});
+        if (!finished.hasValue())
+            return finished.error();
         return {};
     }
 
+    Expected<void> get(const std::string& url, const std::string& sha256,
+                       const ChunkSink& sink) override {
+        auto found = m_server.query(
+            "SELECT size FROM rvk.copies WHERE url = $1 AND sha256 = $2", {url, sha256});
+        if (!found.hasValue())
+            return found.error();
+        if (found.value().rows() == 0)
+            return hostError("the server lacks the copy " + quoteName(url));
+        const std::int64_t size = found.value().integer(0, 0);
+        // One chunk a query, by its number, until the copy's size has come: at most one chunk in
+        // memory, and never more bytes than the copy has. A chunk larger than any may be comes
+        // as NULL and is refused.
+        std::int64_t received = 0;
+        for (std::int64_t seq = 0; received < size || seq == 0; ++seq) {
+            auto chunk = m_server.query(
+                "SELECT CASE WHEN octet_length(data) <= $4 THEN data END FROM rvk.copy_chunks "
+                "WHERE url = $1 AND sha256 = $2 AND seq = $3",
+                {url, sha256, seq, static_cast<std::int64_t>(kChunkSize)}, true);
+            if (!chunk.hasValue())
+                return chunk.error();
+            if (chunk.value().rows() == 0) {
+                if (received == size)
+                    return {};
+                return hostError("the server lacks part of the copy " + quoteName(url));
+            }
+            if (chunk.value().isNull(0, 0))
+                return hostError("the server sends a chunk of the copy " + quoteName(url) +
+                                 " larger than 1 MiB");
+            const auto n = chunk.value().length(0, 0);
+            received += n;
+            if (received > size)
+                return hostError("the server sends more bytes of the copy " + quoteName(url) +
+                                 " than it has");
+            if (!sink(chunk.value().bytes(0, 0), static_cast<std::size_t>(n)))
+                return hostError("cannot take the copy " + quoteName(url) + " from the server");
+        }
+        return {};
+    }
+
+private:
     ServerConnection& m_server;
 };
 

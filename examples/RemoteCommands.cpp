@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "HostFiles.h"
 #include "SharedHistory.h"
 #include "ServerLocks.h"
 #include "TypedNames.h"
@@ -42,6 +43,12 @@ int remote(const std::vector<std::string>& args, const Session& session) {
         const auto conninfo = orFail(opened.db.remoteSetting(kRemoteKey));
         if (!conninfo)
             return fail(hostError("this repository has no remote (rvk remote set CONNINFO names one)"));
+        // A remote set by an older rvk may hold what this one no longer keeps (a secret): it is
+        // not shown, only named.
+        const auto sound = checkConnInfo(*conninfo);
+        if (!sound.hasValue())
+            return fail(hostError("the remote is not shown: " + utf8(sound.error().message) +
+                                  " (rvk remote set CONNINFO replaces it)"));
         std::printf("%s\n", escapeControls(*conninfo).c_str());
         return 0;
     }
@@ -50,9 +57,12 @@ int remote(const std::vector<std::string>& args, const Session& session) {
     orFail(checkConnInfo(words[1]));
     if (words[0] == "create") {
         auto server = orFail(ServerConnection::connect(words[1]));
-        const bool made = orFail(server.create());
-        std::printf(made ? "created an empty shared repository on the server\n"
-                         : "the server holds a shared repository already; privileges granted again\n");
+        const Created created = orFail(server.create());
+        std::printf(created == Created::made ? "created an empty shared repository on the server\n"
+                    : created == Created::upgraded
+                        ? "upgraded the shared repository on the server to this rvk's format\n"
+                        : "the server holds a shared repository already; privileges and limits "
+                          "granted again\n");
         return 0;
     }
     Opened opened = openForRemote(session);
@@ -67,6 +77,12 @@ int lock(const std::vector<std::string>& args, const Session& session) {
         throw BadUsage{"lock: name the files to lock"};
     Opened opened = openForRemote(session);
     const auto paths = serverPaths(opened.place, parsed.operands);
+    // A lock names one drawing: a folder's would hold nothing (its files are other paths).
+    for (const std::string& word : parsed.operands) {
+        const OdString path = orFail(repositoryPath(opened.place, word));
+        if (lookAt(utf8(opened.place.root.pathTo(path))) == PathKind::folder)
+            return fail(hostError(quotePath(path) + " is a folder: rvk lock takes files, not folders"));
+    }
     auto server = orFail(connectRemote(opened.db));
     bool failed = false;
     for (const std::string& path : paths) {
@@ -122,6 +138,7 @@ int locks(const std::vector<std::string>& args, const Session& session) {
 }
 
 void noteLocksHeldByOthers(const std::string& conninfo) {
+    // Two seconds for all of it, connecting included: status never waits long for a note.
     auto server = ServerConnection::connect(conninfo, 2);
     if (!server.hasValue()) {
         printError(hostError("note: locks not shown: " + utf8(server.error().message)));

@@ -30,8 +30,9 @@ public:
     virtual ~RemoteCopies() = default;
     // Whether the store holds the whole copy `url` with the digest `sha256`.
     virtual Expected<bool> has(const std::string& url, const std::string& sha256) = 0;
-    // Stores the copy whose `size` bytes `source` gives; either the whole copy lands or nothing
-    // does. Storing a copy the store holds already is no error.
+    // Stores the copy whose `size` bytes `source` gives; the store names it only once it has
+    // all of it, checked against its digest, and a copy cut off is sent whole again. Storing a
+    // copy the store holds already is no error.
     virtual Expected<void> put(const std::string& url, const std::string& sha256,
                                std::int64_t size, const ChunkSource& source) = 0;
     // Hands the bytes of the copy to `sink`, in order. Fails when the store lacks it; the caller
@@ -40,7 +41,8 @@ public:
                                const ChunkSink& sink) = 0;
 };
 
-// The copies kept in the server's database itself, in chunks of rvk.copy_chunks.
+// The copies kept in the server's database itself, in chunks of rvk.copy_chunks, stored through
+// the server's functions, which check them.
 std::unique_ptr<RemoteCopies> databaseCopies(ServerConnection& server);
 
 }  // namespace host

@@ -1,10 +1,12 @@
 // rvk's connection to the server that holds a shared history: a PostgreSQL database, reached
-// through libpq with a connection string (or "service=NAME") that holds no password. Every query
-// goes through query(), with its values as parameters, never spliced into the text. The tables
-// live in the schema "rvk", which create() makes (see ServerConnection.cpp for the tables and the
-// privileges of the three group roles).
+// through libpq with a connection string (or "service=NAME") that holds no secret. Every query
+// goes through query(), with its values as parameters, never spliced into the text, and gives up
+// when the server does not answer in time: rvk never waits on a server without a limit. The
+// tables live in the schema "rvk", which create() makes; logins only read them, and every change
+// goes through the schema's functions, which check it (see ServerConnection.cpp).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -19,9 +21,25 @@ struct pg_result;
 
 namespace host {
 
-// Success when `conninfo` may be kept as a remote: it parses as a libpq connection string or URI
-// and names no password. Passwords belong in ~/.pgpass or the service file.
+// How long rvk waits for the server: to connect, for one query (a little longer than the server's
+// own statement_timeout, so that the server's clearer message comes first), and for a lock held
+// by another session (the server's lock_timeout, which the schema's functions fix for themselves).
+constexpr int kConnectSeconds = 10;
+constexpr int kStatementSeconds = 60;
+constexpr int kQuerySeconds = kStatementSeconds + 15;
+constexpr int kLockSeconds = 10;
+// How long a session may sit in an open transaction before the server ends it.
+constexpr int kIdleInTransactionSeconds = 60;
+
+// Success when `conninfo` may be kept as a remote: it parses as a libpq connection string or URI,
+// names no secret (password, sslpassword: those belong in ~/.pgpass or the service file), and a
+// "service=" names no host, hostaddr or port beside it, which would send the service's password
+// to another host.
 Expected<void> checkConnInfo(const std::string& conninfo);
+
+// Text from the server or libpq (a message of several lines) as rvk shows it: each line with its
+// control characters escaped, the lines after the first indented, no line end at the end.
+std::string serverText(const std::string& raw);
 
 // The rows a query gave.
 class QueryResult {
@@ -60,15 +78,20 @@ struct Param {
     bool isNull = false;
 };
 
+// What create() found and did.
+enum class Created { made, upgraded, current };
+
 class ServerConnection {
 public:
-    // Connects with `conninfo`; fails with the server's or libpq's reason.
+    // Connects with `conninfo`; fails with the server's or libpq's reason, or when the server does
+    // not answer within kConnectSeconds.
     static Expected<ServerConnection> connect(const std::string& conninfo);
-    // The same, giving up after `seconds` when the server does not answer.
+    // The same, giving up on the connection and on every query after `seconds` in all.
     static Expected<ServerConnection> connect(const std::string& conninfo, int seconds);
 
     // Runs `sql` with `params` ($1, $2, ...); `binaryResult` asks for the columns as bytes. Fails
-    // with the server's message.
+    // with the server's message, or when the server does not answer in time; the connection is
+    // then given up, and every later query fails at once.
     Expected<QueryResult> query(const std::string& sql, const std::vector<Param>& params = {},
                                 bool binaryResult = false);
     // Runs statements without parameters (the schema, BEGIN, COMMIT).
@@ -78,17 +101,20 @@ public:
     Expected<void> commit() { return run("COMMIT"); }
     void rollback();
 
-    // Makes the shared repository in the connected database when it is missing (the schema, its
-    // tables, the group roles rvk_writers, rvk_readers and rvk_admin) and grants the roles their
-    // privileges; running it again changes nothing. True when it made the tables.
-    Expected<bool> create();
+    // Makes the shared repository in the connected database when it is missing, or brings an
+    // older one up to this rvk's format (the schema, its tables and functions, the group roles
+    // rvk_readers, rvk_writers and rvk_admin and the owner rvk_owner), grants the roles their
+    // privileges and gives the logins of the groups the server's time limits; running it again
+    // changes nothing more. Needs a login of rvk_admin that may create roles.
+    Expected<Created> create();
     // Success when the database holds a shared repository of the format this rvk knows.
     Expected<void> checkSchema();
 
-    // The role the connection acts as.
+    // The login the connection acts as (the session's role).
     const std::string& role() const { return m_role; }
 
 private:
+    using Clock = std::chrono::steady_clock;
     struct Finish {
         void operator()(pg_conn* conn) const;
     };
@@ -96,9 +122,18 @@ private:
     ErrorMessage serverError(const std::string& doing) const;
     // The server's message when `result` is no success.
     boost::optional<ErrorMessage> failure(const QueryResult& result) const;
+    // Sends what `send` queued and waits for all its results, until the query's deadline.
+    Expected<QueryResult> exchange(bool sent);
+    // The format of the repository in the database; 0 when there is none.
+    Expected<std::int64_t> format();
+    // The moment by which a query started now must be answered.
+    Clock::time_point queryDeadline() const;
 
     std::unique_ptr<pg_conn, Finish> m_conn;
     std::string m_role;
+    boost::optional<Clock::time_point> m_deadline;  // of the whole connection, when it has one
+    int m_limitSeconds = 0;                           // the whole connection's limit, for messages
+    bool m_givenUp = false;
 };
 
 }  // namespace host

@@ -2,6 +2,7 @@
 // a clone's commits with a compare-and-set of the server's head, in one transaction.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -36,11 +37,21 @@ struct ServerCommit {
 // and changes. A clone that finds its own digest on the server knows that the push landed.
 std::string commitDigest(std::uint64_t id, const ServerCommit& commit);
 
+// The largest a commit message and a path may be on the server (a path's names: 255 bytes each).
+constexpr std::size_t kMessageLimit = 64 * 1024;
+constexpr std::size_t kPathLimit = 1024;
+constexpr std::size_t kNameLimit = 255;
+
+// What keeps the '/'-separated `path` from a commit on the server, as the server's rvk.path_problem
+// says it: not trackable (isTrackablePath), a control character, too long. None when it may go.
+boost::optional<std::string> serverPathProblem(const std::string& path);
+
 // The server's newest commit; 0 before the first.
 Expected<std::uint64_t> serverHead(ServerConnection& server);
 
 // The commits after `after` up to `upTo`, oldest first, with their changes. Fails when the
-// server's rows are not a chain of ids counting up from `after` + 1.
+// server's rows are not a chain of ids counting up from `after` + 1, or hold a value larger than
+// a commit may (found out on the server, before the value travels).
 Expected<std::vector<ServerCommit>> fetchCommits(ServerConnection& server, std::uint64_t after,
                                                  std::uint64_t upTo);
 
@@ -51,9 +62,11 @@ struct Appended {
     std::vector<LockRecord> lockedByOthers;  // paths the commits change that others hold
 };
 
-// Appends `commits` (ids `base` + 1 onwards, their copies on the server already) in one
-// transaction that first takes the head row and finds it still at `base`, and that changes
-// nothing when a path they change is locked by another role.
+// Appends `commits` (ids `base` + 1 onwards, their copies on the server already) through the
+// server's rvk.push(), in one transaction that first takes the head row and finds it still at
+// `base`, and that changes nothing when a path they change is locked by another role. Their
+// author is the login's, which the server sets. Commits that the server would refuse (a message
+// or a path too long, a path it may not hold) are refused here first, with nothing sent.
 Expected<Appended> appendCommits(ServerConnection& server, std::uint64_t base,
                                  const std::vector<ServerCommit>& commits);
 

@@ -1,6 +1,7 @@
-// Drawing locks on a shared history's server: an exclusive lock on a path, held by the PostgreSQL
-// role that took it, with the time it was taken. Row security on the server keeps a role to
-// releasing its own locks; the owner of the tables (rvk_admin) may release any.
+// Drawing locks on a shared history's server: an exclusive lock on a path, held by the login that
+// took it, with the time it was taken. Locks are taken and released through the server's
+// functions, which hold them for the session's login and release another's only for a member of
+// rvk_admin who forces it.
 #pragma once
 
 #include <string>

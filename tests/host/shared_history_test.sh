@@ -126,13 +126,19 @@ forge() {  # forge PATH URL SHA
           INSERT INTO rvk.changes VALUES ($((head_now + 1)), '$1', '$2', '$3');
           UPDATE rvk.head SET id = $((head_now + 1))"
 }
-psql -X -q "$pg_super" -c "ALTER TABLE rvk.changes DROP CONSTRAINT changes_url_sha256_fkey" >/dev/null
+# The forger undoes its commits afterwards, which the server's rule that history only grows
+# would refuse.
+psql -X -q "$pg_super" -c "ALTER TABLE rvk.changes DROP CONSTRAINT changes_url_sha256_fkey;
+                           ALTER TABLE rvk.head DISABLE TRIGGER head_only_grows" >/dev/null
 for bad in "../escape" "$base/evil/x" ".rvk/rvk.state" "sub/../../escape"; do
     hostile "$(forge "$bad" "$url" "$sha")" "outside the working tree"
 done
 hostile "$(forge plan.txt "tf:../../../evil/x#1" "$sha")" "names a copy outside .rvk"
-# A copy whose bytes do not match its digest: chunks and their own digests rewritten alike.
-psql -X -q "$pg_super" -c "UPDATE rvk.copy_chunks SET data = 'forged', chunk_sha256 = encode(sha256('forged'), 'hex') WHERE url = '$url'" >/dev/null
+# A copy whose bytes do not match its digest: chunks (as long as before) and their own digests
+# rewritten alike.
+psql -X -q "$pg_super" -c "UPDATE rvk.copy_chunks SET data = decode(repeat('78', length(data)), 'hex'),
+                           chunk_sha256 = encode(sha256(decode(repeat('78', length(data)), 'hex')), 'hex')
+                           WHERE url = '$url'" >/dev/null
 cd "$base"
 expect 1 "does not match its digest" -- rvk clone "$pg_drafter1" "$base/h2"
 [ ! -e "$base/h2/plan.txt" ] || fail "a damaged copy reached the working tree"
