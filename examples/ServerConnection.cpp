@@ -624,7 +624,7 @@ Expected<void> checkConnInfo(const std::string& conninfo) {
             secret = key;
         else if (key == "service")
             service = true;
-        else if (key == "host" || key == "hostaddr" || key == "port")
+        else if ((key == "host" || key == "hostaddr" || key == "port") && place.empty())
             place = key;
     }
     PQconninfoFree(options);
@@ -634,8 +634,8 @@ Expected<void> checkConnInfo(const std::string& conninfo) {
                          "stores or shows it");
     if (service && !place.empty())
         return hostError("a connection string with service= takes its server from the service "
-                         "file: give no " + place +
-                         " beside it (the service's password would go to that server)");
+                         "file, whose password would go to any other: give no host, hostaddr or "
+                         "port beside it (it has " + place + ")");
     return {};
 }
 
