@@ -206,7 +206,7 @@ for attempt in 1 2 3; do
     "$rvk" push >"$base/out" 2>&1 &
     pid=$!
     for _ in $(seq 500); do
-        [ -n "$(sql "SELECT 1 FROM pg_stat_activity WHERE query LIKE 'INSERT INTO rvk.copy_chunks%' AND state = 'active'")" ] && break
+        [ -n "$(sql "SELECT 1 FROM pg_stat_activity WHERE query LIKE 'SELECT rvk.put_chunk(%' AND state = 'active'")" ] && break
         kill -0 "$pid" 2>/dev/null || break
         sleep 0.01
     done
