@@ -122,6 +122,11 @@ bool replaceFile(const std::string& from, const std::string& to);
 bool removeFile(const std::string& path);
 // Makes the folder `path` and the folders above it that are missing; true when it is there.
 bool makeFolders(const std::string& path);
+// Removes the folder `path` when it is empty; false, with errno set, when it cannot.
+bool removeEmptyFolder(const std::string& path);
+// Why this system could never hold a file at the absolute `path` (UTF-8): a name or the whole
+// path longer than it takes. Empty when it could.
+std::string lengthProblem(const std::string& path);
 // Makes the folder `path`, whose parent is there; false, with errno set, when it cannot.
 bool makeFolder(const std::string& path);
 // Makes the folder `path` the current folder.

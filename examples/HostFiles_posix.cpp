@@ -8,6 +8,7 @@
 #include <limits.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -200,6 +201,26 @@ bool replaceFile(const std::string& from, const std::string& to) {
 
 bool removeFile(const std::string& path) {
     return ::unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+bool removeEmptyFolder(const std::string& path) {
+    return ::rmdir(path.c_str()) == 0;
+}
+
+std::string lengthProblem(const std::string& path) {
+    // Every call here takes the whole path, so the system's limit on one argument is the limit.
+    if (path.size() >= PATH_MAX)
+        return "its path is longer than the " + std::to_string(PATH_MAX - 1) +
+               " bytes this system takes";
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        const std::size_t end = std::min(path.find('/', start), path.size());
+        if (end - start > NAME_MAX)
+            return "a name in it is longer than the " + std::to_string(NAME_MAX) +
+                   " bytes this system takes";
+        start = end + 1;
+    }
+    return {};
 }
 
 bool makeFolders(const std::string& path) {

@@ -426,6 +426,29 @@ bool makeFolders(const std::string& path) {
     return false;
 }
 
+bool removeEmptyFolder(const std::string& path) {
+    if (RemoveDirectoryW(wide(path).c_str()))
+        return true;
+    setErrno();
+    return false;
+}
+
+std::string lengthProblem(const std::string& path) {
+    // Through the "\\?\" form a path may have 32,767 UTF-16 units, the prefix included; a
+    // name, 255 of them.
+    const std::wstring units = wide(path);
+    if (units.size() > 32767)
+        return "its path is longer than the 32,767 characters Windows takes";
+    std::size_t start = 0;
+    while (start <= units.size()) {
+        const std::size_t end = std::min(units.find(L'\\', start), units.size());
+        if (end - start > 255)
+            return "a name in it is longer than the 255 characters Windows takes";
+        start = end + 1;
+    }
+    return {};
+}
+
 bool makeFolder(const std::string& path) {
     if (CreateDirectoryW(wide(path).c_str(), nullptr))
         return true;
