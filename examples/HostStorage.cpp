@@ -477,16 +477,17 @@ Expected<KeptCopy> keepCopy(const common::RootPath& root, const OdString& relati
 Expected<KeptCopy> receiveCopy(
     const common::RootPath& root, const OdString& url, const OdString& sha256,
     const std::function<Expected<void>(const std::function<bool(const char*, std::size_t)>&)>&
-        fill) {
-    const std::string shown = utf8(url);
+        fill,
+    const std::string& shownFile) {
+    const std::string shown = shownFile.empty() ? quoteName(utf8(url)) : shownFile;
     const auto stored = storedCopyPath(root, url);
     if (!stored.hasValue())
         return stored.error();
     std::string tempPath;
     HostFile out = HostFile::createIn(utf8(root.rvkPath()), kIncomingPrefix, tempPath);
     if (!out.isOpen())
-        return hostError("cannot write in " + quoteName(utf8(root.rvkPath())) + ": " +
-                         lastSystemError());
+        return hostError("cannot receive " + shown + ": cannot write in " +
+                         quoteName(utf8(root.rvkPath())) + ": " + lastSystemError());
     TempGuard guard(tempPath);
     common::ContentDigest sha;
     Incoming incoming;
@@ -498,18 +499,18 @@ Expected<KeptCopy> receiveCopy(
         return written;
     });
     if (!written)
-        return hostError("cannot store " + quoteName(shown) + ": " + lastSystemError());
+        return hostError("cannot receive " + shown + ": " + lastSystemError());
     if (!filled.hasValue())
         return filled.error();
     incoming.digest = sha.hexDigest();
     if (incoming.digest != sha256)
-        return hostError("the copy " + quoteName(shown) +
+        return hostError("the copy of " + shown +
                          " that arrived does not match its digest: it is damaged or forged");
     if (!out.finish(true, boost::none))
-        return hostError("cannot store " + quoteName(shown) + ": " + lastSystemError());
+        return hostError("cannot receive " + shown + ": " + lastSystemError());
     incoming.tempPath = tempPath;
     guard.release();
-    const auto placed = place(incoming, utf8(stored.value()), shown);
+    const auto placed = place(incoming, utf8(stored.value()), utf8(url));
     if (!placed.hasValue())
         return placed.error();
     return KeptCopy{url, incoming.size, incoming.digest};

@@ -154,11 +154,12 @@ Expected<KeptCopy> keepCopy(const common::RootPath& root, const OdString& relati
 // they have the SHA-256 digest `sha256` is that renamed to the copy's place (storedCopyPath(), so
 // a URL that leads outside ".rvk" is refused before anything is written); a copy that is there
 // already is replaced. Not flushed: flushStoredCopies() does that for all. The size and digest,
-// or an error naming the URL.
+// or an error naming `shown` (the file the copy is of; the URL when empty).
 Expected<KeptCopy> receiveCopy(
     const common::RootPath& root, const OdString& url, const OdString& sha256,
     const std::function<Expected<void>(const std::function<bool(const char*, std::size_t)>&)>&
-        fill);
+        fill,
+    const std::string& shown = {});
 
 // Reads the stored copy `url` in chunks, handing each to `sink` until it returns false; an error
 // naming the URL when the copy cannot be read.

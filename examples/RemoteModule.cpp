@@ -16,6 +16,7 @@ extern "C" RVK_MODULE_EXPORT const host::RemoteModule* rvkRemoteModule() {
         host::clone,
         host::push,
         host::pull,
+        host::uncommit,
         host::lock,
         host::unlock,
         host::locks,

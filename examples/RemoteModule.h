@@ -20,13 +20,13 @@ namespace host {
 struct RemoteModule {
     using Command = int (*)(const std::vector<std::string>& args, const Session& session);
     int version;
-    Command remote, clone, push, pull, lock, unlock, locks;
+    Command remote, clone, push, pull, uncommit, lock, unlock, locks;
     // Notes on stderr the locks that roles other than that of `conninfo` hold.
     void (*noteLocksOfOthers)(const std::string& conninfo);
 };
 
 // Changes whenever the table does.
-constexpr int kRemoteModuleVersion = 1;
+constexpr int kRemoteModuleVersion = 2;
 
 // The module, loaded on the first call (LoadRemoteModule.cpp); an error saying where it was looked
 // for and why it could not be loaded otherwise.

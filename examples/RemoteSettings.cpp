@@ -89,10 +89,14 @@ Expected<void> checkNoCutOffPull(Database& db) {
     return {};
 }
 
-void noteLocksOfOthers(const common::RootPath& root) {
+void noteSharedHistory(const common::RootPath& root) {
     auto db = Database::open(root.dbPath());
     if (!db.hasValue())
         return;
+    const auto cutOff = checkNoCutOffPull(db.value());
+    if (!cutOff.hasValue())
+        printError(hostError("note: " + utf8(cutOff.error().message) +
+                             "; until then, status shows files the pull has yet to update"));
     const auto conninfo = db.value().remoteSetting(kRemoteKey);
     if (!conninfo.hasValue() || !conninfo.value())
         return;

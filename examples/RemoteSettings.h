@@ -16,13 +16,15 @@ constexpr const char* kBaseKey = "base";        // the newest server commit this
 constexpr const char* kPendingKey = "pending";  // a pull whose working files are not all placed
 
 // Fails when a pull was cut off after its commits were stored and before HEAD and the working
-// files followed: until rvk pull completes it, HEAD may name the wrong commit, so commands that
-// build on HEAD (commit, restore) refuse to run.
+// files followed: until rvk pull completes it, HEAD may name the wrong commit and status shows
+// the server's new files as removed, so commands that change anything (stage, unstage, commit,
+// restore, uncommit) refuse to run; pull completes it, and push and clone do first.
 Expected<void> checkNoCutOffPull(Database& db);
 
-// For status: when the repository has a remote, notes on stderr the files that roles other than
-// the remote's hold locks on (the remote module does, loaded for it). Nothing without a remote; a
-// server that does not answer within two seconds gets one note, and status goes on.
-void noteLocksOfOthers(const common::RootPath& root);
+// For status: notes on stderr a pull that was cut off, which status would show as changes, and,
+// when the repository has a remote, the files that roles other than the remote's hold locks on
+// (the remote module does, loaded for it). A server that does not answer within two seconds gets
+// one note, and status goes on.
+void noteSharedHistory(const common::RootPath& root);
 
 }  // namespace host

@@ -35,10 +35,12 @@
 
 #include "HostFiles.h"
 #include "HostStorage.h"
+#include "PullPlan.h"
 #include "RemoteCopies.h"
 #include "SafePaths.h"
 #include "ServerHistory.h"
 #include "WindowsNames.h"
+#include "WorkingTree.h"
 
 namespace host {
 
@@ -155,21 +157,6 @@ Expected<std::vector<ServerChange>> changesBetween(Database& db, const common::R
     return ordered;
 }
 
-// The paths whose URL differs between two snapshots.
-std::set<OdString> changedPaths(const TrackedFiles& before, const TrackedFiles& after) {
-    std::set<OdString> paths;
-    for (const auto& [path, url] : before) {
-        const auto now = after.find(path);
-        if (now == after.end() || now->second != url)
-            paths.insert(path);
-    }
-    for (const auto& [path, url] : after) {
-        if (before.count(path) == 0)
-            paths.insert(path);
-    }
-    return paths;
-}
-
 // Checks a change from the server as restore checks the database's paths and URLs.
 Expected<void> checkChange(const common::RootPath& root, const ServerChange& change) {
     const std::string shown = quotePath(change.path);
@@ -200,84 +187,6 @@ Expected<void> checkChange(const common::RootPath& root, const ServerChange& cha
     return {};
 }
 
-// The working files a pull updates, as it found them.
-struct WorkingPlan {
-    std::vector<Restoring> restoring;
-    std::vector<OdString> removing;
-    std::vector<OdString> conflicts;  // changed here, so left alone
-};
-
-// Sorts the paths that changed from `before` to `after` on the server: a working file still as in
-// `before` (or already as in `after`) may take the server's version; any other is a conflict.
-// Decided by content, as restore decides.
-Expected<WorkingPlan> planWorkingFiles(Database& db, const common::RootPath& root,
-                                       const TrackedFiles& before, const TrackedFiles& after,
-                                       const std::map<OdString, std::string>& digests) {
-    WorkingPlan plan;
-    const auto digestOf = [&](const OdString& url) -> Expected<std::string> {
-        const auto known = digests.find(url);
-        if (known != digests.end())
-            return known->second;
-        const auto digest = copyDigest(db, root, url);
-        if (!digest.hasValue())
-            return digest.error();
-        return utf8(digest.value());
-    };
-    for (const OdString& path : changedPaths(before, after)) {
-        const auto old = before.find(path);
-        const auto now = after.find(path);
-        const std::string working = utf8(root.pathTo(path));
-        const PathKind there = lookAt(working);
-        const bool present = there != PathKind::none;
-        if (present && there != PathKind::file) {
-            plan.conflicts.push_back(path);
-            continue;
-        }
-        std::string mine;
-        if (present) {
-            const auto digest = fileDigest(working, utf8(path));
-            if (!digest.hasValue())
-                return digest.error();
-            mine = utf8(digest.value());
-        }
-        std::string theirs, earlier;
-        if (now != after.end()) {
-            auto d = digestOf(now->second);
-            if (!d.hasValue())
-                return d.error();
-            theirs = d.value();
-        }
-        if (old != before.end()) {
-            auto d = digestOf(old->second);
-            if (!d.hasValue())
-                return d.error();
-            earlier = d.value();
-        }
-        const bool asBefore = present ? old != before.end() && mine == earlier : old == before.end();
-        const bool asAfter = present ? now != after.end() && mine == theirs : now == after.end();
-        if (asAfter)
-            continue;
-        if (!asBefore) {
-            plan.conflicts.push_back(path);
-            continue;
-        }
-        if (now == after.end())
-            plan.removing.push_back(path);
-        else
-            plan.restoring.push_back(Restoring{path, now->second, fromUtf8(theirs), boost::none});
-    }
-    return plan;
-}
-
-ErrorMessage conflictError(const std::vector<OdString>& paths) {
-    std::string text = "pull changes nothing: " +
-                       plural(paths.size(), "file changed", "files changed") +
-                       " both here and on the server:";
-    for (const OdString& path : paths)
-        text += "\n  " + quotePath(path);
-    return hostError(text);
-}
-
 // Moves HEAD in the state file; the Cache that ends here writes it.
 Expected<void> setHead(Repository& r, std::uint64_t head, const Session& session) {
     const int failuresBefore = session.io.failures();
@@ -297,14 +206,20 @@ Expected<void> setHead(Repository& r, std::uint64_t head, const Session& session
     return {};
 }
 
+// What finishPending() found and did.
+struct Completed {
+    bool wasCutOff = false;  // a pull had been cut off, and is complete now
+    std::size_t files = 0;   // working files it updated
+};
+
 // Completes a pull whose commits are in rvk.db: HEAD, then the working files. Nothing to do
 // without a noted one.
-Expected<std::size_t> finishPending(Repository& r, const Session& session) {
+Expected<Completed> finishPending(Repository& r, const Session& session) {
     auto pending = r.db.remoteSetting(kPendingKey);
     if (!pending.hasValue())
         return pending.error();
     if (!pending.value())
-        return std::size_t{0};
+        return Completed{};
     std::istringstream fields(*pending.value());
     std::uint64_t oldHead = 0, newHead = 0, from = 0;
     if (!(fields >> oldHead >> newHead >> from))
@@ -323,22 +238,18 @@ Expected<std::size_t> finishPending(Repository& r, const Session& session) {
                                                   : boost::none);
     if (!before.hasValue() || !after.hasValue())
         return !before.hasValue() ? before.error() : after.error();
-    auto plan = planWorkingFiles(r.db, r.root, before.value(), after.value(), {});
+    auto plan = planPull(r.db, r.root, before.value(), after.value(), {});
     if (!plan.hasValue())
         return plan.error();
-    if (!plan.value().conflicts.empty())
-        return conflictError(plan.value().conflicts);
-    auto restored = restoreFiles(r.root, plan.value().restoring, nullptr);
-    if (!restored.hasValue())
-        return restored.error();
-    for (const OdString& path : plan.value().removing) {
-        if (!removeFile(utf8(r.root.pathTo(path))))
-            return hostError("cannot remove " + quotePath(path) + ": " + lastSystemError());
-    }
+    if (!plan.value().conflicts.empty() || !plan.value().blocked.empty())
+        return refusal(plan.value());
+    auto applied = applyPull(r.root, plan.value());
+    if (!applied.hasValue())
+        return applied.error();
     auto cleared = r.db.setRemoteSetting(kPendingKey, boost::none);
     if (!cleared.hasValue())
         return cleared.error();
-    return plan.value().restoring.size() + plan.value().removing.size();
+    return Completed{true, applied.value()};
 }
 
 // The clone's commits after `base`, oldest first, each with its files.
@@ -358,6 +269,78 @@ Expected<std::vector<std::pair<CommitRecord, TrackedFiles>>> localCommits(
     }
     std::reverse(commits.begin(), commits.end());
     return commits;
+}
+
+// The clone's own commits, those after its base: each as rvk.db has it and as the server takes it.
+struct OwnCommits {
+    std::vector<std::pair<CommitRecord, TrackedFiles>> local;
+    std::vector<ServerCommit> sent;
+};
+
+Expected<OwnCommits> ownCommits(Repository& r, std::uint64_t base) {
+    OwnCommits own;
+    auto local = localCommits(r.db, r.cache.value().read().head.commit, base);
+    if (!local.hasValue())
+        return local.error();
+    own.local = std::move(local.value());
+    auto before = r.db.trackedFiles(base ? boost::optional<std::uint64_t>(base) : boost::none);
+    if (!before.hasValue())
+        return before.error();
+    const TrackedFiles* previous = &before.value();
+    for (const auto& [record, files] : own.local) {
+        ServerCommit c;
+        c.id = record.id;
+        c.time = record.time;
+        c.message = utf8(record.message);
+        auto changes = changesBetween(r.db, r.root, *previous, files);
+        if (!changes.hasValue())
+            return changes.error();
+        c.changes = std::move(changes.value());
+        c.digest = commitDigest(c.id, c);
+        own.sent.push_back(std::move(c));
+        previous = &files;
+    }
+    return own;
+}
+
+// A push cut off after the server took it leaves the clone's first own commits on the server
+// already: found by their digests, they become the clone's base, as a completed push would have
+// made them. How many there were.
+Expected<std::size_t> takeLanded(Repository& r, ServerConnection& server, std::uint64_t& base,
+                                 std::uint64_t top, OwnCommits& own) {
+    if (top <= base || own.sent.empty())
+        return std::size_t{0};
+    const auto theirs =
+        fetchCommits(server, base, std::min<std::uint64_t>(top, base + own.sent.size()));
+    if (!theirs.hasValue())
+        return theirs.error();
+    std::size_t landed = 0;
+    while (landed < theirs.value().size() && theirs.value()[landed].digest == own.sent[landed].digest)
+        ++landed;
+    if (landed == 0)
+        return landed;
+    auto moved = r.db.setRemoteSetting(kBaseKey, std::to_string(base + landed));
+    if (!moved.hasValue())
+        return moved.error();
+    base += landed;
+    const auto cut = static_cast<std::ptrdiff_t>(landed);
+    own.local.erase(own.local.begin(), own.local.begin() + cut);
+    own.sent.erase(own.sent.begin(), own.sent.begin() + cut);
+    return landed;
+}
+
+// The paths that any of the clone's own commits changed, each against the one before it: a file
+// edited and then put back byte for byte was still touched, and the server's change to it must
+// not be taken for no change at all.
+std::set<OdString> touchedPaths(const TrackedFiles& base, const OwnCommits& own) {
+    std::set<OdString> touched;
+    const TrackedFiles* previous = &base;
+    for (const auto& [record, files] : own.local) {
+        for (const OdString& path : changedPaths(*previous, files))
+            touched.insert(path);
+        previous = &files;
+    }
+    return touched;
 }
 
 }  // namespace
@@ -390,8 +373,11 @@ Expected<ServerConnection> connectRemote(Database& db) {
 }
 
 int pullInto(Repository& r, ServerConnection& server, const Session& session, const char* verb) {
-    orFail(finishPending(r, session));
-    const std::uint64_t base = orFail(numberSetting(r.db, kBaseKey));
+    const Completed completed = orFail(finishPending(r, session));
+    if (completed.wasCutOff)
+        std::printf("completed the %s that was cut off (%s updated)\n", verb,
+                    plural(completed.files, "working file", "working files").c_str());
+    std::uint64_t base = orFail(numberSetting(r.db, kBaseKey));
     const std::uint64_t top = orFail(serverHead(server));
     const std::uint64_t head = r.cache.value().read().head.commit.value_or(0);
     if (top < base)
@@ -402,6 +388,11 @@ int pullInto(Repository& r, ServerConnection& server, const Session& session, co
         return fail(hostError("HEAD is commit " + std::to_string(head) +
                               ", older than the server's commit " + std::to_string(base) +
                               " this clone holds"));
+    OwnCommits own = orFail(ownCommits(r, base));
+    const std::size_t landed = orFail(takeLanded(r, server, base, top, own));
+    if (landed > 0)
+        std::printf("the server holds %s of this clone already, from a push that was cut off\n",
+                    plural(landed, "commit", "commits").c_str());
     if (top == 0) {
         std::printf("%s nothing: the server has no commit yet\n", verb);
         return 0;
@@ -423,7 +414,7 @@ int pullInto(Repository& r, ServerConnection& server, const Session& session, co
     std::vector<TrackedFiles> snapshots;
     std::map<OdString, std::string> digests;
     std::vector<std::pair<OdString, std::string>> wanted;  // copies to fetch, in order
-    std::set<OdString> wantedUrls;
+    std::map<OdString, OdString> wantedFor;                 // a path each copy is of, for messages
     TrackedFiles files = baseFiles;
     for (const ServerCommit& c : fetched) {
         for (const ServerChange& change : c.changes) {
@@ -438,29 +429,48 @@ int pullInto(Repository& r, ServerConnection& server, const Session& session, co
             if (known != digests.end() && known->second != *change.sha256)
                 return fail(hostError("the server names two copies as " + quoteName(*change.url)));
             digests[url] = *change.sha256;
-            if (wantedUrls.insert(url).second)
+            if (wantedFor.emplace(url, path).second)
                 wanted.emplace_back(url, *change.sha256);
         }
         snapshots.push_back(files);
     }
     const TrackedFiles& serverFiles = snapshots.back();
 
-    // Refused before anything changes: a file changed on both sides.
-    const auto mine = orFail(localCommits(r.db, head ? boost::optional<std::uint64_t>(head)
-                                                     : boost::none,
-                                          base));
-    const TrackedFiles& headFiles = mine.empty() ? baseFiles : mine.back().second;
-    std::set<OdString> changedHere = changedPaths(baseFiles, headFiles);
+    // HEAD's files after the pull: the server's, with the changes of each of the clone's own
+    // commits on top, commit by commit.
+    std::vector<TrackedFiles> replayed;
+    {
+        TrackedFiles next = serverFiles;
+        const TrackedFiles* previous = &baseFiles;
+        for (const auto& [record, commitFiles] : own.local) {
+            for (const OdString& path : changedPaths(*previous, commitFiles)) {
+                const auto now = commitFiles.find(path);
+                if (now == commitFiles.end())
+                    next.erase(path);
+                else
+                    next[path] = now->second;
+            }
+            replayed.push_back(next);
+            previous = &commitFiles;
+        }
+    }
+
+    // Refused before anything changes: a file changed on both sides (in a commit of this clone's,
+    // staged, or in the working tree), and a file the working tree cannot take.
+    std::set<OdString> changedHere = touchedPaths(baseFiles, own);
     for (const common::StagedFile& staged : r.cache.value().read().stagedFiles)
         changedHere.insert(staged.path);
-    auto plan = orFail(planWorkingFiles(r.db, r.root, baseFiles, serverFiles, digests));
+    PullPlan plan = orFail(planPull(r.db, r.root, baseFiles, serverFiles, digests));
     std::set<OdString> conflicts(plan.conflicts.begin(), plan.conflicts.end());
     for (const OdString& path : changedPaths(baseFiles, serverFiles)) {
         if (changedHere.count(path) > 0)
             conflicts.insert(path);
     }
-    if (!conflicts.empty())
-        return fail(conflictError(std::vector<OdString>(conflicts.begin(), conflicts.end())));
+    plan.conflicts.assign(conflicts.begin(), conflicts.end());
+    for (Blocked& clash : folderClashes(replayed.empty() ? serverFiles : replayed.back()))
+        plan.blocked.push_back(std::move(clash));
+    if (!plan.conflicts.empty() || !plan.blocked.empty())
+        return fail(refusal(plan));
 
     // The copies, each whole and checked before it is stored, and all on disk before any commit
     // names them.
@@ -488,7 +498,8 @@ int pullInto(Repository& r, ServerConnection& server, const Session& session, co
                         transfer.add(static_cast<std::int64_t>(n));
                         return sink(data, n);
                     });
-                })));
+                },
+                quotePath(wantedFor[url]))));
             transfer.file();
         }
     }
@@ -511,22 +522,12 @@ int pullInto(Repository& r, ServerConnection& server, const Session& session, co
             record.parent = c.id - 1;
         orFail(r.db.insertCommit(record, snapshots[i], i == 0 ? received : std::vector<KeptCopy>()));
     }
-    TrackedFiles replayed = serverFiles;
-    const TrackedFiles* previous = &baseFiles;
     std::uint64_t newHead = top;
-    for (const auto& [record, commitFiles] : mine) {
-        for (const OdString& path : changedPaths(*previous, commitFiles)) {
-            const auto now = commitFiles.find(path);
-            if (now == commitFiles.end())
-                replayed.erase(path);
-            else
-                replayed[path] = now->second;
-        }
-        CommitRecord moved = record;
+    for (std::size_t i = 0; i < own.local.size(); ++i) {
+        CommitRecord moved = own.local[i].first;
         moved.id = ++newHead;
         moved.parent = newHead - 1;
-        orFail(r.db.insertCommit(moved, replayed));
-        previous = &commitFiles;
+        orFail(r.db.insertCommit(moved, replayed[i]));
     }
     orFail(r.db.setRemoteSetting(kBaseKey, std::to_string(top)));
     orFail(r.db.setRemoteSetting(kPendingKey, std::to_string(head) + " " +
@@ -534,13 +535,13 @@ int pullInto(Repository& r, ServerConnection& server, const Session& session, co
                                                   std::to_string(base)));
     orFail(r.db.commit());
 
-    const std::size_t updated = orFail(finishPending(r, session));
+    const std::size_t updated = orFail(finishPending(r, session)).files;
     std::string line = std::string(verb) + " " + plural(fetched.size(), "commit", "commits") +
                        " (" + plural(received.size(), "copy", "copies") + ", " + mib(bytes) +
                        " received; " + plural(updated, "working file", "working files") +
                        " updated)";
-    if (!mine.empty())
-        line += ", " + plural(mine.size(), "commit", "commits") + " of this clone put on top";
+    if (!own.local.empty())
+        line += ", " + plural(own.local.size(), "commit", "commits") + " of this clone put on top";
     std::printf("%s: HEAD is commit %llu\n", line.c_str(), static_cast<unsigned long long>(newHead));
     return 0;
 }
@@ -563,43 +564,15 @@ int push(const std::vector<std::string>& args, const Session& session) {
     orFail(finishPending(r, session));
     std::uint64_t base = orFail(numberSetting(r.db, kBaseKey));
     const std::uint64_t top = orFail(serverHead(server));
-    const auto head = r.cache.value().read().head.commit;
-    const auto mine = orFail(localCommits(r.db, head, base));
     if (top < base)
         return fail(hostError("the server's history ends at commit " + std::to_string(top) +
                               ", before commit " + std::to_string(base) +
                               " this clone took from it: is the remote another repository?"));
-
-    // The clone's commits as the server takes them.
-    std::vector<ServerCommit> commits;
-    {
-        TrackedFiles before =
-            orFail(r.db.trackedFiles(base ? boost::optional<std::uint64_t>(base) : boost::none));
-        for (const auto& [record, files] : mine) {
-            ServerCommit c;
-            c.id = record.id;
-            c.time = record.time;
-            c.message = utf8(record.message);
-            c.changes = orFail(changesBetween(r.db, r.root, before, files));
-            c.digest = commitDigest(c.id, c);
-            commits.push_back(std::move(c));
-            before = files;
-        }
-    }
-    // A push that was cut off after the server took it: the server holds these very commits.
-    std::size_t landed = 0;
-    if (top > base) {
-        const auto theirs = orFail(fetchCommits(server, base, std::min<std::uint64_t>(top, base + commits.size())));
-        while (landed < theirs.size() && theirs[landed].digest == commits[landed].digest)
-            ++landed;
-        if (landed > 0) {
-            base += landed;
-            orFail(r.db.setRemoteSetting(kBaseKey, std::to_string(base)));
-            commits.erase(commits.begin(), commits.begin() + static_cast<std::ptrdiff_t>(landed));
-        }
-        if (top > base)
-            return fail(hostError("the server has commits this clone lacks: run rvk pull first"));
-    }
+    OwnCommits own = orFail(ownCommits(r, base));
+    const std::size_t landed = orFail(takeLanded(r, server, base, top, own));
+    if (top > base)
+        return fail(hostError("the server has commits this clone lacks: run rvk pull first"));
+    const std::vector<ServerCommit>& commits = own.sent;
     if (commits.empty()) {
         std::printf("pushed %s: the server's head is commit %llu\n",
                     landed ? plural(landed, "commit", "commits").c_str() : "nothing",
@@ -657,6 +630,85 @@ int push(const std::vector<std::string>& args, const Session& session) {
                 plural(commits.size() + landed, "commit", "commits").c_str(),
                 plural(needed.size(), "copy", "copies").c_str(), mib(total).c_str(),
                 static_cast<unsigned long long>(appended.head));
+    return 0;
+}
+
+// Turns the clone's own commits, those the server lacks, back into staged changes: HEAD goes back
+// to the clone's base, and what the commits changed against it is staged, beside what was staged
+// already. Working files stay as they are, so no work is lost and a refused push never traps it.
+// The state file is written first: cut off after it, the commits are left in rvk.db where HEAD no
+// longer reaches them, and the next uncommit or pull removes them.
+int uncommit(const std::vector<std::string>& args, const Session& session) {
+    if (!parseArguments("uncommit", args, {}).operands.empty())
+        throw BadUsage{"uncommit: takes no arguments"};
+    auto repo = orFail(openRepository(session));
+    Repository& r = repo;
+    orFail(checkNoCutOffPull(r.db));
+    auto server = orFail(connectRemote(r.db));
+    std::uint64_t base = orFail(numberSetting(r.db, kBaseKey));
+    const std::uint64_t top = orFail(serverHead(server));
+    if (top < base)
+        return fail(hostError("the server's history ends at commit " + std::to_string(top) +
+                              ", before commit " + std::to_string(base) +
+                              " this clone took from it: is the remote another repository?"));
+    OwnCommits own = orFail(ownCommits(r, base));
+    const std::size_t landed = orFail(takeLanded(r, server, base, top, own));
+    if (landed > 0)
+        std::printf("the server holds %s of this clone already, from a push that was cut off\n",
+                    plural(landed, "commit", "commits").c_str());
+    if (own.local.empty()) {
+        orFail(r.db.begin());
+        orFail(r.db.deleteCommitsAfter(base));
+        orFail(r.db.commit());
+        std::printf("nothing to uncommit: the server holds every commit of this clone\n");
+        return 0;
+    }
+
+    using common::EFileChange;
+    const TrackedFiles baseFiles =
+        orFail(r.db.trackedFiles(base ? boost::optional<std::uint64_t>(base) : boost::none));
+    const TrackedFiles& headFiles = own.local.back().second;
+    const auto against = [&](const OdString& path, bool present) -> boost::optional<EFileChange> {
+        const bool known = baseFiles.count(path) > 0;
+        if (!known && !present)
+            return boost::none;
+        return !known ? EFileChange::added : present ? EFileChange::modified : EFileChange::removed;
+    };
+    std::map<OdString, EFileChange, bool (*)(const OdString&, const OdString&)> staged(byBytes);
+    for (const OdString& path : changedPaths(baseFiles, headFiles)) {
+        if (const auto change = against(path, headFiles.count(path) > 0))
+            staged[path] = *change;
+    }
+    // What was staged counts against the last commit; now it counts against the base.
+    for (const common::StagedFile& file : r.cache.value().read().stagedFiles) {
+        const auto change = against(file.path, file.change != EFileChange::removed);
+        if (change)
+            staged[file.path] = *change;
+        else
+            staged.erase(file.path);
+    }
+
+    const int failuresBefore = session.io.failures();
+    {
+        common::Cache cache(std::move(r.cache.value()));
+        common::Transaction transaction = cache.getTransaction();
+        common::State& state = cache.write();
+        state.head.commit = base ? boost::optional<std::uint64_t>(base) : boost::none;
+        state.stagedFiles.clear();
+        for (const auto& [path, change] : staged)
+            state.stagedFiles.emplace_back(path, change);
+        transaction.commit();
+    }
+    if (session.io.failures() != failuresBefore)
+        return 1;
+    orFail(r.db.begin());
+    orFail(r.db.deleteCommitsAfter(base));
+    orFail(r.db.commit());
+    std::printf("uncommitted %s: HEAD is %s; their changes are staged\n",
+                plural(own.local.size(), "commit", "commits").c_str(),
+                base ? ("commit " + std::to_string(base)).c_str() : "on no commit");
+    for (const auto& [path, change] : staged)
+        std::printf("%-2s %s\n", stagedCode(change), quotePath(path).c_str());
     return 0;
 }
 

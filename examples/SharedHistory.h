@@ -29,6 +29,7 @@ int pullInto(Repository& r, ServerConnection& server, const Session& session, co
 int clone(const std::vector<std::string>& args, const Session& session);
 int push(const std::vector<std::string>& args, const Session& session);
 int pull(const std::vector<std::string>& args, const Session& session);
+int uncommit(const std::vector<std::string>& args, const Session& session);
 
 // The commands of RemoteCommands.cpp.
 int remote(const std::vector<std::string>& args, const Session& session);

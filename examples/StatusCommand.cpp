@@ -127,7 +127,7 @@ int status(const std::vector<std::string>& args, const Session& session) {
                                                       : "ies of " + std::to_string(missing) +
                                                             " modified files are") +
                              " missing; run 'rvk verify'"));
-    noteLocksOfOthers(root);
+    noteSharedHistory(root);
     return 0;
 }
 

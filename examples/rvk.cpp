@@ -88,6 +88,8 @@ shared history (on a PostgreSQL server):
                       clone lacks: run rvk pull first)
   pull                bring the server's commits, update the files it changed, and put this
                       clone's own commits on top
+  uncommit            turn this clone's commits that the server lacks back into staged
+                      changes (working files stay as they are)
   lock PATH...        lock files on the server for the role of the connection
   unlock [--force] PATH...
                       release locks (--force: another role's; rvk_admin members only)
@@ -142,7 +144,7 @@ commit, for sessions that must repeat exactly.
 Two commands never work on one repository at once: each holds the repository lock
 (.rvk/rvk.lock) for its whole run, exclusive for init, stage, unstage, commit and restore, shared
 for status, log, show-state and verify (several of those may run together); where and relpath
-take none. remote, push and pull hold it exclusively, lock, unlock and locks shared, and clone
+take none. remote, push, pull and uncommit hold it exclusively, lock, unlock and locks shared, and clone
 holds the new repository's exclusively. A command that finds the lock taken says so once and waits, for 30 seconds unless
 --lock-timeout SECONDS or the environment variable RVK_LOCK_TIMEOUT=SECONDS (the option wins)
 says otherwise, then gives up with an error naming the lock file.
@@ -247,6 +249,7 @@ int stage(const std::vector<std::string>& args, const Session& session) {
     const bool all = host::wantsAll("stage", parsed, "NAMEs");
     auto repo = orFail(host::openRepository(session));
     Repository& r = repo;
+    orFail(host::checkNoCutOffPull(r.db));
     const auto sorted =
         orFail(host::sortWorkingTree(r.root, r.head, r.cache.value().read().head.commit));
     const common::RepoChanges& changes = sorted.changes;
@@ -307,6 +310,8 @@ int unstage(const std::vector<std::string>& args, const Session& session) {
     const auto place = orFail(host::findRoot());
     const common::RootPath& root = place.root;
     const auto lock = orFail(session.lock(root));
+    if (auto db = host::Database::open(root.dbPath()); db.hasValue())
+        orFail(host::checkNoCutOffPull(db.value()));
     auto cache = orFail(common::Cache::get(root, false, session.io));
     std::vector<StagedFile> kept;
     if (!all) {
@@ -560,6 +565,7 @@ const CommandEntry* findCommand(const std::string& name) {
         {"clone", host::remoteCommand<&host::RemoteModule::clone>, LockMode::none},
         {"push", host::remoteCommand<&host::RemoteModule::push>, LockMode::exclusive},
         {"pull", host::remoteCommand<&host::RemoteModule::pull>, LockMode::exclusive},
+        {"uncommit", host::remoteCommand<&host::RemoteModule::uncommit>, LockMode::exclusive},
         {"lock", host::remoteCommand<&host::RemoteModule::lock>, LockMode::shared},
         {"unlock", host::remoteCommand<&host::RemoteModule::unlock>, LockMode::shared},
         {"locks", host::remoteCommand<&host::RemoteModule::locks>, LockMode::shared},

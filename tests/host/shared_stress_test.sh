@@ -175,17 +175,28 @@ if command -v strace >/dev/null && strace -f -o /dev/null true 2>/dev/null; then
         for n in $(seq "${total:-0}"); do
             change "pull $call $n"
             kill_at "$call" "$n" "$rvk" pull
-            # Cut off with its commits stored, a pull holds back what builds on HEAD.
+            # Cut off with its commits stored, a pull holds back every command that changes
+            # anything: status would show the server's files as changed or removed, and staging
+            # them would undo a colleague's work. Status says why; the rerun, what it completed.
+            completed=
             if [ -n "$(sqlite3 .rvk/rvk.db "SELECT value FROM remote WHERE key = 'pending'")" ]; then
                 cut_off=$((cut_off + 1))
-                ! "$rvk" restore --all >"$base/out" 2>&1 && grep -q "run rvk pull" "$base/out" ||
-                    fail "restore after a pull cut off at $call $n: $(cat "$base/out")"
+                completed="completed the pull that was cut off"
+                for command in "restore --all" "stage --all" "unstage --all" "commit -m x"; do
+                    # shellcheck disable=SC2086
+                    ! "$rvk" $command >"$base/out" 2>&1 && grep -q "run rvk pull" "$base/out" ||
+                        fail "$command after a pull cut off at $call $n: $(cat "$base/out")"
+                done
+                "$rvk" status 2>&1 >/dev/null | grep -q "pull was cut off" ||
+                    fail "status after a pull cut off at $call $n says nothing of it"
             fi
             for f in step.dwg steps.txt; do
                 [ ! -e "$f" ] || [ -n "$(sql "SELECT 1 FROM rvk.changes WHERE path = '$f' AND sha256 = '$(sha256sum "$f" | cut -d' ' -f1)' LIMIT 1")" ] ||
                     fail "pull killed at $call $n: $f is half-written"
             done
             "$rvk" pull >"$base/out" 2>&1 || fail "pull after a kill at $call $n: $(cat "$base/out")"
+            [ -z "$completed" ] || grep -q "$completed" "$base/out" ||
+                fail "the pull after a cut-off one at $call $n does not say it completed it: $(cat "$base/out")"
             cmp -s steps.txt "$base/w1/steps.txt" || fail "pull after a kill at $call $n is incomplete"
             [ -z "$("$rvk" status)" ] || fail "pull after a kill at $call $n left changes: $("$rvk" status)"
         done

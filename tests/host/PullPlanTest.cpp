@@ -1,0 +1,152 @@
+// How a pull plans the update of the working tree: which files it removes and writes, which
+// folders must go first, and what stops it before HEAD moves.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <common/ContentHash.h>
+#include <gtest/gtest.h>
+
+#include "Database.h"
+#include "PullPlan.h"
+#include "TestSupport.h"
+
+namespace {
+
+using host::Database;
+using testing_support::TempDir;
+
+std::string narrow(const OdString& text) {
+    return std::string(text.ansi_str(), text.ansiLength());
+}
+
+// The URL an object of `content` gets: generic copies carry their digest, so the plan needs no
+// record of them.
+OdString urlOf(const std::string& content) {
+    common::ContentDigest sha;
+    sha.update(content.data(), content.size());
+    return OdString(L"po") + sha.hexDigest();
+}
+
+// Paths are written with '/' here and turned into the system's form.
+OdString local(std::string path) {
+    const std::string separator = narrow(ut::FileName::getPathSeparator());
+    for (char& c : path) {
+        if (c == '/')
+            c = separator[0];
+    }
+    return OdString(path.c_str(), kCodePageUtf8);
+}
+
+std::vector<std::string> shown(const std::vector<OdString>& paths) {
+    std::vector<std::string> out;
+    for (const OdString& p : paths)
+        out.push_back(narrow(p));
+    return out;
+}
+
+struct PlanCase {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> before, after, working;  // path, content
+    std::vector<std::string> folders;  // made in the working tree besides the files' own
+    std::vector<std::string> removing, emptied, writing, conflicts, blocked;
+};
+
+class PullPlanning : public ::testing::TestWithParam<PlanCase> {};
+
+TEST_P(PullPlanning, SortsEveryChangedPathBeforeAnythingIsWritten) {
+    const PlanCase& c = GetParam();
+    TempDir tmp;
+    const auto root = common::RootPath::get(tmp.od(), true).value();
+    auto db = Database::create(root.dbPath());
+    ASSERT_TRUE(db.hasValue());
+    const auto files = [](const std::vector<std::pair<std::string, std::string>>& rows) {
+        host::TrackedFiles tracked;
+        for (const auto& [path, content] : rows)
+            tracked[local(path)] = urlOf(content);
+        return tracked;
+    };
+    for (const auto& [path, content] : c.working)
+        tmp.writeFile(path, content);
+    for (const std::string& folder : c.folders)
+        tmp.makeDir(folder);
+
+    const auto plan = host::planPull(db.value(), root, files(c.before), files(c.after), {});
+    ASSERT_TRUE(plan.hasValue()) << narrow(plan.error().message);
+    const auto sorted = [](std::vector<std::string> v) {
+        std::sort(v.begin(), v.end());
+        return v;
+    };
+    const auto expected = [&](std::vector<std::string> v) {
+        for (std::string& p : v)
+            p = narrow(local(p));
+        return sorted(v);
+    };
+    std::vector<OdString> writing, blocked;
+    for (const host::Restoring& r : plan.value().writing)
+        writing.push_back(r.path);
+    for (const host::Blocked& b : plan.value().blocked)
+        blocked.push_back(b.path);
+    EXPECT_EQ(sorted(shown(plan.value().removing)), expected(c.removing));
+    EXPECT_EQ(shown(plan.value().folders), [&] {
+        std::vector<std::string> v;
+        for (const std::string& p : c.emptied)
+            v.push_back(narrow(local(p)));
+        return v;
+    }()) << "emptied folders, deepest first";
+    EXPECT_EQ(sorted(shown(writing)), expected(c.writing));
+    EXPECT_EQ(sorted(shown(plan.value().conflicts)), expected(c.conflicts));
+    EXPECT_EQ(sorted(shown(blocked)), expected(c.blocked));
+}
+
+const std::string kLongName(300, 'n');
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PullPlanning,
+    ::testing::Values(
+        PlanCase{"FileBecomesFolder", {{"docs", "a"}}, {{"docs/readme.txt", "b"}}, {{"docs", "a"}},
+                 {}, {"docs"}, {}, {"docs/readme.txt"}, {}, {}},
+        PlanCase{"FolderBecomesFile", {{"docs/readme.txt", "a"}, {"docs/sub/x", "x"}},
+                 {{"docs", "b"}}, {{"docs/readme.txt", "a"}, {"docs/sub/x", "x"}}, {},
+                 {"docs/readme.txt", "docs/sub/x"}, {"docs/sub", "docs"}, {"docs"}, {}, {}},
+        PlanCase{"FolderHoldingAnUntrackedFileStaysInTheWay", {{"docs/readme.txt", "a"}},
+                 {{"docs", "b"}}, {{"docs/readme.txt", "a"}, {"docs/mine.txt", "m"}}, {},
+                 {"docs/readme.txt"}, {}, {"docs"}, {}, {"docs"}},
+        PlanCase{"UntrackedFileInTheWayOfAFolder", {}, {{"details/a.txt", "a"}},
+                 {{"details", "mine"}}, {}, {}, {}, {"details/a.txt"}, {}, {"details/a.txt"}},
+        PlanCase{"FileChangedHereIsAConflict", {{"a.txt", "1"}, {"b.txt", "1"}},
+                 {{"a.txt", "2"}, {"b.txt", "2"}}, {{"a.txt", "mine"}, {"b.txt", "1"}}, {}, {}, {},
+                 {"b.txt"}, {"a.txt"}, {}},
+        PlanCase{"FileAlreadyAsTheServerHasItIsLeftAlone", {{"a.txt", "1"}}, {{"a.txt", "2"}},
+                 {{"a.txt", "2"}}, {}, {}, {}, {}, {}, {}},
+        PlanCase{"RemovedHereAndThereIsNoChange", {{"a.txt", "1"}}, {}, {}, {}, {}, {}, {}, {}, {}},
+        PlanCase{"NameTooLongForThisSystem", {}, {{kLongName, "a"}}, {}, {}, {}, {}, {kLongName},
+                 {}, {kLongName}}),
+    [](const ::testing::TestParamInfo<PlanCase>& info) { return std::string(info.param.name); });
+
+TEST(PullPlanning, FolderClashesNameTheFileThatAFolderNeeds) {
+    const OdString url = urlOf("x");
+    const struct {
+        std::vector<std::string> paths;
+        std::vector<std::string> clashes;
+    } cases[] = {
+        {{"q", "q/r.txt"}, {"q"}},
+        {{"a/b", "a/b/c", "a/b/d/e"}, {"a/b"}},
+        {{"q", "qa/r.txt", "q.txt"}, {}},
+        {{"a/b/c", "a/b/d"}, {}},
+    };
+    for (const auto& c : cases) {
+        host::TrackedFiles files;
+        for (const std::string& p : c.paths)
+            files[local(p)] = url;
+        std::vector<std::string> found;
+        for (const host::Blocked& b : host::folderClashes(files))
+            found.push_back(narrow(b.path));
+        std::vector<std::string> wanted;
+        for (const std::string& p : c.clashes)
+            wanted.push_back(narrow(local(p)));
+        EXPECT_EQ(found, wanted) << c.paths.front();
+    }
+}
+
+}  // namespace
