@@ -375,7 +375,7 @@ Expected<ServerConnection> connectRemote(Database& db) {
 int pullInto(Repository& r, ServerConnection& server, const Session& session, const char* verb) {
     const Completed completed = orFail(finishPending(r, session));
     if (completed.wasCutOff)
-        std::printf("completed the %s that was cut off (%s updated)\n", verb,
+        std::printf("completed the pull that was cut off (%s updated)\n",
                     plural(completed.files, "working file", "working files").c_str());
     std::uint64_t base = orFail(numberSetting(r.db, kBaseKey));
     const std::uint64_t top = orFail(serverHead(server));
