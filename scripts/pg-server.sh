@@ -11,7 +11,8 @@
 # The server listens on a socket in DIR and on 127.0.0.1 only, on a free port. Run as root (as CI
 # does), it runs as the unprivileged system user "postgres", which then owns DIR. It has the
 # group roles rvk_writers, rvk_readers and rvk_admin, the login roles drafter1 and drafter2
-# (writers), reader (readers) and admin (rvk_admin, which may also create roles), and a database
+# (writers), reader (readers) and admin (rvk_admin, which may also create roles: rvk remote create
+# makes rvk_owner, the role that owns the repository and that nobody logs in as), and a database
 # "rvk" in which rvk_admin may create the shared repository (rvk remote create).
 #
 # Authentication is "trust" on the socket and on the loopback address: this cluster is throwaway
