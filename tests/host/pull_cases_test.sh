@@ -127,7 +127,7 @@ SQL
 }
 long_name=$(printf 'n%.0s' $(seq 300))
 deep=$(printf 'folder%04d/' $(seq 700))
-for planted in "$long_name.txt|$long_name" "q q/r.txt|q" "${deep}x.txt|folder0001"; do
+for planted in "$long_name.txt|$long_name" "q q/r.txt|q" "${deep}x.txt|longer than"; do
     IFS='|' read -r paths shown <<<"$planted"
     # shellcheck disable=SC2086
     plant $paths
