@@ -3,7 +3,7 @@
 // goes through query(), with its values as parameters, never spliced into the text, and gives up
 // when the server does not answer in time: rvk never waits on a server without a limit. The
 // tables live in the schema "rvk", which create() makes; logins only read them, and every change
-// goes through the schema's functions, which check it (see ServerConnection.cpp).
+// goes through the schema's functions, which check it (see ServerSchema.cpp).
 #pragma once
 
 #include <chrono>
