@@ -343,6 +343,52 @@ std::set<OdString> touchedPaths(const TrackedFiles& base, const OwnCommits& own)
     return touched;
 }
 
+// Where the clone stands against its server: the newest server commit it holds (its base), the
+// server's head, and its own commits after the base, those the server holds already (from a push
+// cut off after the server took them) counted into the base.
+struct Standing {
+    std::uint64_t base = 0;
+    std::uint64_t top = 0;
+    OwnCommits own;
+    std::size_t landed = 0;
+};
+
+Expected<Standing> standing(Repository& r, ServerConnection& server) {
+    Standing s;
+    auto base = numberSetting(r.db, kBaseKey);
+    if (!base.hasValue())
+        return base.error();
+    s.base = base.value();
+    auto top = serverHead(server);
+    if (!top.hasValue())
+        return top.error();
+    s.top = top.value();
+    if (s.top < s.base)
+        return hostError("the server's history ends at commit " + std::to_string(s.top) +
+                         ", before commit " + std::to_string(s.base) +
+                         " this clone took from it: is the remote another repository?");
+    const std::uint64_t head = r.cache.value().read().head.commit.value_or(0);
+    if (head < s.base)
+        return hostError("HEAD is commit " + std::to_string(head) +
+                         ", older than the server's commit " + std::to_string(s.base) +
+                         " this clone holds");
+    auto own = ownCommits(r, s.base);
+    if (!own.hasValue())
+        return own.error();
+    s.own = std::move(own.value());
+    auto landed = takeLanded(r, server, s.base, s.top, s.own);
+    if (!landed.hasValue())
+        return landed.error();
+    s.landed = landed.value();
+    return s;
+}
+
+void noteLanded(std::size_t landed) {
+    if (landed > 0)
+        std::printf("the server holds %s of this clone already, from a push that was cut off\n",
+                    plural(landed, "commit", "commits").c_str());
+}
+
 }  // namespace
 
 std::string shownPath(const std::string& serverPath) {
@@ -377,22 +423,11 @@ int pullInto(Repository& r, ServerConnection& server, const Session& session, co
     if (completed.wasCutOff)
         std::printf("completed the pull that was cut off (%s updated)\n",
                     plural(completed.files, "working file", "working files").c_str());
-    std::uint64_t base = orFail(numberSetting(r.db, kBaseKey));
-    const std::uint64_t top = orFail(serverHead(server));
+    Standing standing = orFail(host::standing(r, server));
+    noteLanded(standing.landed);
+    const std::uint64_t base = standing.base, top = standing.top;
     const std::uint64_t head = r.cache.value().read().head.commit.value_or(0);
-    if (top < base)
-        return fail(hostError("the server's history ends at commit " + std::to_string(top) +
-                              ", before commit " + std::to_string(base) +
-                              " this clone took from it: is the remote another repository?"));
-    if (head < base)
-        return fail(hostError("HEAD is commit " + std::to_string(head) +
-                              ", older than the server's commit " + std::to_string(base) +
-                              " this clone holds"));
-    OwnCommits own = orFail(ownCommits(r, base));
-    const std::size_t landed = orFail(takeLanded(r, server, base, top, own));
-    if (landed > 0)
-        std::printf("the server holds %s of this clone already, from a push that was cut off\n",
-                    plural(landed, "commit", "commits").c_str());
+    const OwnCommits& own = standing.own;
     if (top == 0) {
         std::printf("%s nothing: the server has no commit yet\n", verb);
         return 0;
@@ -562,17 +597,12 @@ int push(const std::vector<std::string>& args, const Session& session) {
     auto server = orFail(connectRemote(r.db));
     // A pull cut off before HEAD moved would leave HEAD on an id that now means another commit.
     orFail(finishPending(r, session));
-    std::uint64_t base = orFail(numberSetting(r.db, kBaseKey));
-    const std::uint64_t top = orFail(serverHead(server));
-    if (top < base)
-        return fail(hostError("the server's history ends at commit " + std::to_string(top) +
-                              ", before commit " + std::to_string(base) +
-                              " this clone took from it: is the remote another repository?"));
-    OwnCommits own = orFail(ownCommits(r, base));
-    const std::size_t landed = orFail(takeLanded(r, server, base, top, own));
-    if (top > base)
+    const Standing standing = orFail(host::standing(r, server));
+    const std::uint64_t base = standing.base;
+    const std::size_t landed = standing.landed;
+    if (standing.top > base)
         return fail(hostError("the server has commits this clone lacks: run rvk pull first"));
-    const std::vector<ServerCommit>& commits = own.sent;
+    const std::vector<ServerCommit>& commits = standing.own.sent;
     if (commits.empty()) {
         std::printf("pushed %s: the server's head is commit %llu\n",
                     landed ? plural(landed, "commit", "commits").c_str() : "nothing",
@@ -645,17 +675,10 @@ int uncommit(const std::vector<std::string>& args, const Session& session) {
     Repository& r = repo;
     orFail(checkNoCutOffPull(r.db));
     auto server = orFail(connectRemote(r.db));
-    std::uint64_t base = orFail(numberSetting(r.db, kBaseKey));
-    const std::uint64_t top = orFail(serverHead(server));
-    if (top < base)
-        return fail(hostError("the server's history ends at commit " + std::to_string(top) +
-                              ", before commit " + std::to_string(base) +
-                              " this clone took from it: is the remote another repository?"));
-    OwnCommits own = orFail(ownCommits(r, base));
-    const std::size_t landed = orFail(takeLanded(r, server, base, top, own));
-    if (landed > 0)
-        std::printf("the server holds %s of this clone already, from a push that was cut off\n",
-                    plural(landed, "commit", "commits").c_str());
+    const Standing standing = orFail(host::standing(r, server));
+    noteLanded(standing.landed);
+    const std::uint64_t base = standing.base;
+    const OwnCommits& own = standing.own;
     if (own.local.empty()) {
         orFail(r.db.begin());
         orFail(r.db.deleteCommitsAfter(base));

@@ -2,7 +2,6 @@
 
 #include <winsock2.h>
 
-#include <algorithm>
 
 namespace host {
 
@@ -11,11 +10,9 @@ bool awaitSocket(int socket, bool forRead, bool forWrite, Clock::time_point dead
         return true;
     const auto s = static_cast<SOCKET>(socket);
     for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0)
+        const int wait = millisecondsLeft(deadline);
+        if (wait == 0)
             return false;
-        const int wait = static_cast<int>(std::min<long long>(left, 60 * 60 * 1000));
         fd_set readable, writable, failed;
         FD_ZERO(&readable);
         FD_ZERO(&writable);
