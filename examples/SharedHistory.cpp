@@ -741,8 +741,14 @@ int clone(const std::vector<std::string>& args, const Session& session) {
         throw BadUsage{"clone: give CONNINFO and DIR"};
     const std::string conninfo = parsed.operands[0];
     orFail(checkConnInfo(conninfo));
-    const OdString folder = ut::FileName(fromArg(parsed.operands[1])).getFullPath();
-    const std::string where = utf8(folder);
+    // Without its ".." ("../plans" typed inside a working tree would otherwise lead the search for
+    // a repository up into that tree's own).
+    const OdString full = ut::FileName(fromArg(parsed.operands[1])).getFullPath();
+    auto typed = std::filesystem::u8path(utf8(full)).lexically_normal();
+    if (!typed.has_filename() && typed.has_relative_path())
+        typed = typed.parent_path();  // "plans/" is the folder "plans"
+    const std::string where = typed.u8string();
+    const OdString folder = fromUtf8(where);
     const PathKind there = lookAt(where);
     if (there == PathKind::none) {
         if (!makeFolder(where))
@@ -750,10 +756,18 @@ int clone(const std::vector<std::string>& args, const Session& session) {
     } else if (there != PathKind::folder) {
         return fail(hostError(quotePath(folder) + " is not a folder"));
     }
-    // A clone that was cut off is taken up again; any other repository or file there is not.
-    const bool resumed = common::RootPath::get(folder, false).hasValue() &&
-                         ut::FileName(folder + ut::FileName::getPathSeparator() + L".rvk")
-                             .exists(ut::FileName::kAnyObject);
+    // A clone that was cut off is taken up again; any other repository or file there is not, nor
+    // a folder inside another repository's working tree, whose repository the clone would take
+    // for its own.
+    const auto found = common::RootPath::get(folder, false);
+    if (found.hasValue() && found.value().path() != folder) {
+        if (there == PathKind::none)
+            removeEmptyFolder(where);
+        return fail(hostError(quotePath(folder) + " lies inside the working tree of " +
+                              quotePath(found.value().path()) +
+                              ": clone makes a repository of its own, outside any other"));
+    }
+    const bool resumed = found.hasValue();
     Session exclusive{session.io, session.lockTimeout, LockMode::exclusive};
     {
         if (!resumed) {

@@ -140,6 +140,15 @@ for planted in "$long_name.txt|$long_name" "q q/r.txt|q" "${deep}x.txt|longer th
 done
 expect 0 "already up to date" -- rvk pull
 
+# A clone made from inside a working tree: beside it ("../x") is a clone of its own, inside it
+# is refused, and the working tree's own repository keeps its remote.
+cd "$base/t"
+expect 0 "cloned" -- rvk clone "$pg_drafter2" ../beside
+[ -d "$base/beside/.rvk" ] && [ -f "$base/beside/plan.txt" ] || fail "the clone beside t is not there"
+expect 1 "lies inside the working tree" -- rvk clone "$pg_drafter2" inside
+[ ! -e inside ] || fail "a refused clone left its folder behind"
+[ "$(rvk remote)" = "$pg_drafter2" ] || fail "a clone from inside t changed t's remote: $(rvk remote)"
+
 if [ "$failures" -gt 0 ]; then
     echo "$failures failures" >&2
     exit 1
