@@ -2,39 +2,37 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
-#include "HostFiles.h"
-
-namespace host {
+namespace rvk {
 
 OdString fromArg(const std::string& arg) {
     return OdString(arg.data(), arg.size(), kCodePageUtf8);
 }
 
-const char* stagedCode(common::EFileChange change) {
-    switch (change) {
-        case common::EFileChange::modified:
-            return "M+";
-        case common::EFileChange::added:
-            return "A+";
-        case common::EFileChange::removed:
-            return "D+";
-    }
-    return "?+";
-}
-
 int fail(const ErrorMessage& error) {
-    printError(error);
+    // A state file that could not be written was reported by ConsoleIo already.
+    if (error.code != kStateNotWritten)
+        printError(error);
     return 1;
 }
 
-Expected<OdString> currentFolder() {
-    std::string path;
-    if (!currentFolderPath(path))
-        return hostError("cannot find the current folder: " + lastSystemError());
-    return OdString(path.data(), path.size(), kCodePageUtf8);
+Expected<std::chrono::milliseconds> parseLockTimeout(const std::string& text,
+                                                     const std::string& source) {
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    errno = 0;
+    const double seconds = std::strtod(begin, &end);
+    // strtod also takes "inf", "nan", hexadecimal and leading blanks; a plain number is wanted.
+    const bool plain = !text.empty() && text.find_first_not_of("0123456789.") == std::string::npos;
+    if (!plain || end != begin + text.size() || errno != 0 || !std::isfinite(seconds) ||
+        seconds < 0 || seconds > 86400)
+        return hostError(source + " must be a number of seconds from 0 to 86400, not " +
+                         quoteName(shortened(text)));
+    return std::chrono::milliseconds(static_cast<long long>(std::llround(seconds * 1000)));
 }
 
 Arguments parseArguments(const char* command, const std::vector<std::string>& args,
@@ -80,56 +78,4 @@ bool wantsAll(const char* command, const Arguments& parsed, const char* operands
     return all;
 }
 
-Expected<Place> findRoot() {
-    const auto here = currentFolder();
-    if (!here.hasValue())
-        return here.error();
-    const auto root = common::RootPath::get(here.value(), false);
-    if (!root.hasValue())
-        return root.error();
-    const auto sound = checkRepositoryFolder(root.value());
-    if (!sound.hasValue())
-        return sound.error();
-    return placeOf(root.value(), here.value());
-}
-
-Expected<void> checkRepositoryFolder(const common::RootPath& root) {
-    const std::pair<OdString, const char*> entries[] = {{root.rvkPath(), "folder"},
-                                                        {root.objectStorePath(), "folder"},
-                                                        {root.drawingStorePath(), "folder"},
-                                                        {root.propertiesPath(), "folder"},
-                                                        {root.dbPath(), "file"},
-                                                        {root.statePath(), "file"}};
-    for (const auto& [path, kind] : entries) {
-        if (lookAt(utf8(path)) == PathKind::link)
-            return hostError(quoteName(utf8(path)) +
-                             " is a symbolic link: rvk follows no link inside a repository "
-                             "folder, so it reads and writes nothing there; put the real " +
-                             kind + " in its place");
-    }
-    return {};
-}
-
-Expected<Repository> openRepository(const Session& session) {
-    auto place = findRoot();
-    if (!place.hasValue())
-        return place.error();
-    const common::RootPath& root = place.value().root;
-    auto lock = session.lock(root);
-    if (!lock.hasValue())
-        return lock.error();
-    auto cache = common::Cache::get(root, false, session.io);
-    if (!cache.hasValue())
-        return cache.error();
-    auto db = Database::open(root.dbPath());
-    if (!db.hasValue())
-        return db.error();
-    auto head = db.value().trackedFiles(cache.value().read().head.commit);
-    if (!head.hasValue())
-        return head.error();
-    return Repository{std::move(lock.value()), root,
-                      place.value(),           std::move(cache),
-                      std::move(db.value()),   std::move(head.value())};
-}
-
-}  // namespace host
+}  // namespace rvk

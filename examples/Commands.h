@@ -1,6 +1,6 @@
-// What rvk's commands share: the session each one runs in, the repository lock taken in the mode of
-// the command's entry in the command table, and the opened repository. The commands themselves
-// live in rvk.cpp, status in StatusCommand.cpp, and restore and verify, which work on stored
+// What rvk's commands share: their arguments, the session each one runs in (with the mode of the
+// repository lock that the command's entry in the command table gives), and the way a failure
+// goes up. The commands themselves live in rvk.cpp, status in StatusCommand.cpp, and restore and verify, which work on stored
 // copies, in StoreCommands.cpp.
 #pragma once
 
@@ -12,18 +12,15 @@
 #include <utility>
 #include <vector>
 
-#include <common/Cache.h>
+#include <client/Session.h>
 #include <common/Expected.h>
 #include <common/FileRecords.h>
-#include <common/RepoLock.h>
-#include <common/RootPath.h>
 
 #include "Console.h"
-#include "Database.h"
-#include "RepositoryLock.h"
-#include "TypedNames.h"
 
-namespace host {
+namespace rvk {
+
+using namespace client;
 
 // Raised for a command line that does not fit the usage; main() prints the problem, then the
 // usage.
@@ -51,17 +48,27 @@ Arguments parseArguments(const char* command, const std::vector<std::string>& ar
                          std::initializer_list<const char*> flags,
                          std::initializer_list<const char*> valued = {});
 
+// How long a command waits for the repository lock when nothing else is said.
+constexpr std::chrono::seconds kDefaultLockTimeout(30);
+
+// The wait that `text` (seconds, a decimal number from 0 to 86400; the value of --lock-timeout or
+// of RVK_LOCK_TIMEOUT) asks for, or an error naming `source` and the text.
+Expected<std::chrono::milliseconds> parseLockTimeout(const std::string& text,
+                                                     const std::string& source);
+
 // What every command gets besides its arguments.
 struct Session {
     const ConsoleIo& io;
+    ConsoleReporter& reporter;
     std::chrono::milliseconds lockTimeout;
     LockMode lockMode;  // the command's, from its entry in the command table
 
-    // The repository lock in the mode of the running command. The caller keeps it until the
-    // command has ended, its Caches included (their end writes the state file): declared before
-    // them, it is released after them.
-    Expected<common::RepoLock> lock(const common::RootPath& root) const {
-        return lockRepository(root, lockMode, lockTimeout);
+    // What the kit's operations get: the current folder is where the user stands.
+    Expected<client::Session> kit() const {
+        auto here = client::currentFolder();
+        if (!here.hasValue())
+            return here.error();
+        return client::Session{io, reporter, here.value(), lockTimeout};
     }
 };
 
@@ -86,38 +93,12 @@ inline void orFail(Expected<void>&& result) {
 
 using Command = int (*)(const std::vector<std::string>&, const Session&);
 
-// The repository that contains the current folder, and where in it the command runs.
-Expected<Place> findRoot();
-Expected<OdString> currentFolder();
-
-// Success when nothing rvk reads or writes directly inside ".rvk" of `root` (".rvk" itself, the
-// stores "objects" and "tf", "properties", "rvk.db", "rvk.state") is a symbolic link; otherwise
-// an error naming it. A repository folder may come from someone else: a link there would make rvk
-// read or write wherever it leads.
-Expected<void> checkRepositoryFolder(const common::RootPath& root);
-
-// The repository of the current folder, locked for the running command, with its state, its
-// database and the files HEAD's commit tracks: what every command that looks at changes starts
-// from.
-struct Repository {
-    common::RepoLock lock;  // first, so that it is released last
-    common::RootPath root;
-    Place place;
-    Expected<common::Cache> cache;
-    Database db;
-    TrackedFiles head;
-};
-
-Expected<Repository> openRepository(const Session& session);
-
 // A command-line word as text.
 OdString fromArg(const std::string& arg);
 
-// Prints `error` and gives the exit code of a failed command.
+// Prints `error` (unless ConsoleIo printed it already) and gives the exit code of a failed
+// command.
 int fail(const ErrorMessage& error);
-
-// The two-character code of a staged file in listings: "M+", "A+" or "D+".
-const char* stagedCode(common::EFileChange change);
 
 // The command of StatusCommand.cpp.
 int status(const std::vector<std::string>& args, const Session& session);
@@ -126,4 +107,4 @@ int status(const std::vector<std::string>& args, const Session& session);
 int restore(const std::vector<std::string>& args, const Session& session);
 int verify(const std::vector<std::string>& args, const Session& session);
 
-}  // namespace host
+}  // namespace rvk

@@ -14,9 +14,14 @@
 
 #include <common/Expected.h>
 #include <common/IoInterface.h>
+#include <client/Session.h>
 #include <platform/OdString.h>
 
-namespace host {
+#include <client/Text.h>
+
+namespace rvk {
+
+using namespace client;
 
 class ConsoleIo final : public common::IoInterface {
 public:
@@ -35,33 +40,6 @@ private:
     mutable int m_failures = 0;
 };
 
-// An ErrorMessage (code 0) holding `utf8Text`. rvk's own messages are English only.
-ErrorMessage hostError(const std::string& utf8Text);
-
-// The UTF-8 text of `text`, embedded zero elements included.
-std::string utf8(const OdString& text);
-
-// `utf8Text` cut to its first 60 characters and "..." when longer, so that a pattern of any length
-// fits a message.
-std::string shortened(const std::string& utf8Text);
-// `path` as rvk shows it to people, in UTF-8: as it is, unless it holds a control character, a
-// double quote or a backslash; then in double quotes, with C-style escapes (\t, \n, \", \\ and
-// three octal digits a byte for the other control characters, C1 ones included), the way git
-// shows such names, so that every name takes one line and reads back unambiguously. Other bytes
-// from 0x80 up stay as they are.
-std::string quotePath(const OdString& path);
-// The same for a name given in UTF-8.
-std::string quotePath(std::string utf8Path);
-// Whether quotePath() would quote `utf8Path`.
-bool needsQuoting(std::string_view utf8Path);
-// `utf8Text` with every control character (C0, DEL and C1) written as a C-style escape, so that
-// text from someone else (a commit message) never sends the terminal a command.
-std::string escapeControls(const std::string& utf8Text);
-// A name (a path, a pattern, a word typed) as messages show it: in single quotes, unless
-// quotePath() would quote it; then as quotePath() shows it. A name from a file or a folder of
-// someone else's never sends control characters to the terminal.
-std::string quoteName(const std::string& utf8Text);
-
 // Prints "rvk: <message>" and a line end on stderr. A message that already ends in a line end (the
 // library's "More that one file found" does) gets no second one.
 void printError(const ErrorMessage& error);
@@ -69,15 +47,19 @@ void printError(const ErrorMessage& error);
 // A counter for long operations, "<label> <done>/<total>", rewritten in place on stderr with a
 // carriage return. It shows only when stderr is a terminal, so scripts and logs never see it, and
 // redraws at most about ten times a second, so it costs nothing next to the work it counts.
-class Progress {
+class ProgressLine {
 public:
-    explicit Progress(const char* label);
+    explicit ProgressLine(const char* label);
     // Erases the counter's line, leaving the terminal as it was.
-    ~Progress();
-    Progress(const Progress&) = delete;
-    Progress& operator=(const Progress&) = delete;
+    ~ProgressLine() { erase(); }
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
 
     void update(std::size_t done, std::size_t total);
+    // Erases the line; the next update() draws it again.
+    void erase();
+    // Counts under another label from now on.
+    void relabel(const char* label) { m_label = label; }
 
 private:
     const char* m_label;
@@ -86,4 +68,17 @@ private:
     std::chrono::steady_clock::time_point m_lastDraw;
 };
 
-}  // namespace host
+// What the kit's operations tell rvk while they run: notes go to stderr as "rvk: <note>", and
+// progress is drawn as a ProgressLine labelled with the operation's step. rvk never cancels.
+class ConsoleReporter final : public client::Reporter {
+public:
+    void note(const ErrorMessage& note) override;
+    bool progress(const client::Progress& progress) override;
+    // Erases the counter, before a command prints its outcome.
+    void endProgress() { m_line.erase(); }
+
+private:
+    ProgressLine m_line{""};
+};
+
+}  // namespace rvk

@@ -6,7 +6,7 @@
 
 #include "Console.h"
 
-namespace host {
+namespace rvk {
 
 namespace {
 
@@ -29,4 +29,4 @@ Expected<const RemoteModule*> remoteModule() {
     return loaded;
 }
 
-}  // namespace host
+}  // namespace rvk

@@ -14,7 +14,7 @@
 #error "RVK_REMOTE_MODULE: the module's path from rvk's folder, set by the build"
 #endif
 
-namespace host {
+namespace rvk {
 
 namespace {
 
@@ -39,4 +39,4 @@ Expected<RemoteModuleEntry> openRemoteModule(std::string& path) {
     return reinterpret_cast<RemoteModuleEntry>(::dlsym(handle, "rvkRemoteModule"));
 }
 
-}  // namespace host
+}  // namespace rvk

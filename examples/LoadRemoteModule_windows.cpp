@@ -10,7 +10,7 @@
 
 #include "Console.h"
 
-namespace host {
+namespace rvk {
 
 namespace {
 
@@ -45,4 +45,4 @@ Expected<RemoteModuleEntry> openRemoteModule(std::string& path) {
         reinterpret_cast<void*>(GetProcAddress(handle, "rvkRemoteModule")));
 }
 
-}  // namespace host
+}  // namespace rvk

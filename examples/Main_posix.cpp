@@ -1,5 +1,5 @@
 #include "RunRvk.h"
 
 int main(int argc, char** argv) {
-    return host::runRvk(std::vector<std::string>(argv + 1, argv + argc));
+    return rvk::runRvk(std::vector<std::string>(argv + 1, argv + argc));
 }

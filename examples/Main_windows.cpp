@@ -22,5 +22,5 @@ int wmain(int argc, wchar_t** argv) {
         const OdString word(argv[i]);
         words.emplace_back(word.ansi_str(), word.ansiLength());
     }
-    return host::runRvk(std::move(words));
+    return rvk::runRvk(std::move(words));
 }

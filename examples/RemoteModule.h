@@ -15,7 +15,7 @@
 
 #include "Commands.h"
 
-namespace host {
+namespace rvk {
 
 struct RemoteModule {
     using Command = int (*)(const std::vector<std::string>& args, const Session& session);
@@ -46,7 +46,7 @@ int remoteCommand(const std::vector<std::string>& args, const Session& session) 
     return (module->*entry)(args, session);
 }
 
-}  // namespace host
+}  // namespace rvk
 
 // The module's one exported symbol (RemoteModule.cpp).
-extern "C" const host::RemoteModule* rvkRemoteModule();
+extern "C" const rvk::RemoteModule* rvkRemoteModule();

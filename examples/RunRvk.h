@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-namespace host {
+namespace rvk {
 
 // Runs the rvk command that `words` (UTF-8, without the program's name) give; the exit code.
 int runRvk(std::vector<std::string> words);
 
-}  // namespace host
+}  // namespace rvk

@@ -3,59 +3,44 @@
 // tree, stages files by the names a user types, and records commits in its own SQLite database
 // with the stored copies of the committed files, which it can restore and verify. The usage text
 // below is its manual.
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <exception>
-#include <map>
 #include <regex>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 
-#include <common/Cache.h>
+#include <client/LocalOperations.h>
 #include <common/FileRecords.h>
-#include <common/RepoIgnore.h>
-#include <common/RepoLock.h>
 #include <common/RootPath.h>
-#include <common/StagingExplorer.h>
 #include <platform/FileName.h>
 
 #include "Commands.h"
 #include "Console.h"
-#include "Database.h"
-#include "HostFiles.h"
-#include "HostStorage.h"
-#include "RepositoryLock.h"
-#include "RunRvk.h"
-#include "SafePaths.h"
 #include "RemoteModule.h"
-#include "RemoteSettings.h"
-#include "StatCache.h"
-#include "WorkingTree.h"
+#include "RunRvk.h"
 
 namespace {
 
 using common::EFileChange;
 using common::StagedFile;
-using host::BadUsage;
-using host::ConsoleIo;
-using host::fail;
-using host::fromArg;
-using host::hostError;
-using host::LockMode;
-using host::orFail;
-using host::quoteName;
-using host::Repository;
-using host::Session;
-using host::shortened;
-using host::utf8;
+using rvk::BadUsage;
+using rvk::ConsoleIo;
+using rvk::fail;
+using rvk::fromArg;
+using rvk::hostError;
+using rvk::LockMode;
+using rvk::orFail;
+using rvk::quoteName;
+using rvk::Session;
+using rvk::shortened;
+using rvk::utf8;
 
 constexpr const char* kUsage = R"(usage: rvk [--lock-timeout SECONDS] <command> [arguments]
 
@@ -161,7 +146,7 @@ void printUsage(std::FILE* out, bool full) {
 }
 
 void printLine(const char* code, const OdString& path) {
-    std::printf("%-2s %s\n", code, host::quotePath(path).c_str());
+    std::printf("%-2s %s\n", code, rvk::quotePath(path).c_str());
 }
 
 // "1 file", "2 files".
@@ -171,176 +156,71 @@ std::string count(std::size_t n, const char* one, const char* many) {
 
 // The folder named by the optional operand, made absolute, or the current folder.
 Expected<OdString> folderArg(const char* command, const std::vector<std::string>& args) {
-    const host::Arguments parsed = host::parseArguments(command, args, {});
+    const rvk::Arguments parsed = rvk::parseArguments(command, args, {});
     if (parsed.operands.size() > 1)
         throw BadUsage{std::string(command) + ": give one folder at most"};
     if (parsed.operands.empty())
-        return host::currentFolder();
+        return client::currentFolder();
     return ut::FileName(fromArg(parsed.operands[0])).getFullPath();
 }
 
-void sortByPath(std::vector<StagedFile>& files) {
-    std::sort(files.begin(), files.end(), [](const StagedFile& a, const StagedFile& b) {
-        return host::byBytes(a.path, b.path);
-    });
+// The words of a command as the kit takes names and paths.
+std::vector<OdString> words(const std::vector<std::string>& operands) {
+    std::vector<OdString> out;
+    for (const std::string& operand : operands)
+        out.push_back(fromArg(operand));
+    return out;
 }
 
-// Replaces the staged files of the state with `staged`, kept in path order so that the state file
-// reads the same whatever order the files were staged in. The Cache, taken over, ends here and
-// writes the state file; true when that write succeeded (a failure reached the user through
-// ConsoleIo already).
-bool storeStaged(common::Cache& opened, std::vector<StagedFile> staged, const Session& session) {
-    const int failuresBefore = session.io.failures();
-    {
-        common::Cache cache(std::move(opened));
-        sortByPath(staged);
-        common::Transaction transaction = cache.getTransaction();
-        cache.write().stagedFiles = std::move(staged);
-        transaction.commit();
-    }
-    return session.io.failures() == failuresBefore;
+// Prints each refused name; the exit code of a command that refused any.
+int refused(const std::vector<ErrorMessage>& errors) {
+    for (const ErrorMessage& error : errors)
+        rvk::printError(error);
+    return 1;
 }
 
-// Makes the repository, or completes one that lacks some of its files. A state file that was lost
-// is made again with HEAD on the newest commit of the database, so that history goes on from
-// there instead of starting anew.
+// Makes the repository, or completes one that lacks some of its files.
 int init(const std::vector<std::string>& args, const Session& session) {
     const auto folder = orFail(folderArg("init", args));
-    const bool existed = common::RootPath::get(folder, false).hasValue();
-    const auto root = orFail(common::RootPath::get(folder, true));
-    orFail(host::checkRepositoryFolder(root));
-    // Only now is there a ".rvk" to hold the lock file.
-    const auto lock = orFail(session.lock(root));
-    orFail(common::RepoIgnore::write(root));
-    auto db = orFail(host::Database::create(root.dbPath()));
-    const bool hadState = ut::FileName(root.statePath()).exists(ut::FileName::kAnyObject);
-    const auto newest = orFail(db.newestCommit());
-    {
-        // Made fresh, the state file is written at once and again when the Cache ends.
-        auto cache = orFail(common::Cache::get(root, true, session.io));
-        if (!hadState && newest) {
-            common::Transaction transaction = cache.getTransaction();
-            cache.write().head.commit = newest;
-            transaction.commit();
-        }
+    const client::Session kit{session.io, session.reporter, folder, session.lockTimeout};
+    const auto made = orFail(client::init(folder, kit));
+    const std::string root = rvk::quotePath(made.root);
+    switch (made.kind) {
+        case client::Initialized::Kind::completed:
+            std::printf(
+                "repository completed at %s: HEAD is commit %llu, the newest in its database\n",
+                root.c_str(), static_cast<unsigned long long>(made.head));
+            break;
+        case client::Initialized::Kind::existed:
+            std::printf("repository already exists at %s\n", root.c_str());
+            break;
+        case client::Initialized::Kind::made:
+            std::printf("initialized empty repository at %s\n", root.c_str());
+            break;
     }
-    if (session.io.failures() > 0)
-        return 1;
-    if (!hadState && newest)
-        std::printf("repository completed at %s: HEAD is commit %llu, the newest in its database\n",
-                    host::quotePath(root.path()).c_str(), static_cast<unsigned long long>(*newest));
-    else
-        std::printf(
-            existed ? "repository already exists at %s\n" : "initialized empty repository at %s\n",
-            host::quotePath(root.path()).c_str());
     return 0;
 }
 
-// Notes on stderr about the tracked files that status and stage leave out.
-void reportLeftOut(const host::SortedTree& tree) {
-    for (const OdString& path : tree.changes.otherPaths)
-        host::printError(hostError(host::linkNote(path)));
-    for (const ErrorMessage& problem : tree.unexamined)
-        host::printError(problem);
-}
-
 int stage(const std::vector<std::string>& args, const Session& session) {
-    const host::Arguments parsed = host::parseArguments("stage", args, {"--all"});
-    const bool all = host::wantsAll("stage", parsed, "NAMEs");
-    auto repo = orFail(host::openRepository(session));
-    Repository& r = repo;
-    orFail(host::checkNoCutOffPull(r.db));
-    const auto sorted =
-        orFail(host::sortWorkingTree(r.root, r.head, r.cache.value().read().head.commit));
-    const common::RepoChanges& changes = sorted.changes;
-    reportLeftOut(sorted);
-
-    // The explorer offers modified and untracked files only; removals are staged here.
-    common::RepoFileExplorer explorer(changes, r.root);
-    std::vector<StagedFile> removals;
-    if (all) {
-        for (const StagedFile& candidate : explorer.possibleStageFiles())
-            explorer.stage(candidate);
-        for (const common::RepoFile& file : changes.removed)
-            removals.emplace_back(file.path, EFileChange::removed);
-    } else {
-        bool failed = false;
-        for (const std::string& arg : parsed.operands) {
-            const auto file = host::resolveStageName(r.place, explorer, changes, arg);
-            if (!file.hasValue()) {
-                host::printError(file.error());
-                failed = true;
-            } else if (file.value().change == EFileChange::removed) {
-                removals.push_back(file.value());
-            } else {
-                explorer.stage(file.value());
-            }
-        }
-        if (failed)
-            return 1;
-    }
-    auto picked = explorer.stagedFiles();
-    if (!picked.hasValue() && removals.empty())
-        return fail(picked.error());
-
-    std::vector<StagedFile> fresh = picked.hasValue() ? picked.value() : std::vector<StagedFile>();
-    fresh.insert(fresh.end(), removals.begin(), removals.end());
-    sortByPath(fresh);
-    fresh.erase(std::unique(fresh.begin(), fresh.end()), fresh.end());
-    // Staging a path again replaces its kind of change: one entry per path.
-    std::map<OdString, EFileChange> merged;
-    for (const StagedFile& file : r.cache.value().read().stagedFiles)
-        merged.emplace(file.path, file.change);
-    for (const StagedFile& file : fresh)
-        merged[file.path] = file.change;
-    std::vector<StagedFile> staged;
-    for (const auto& [path, change] : merged)
-        staged.emplace_back(path, change);
+    const rvk::Arguments parsed = rvk::parseArguments("stage", args, {"--all"});
+    const bool all = rvk::wantsAll("stage", parsed, "NAMEs");
+    const auto staged =
+        orFail(client::stage(orFail(session.kit()), words(parsed.operands), all));
+    session.reporter.endProgress();
+    if (!staged.refused.empty())
+        return refused(staged.refused);
     // Said only once the state file holds it.
-    if (!storeStaged(r.cache.value(), std::move(staged), session))
-        return 1;
-    for (const StagedFile& file : fresh)
-        printLine(host::stagedCode(file.change), file.path);
+    for (const StagedFile& file : staged.files)
+        printLine(client::stagedCode(file.change), file.path);
     return 0;
 }
 
 int unstage(const std::vector<std::string>& args, const Session& session) {
-    const host::Arguments parsed = host::parseArguments("unstage", args, {"--all"});
-    const bool all = host::wantsAll("unstage", parsed, "PATHs");
-    const auto place = orFail(host::findRoot());
-    const common::RootPath& root = place.root;
-    const auto lock = orFail(session.lock(root));
-    if (auto db = host::Database::open(root.dbPath()); db.hasValue())
-        orFail(host::checkNoCutOffPull(db.value()));
-    auto cache = orFail(common::Cache::get(root, false, session.io));
-    std::vector<StagedFile> kept;
-    if (!all) {
-        kept = cache.read().stagedFiles;
-        bool failed = false;
-        std::set<OdString> dropped;
-        for (const std::string& arg : parsed.operands) {
-            const auto path = host::repositoryPath(place, arg);
-            if (!path.hasValue()) {
-                host::printError(path.error());
-                failed = true;
-                continue;
-            }
-            const auto found = std::find_if(kept.begin(), kept.end(), [&](const StagedFile& s) {
-                return s.path == path.value();
-            });
-            if (found != kept.end()) {
-                kept.erase(found);
-                dropped.insert(path.value());
-            } else if (dropped.count(path.value()) == 0) {
-                // Named twice, a path is unstaged once and no error.
-                host::printError(hostError(quoteName(utf8(path.value())) + " is not staged"));
-                failed = true;
-            }
-        }
-        if (failed)
-            return 1;
-    }
-    return storeStaged(cache, std::move(kept), session) ? 0 : 1;
+    const rvk::Arguments parsed = rvk::parseArguments("unstage", args, {"--all"});
+    const bool all = rvk::wantsAll("unstage", parsed, "PATHs");
+    const auto unstaged =
+        orFail(client::unstage(orFail(session.kit()), words(parsed.operands), all));
+    return unstaged.refused.empty() ? 0 : refused(unstaged.refused);
 }
 
 // The time of a new commit: RVK_COMMIT_TIME when set, otherwise now.
@@ -355,21 +235,8 @@ Expected<std::int64_t> commitTime() {
     return static_cast<std::int64_t>(std::stoll(fixed));
 }
 
-// The order of a commit, so that a failure anywhere leaves the repository as it was:
-//   1. Store a copy of every staged file, and flush them all to disk. Copies no commit names yet
-//      are harmless extra files, and a drawing's copy is named after the new commit id, so it
-//      overwrites no copy in use.
-//   2. Record the commit, its files and the size and digest of each new copy in the database, in
-//      one SQLite transaction.
-//   3. Write the state (HEAD on the new commit, nothing staged) through a Cache ended right here.
-// The state comes last because it is what the next command starts from: a crash between 2 and 3
-// leaves a commit in the database that HEAD does not name, which log and status never reach (they
-// follow HEAD), while HEAD and the staged files stay as they were, so running the commit again just
-// works. Writing the state first would instead let a crash leave HEAD on a commit the database
-// lacks, and the staged files lost. When the write in 3 reports failure, the commit is deleted
-// again, so the database is back to what it was too.
 int commit(const std::vector<std::string>& args, const Session& session) {
-    const host::Arguments parsed = host::parseArguments("commit", args, {}, {"-m"});
+    const rvk::Arguments parsed = rvk::parseArguments("commit", args, {}, {"-m"});
     if (!parsed.has("-m"))
         throw BadUsage{"commit: give the commit's message with -m MESSAGE"};
     if (!parsed.operands.empty())
@@ -379,64 +246,10 @@ int commit(const std::vector<std::string>& args, const Session& session) {
     if (message.isEmpty())
         return fail(hostError("the commit message is empty"));
     const auto time = orFail(commitTime());
-    auto repo = orFail(host::openRepository(session));
-    Repository& r = repo;
-    orFail(host::checkNoCutOffPull(r.db));
-    const common::State& state = r.cache.value().read();
-    if (state.stagedFiles.empty())
-        return fail(hostError("nothing to commit: no file is staged (see rvk stage)"));
-    for (const StagedFile& file : state.stagedFiles) {
-        orFail(host::checkWorkingPath(r.root, file.path, "the state"));
-    }
-
-    orFail(r.db.begin());
-    const auto id = orFail(r.db.nextCommitId());
-
-    host::TrackedFiles files = r.head;
-    std::vector<host::KeptCopy> kept;
-    {
-        host::Progress progress("storing");
-        std::size_t done = 0;
-        for (const StagedFile& file : state.stagedFiles) {
-            progress.update(++done, state.stagedFiles.size());
-            if (file.change == EFileChange::removed) {
-                files.erase(file.path);
-                continue;
-            }
-            auto copy = orFail(host::keepCopy(r.root, file.path, id));
-            files[file.path] = copy.url;
-            kept.push_back(std::move(copy));
-        }
-    }
-    orFail(host::flushStoredCopies(r.root));
-    host::CommitRecord record;
-    record.id = id;
-    record.time = time;
-    record.message = message;
-    record.parent = state.head.commit;
-    orFail(r.db.insertCommit(record, files, kept));
-    orFail(r.db.commit());
-
-    const int failuresBefore = session.io.failures();
-    {
-        common::Cache cache(std::move(r.cache.value()));
-        common::Transaction transaction = cache.getTransaction();
-        common::State& changed = cache.write();
-        changed.stagedFiles.clear();
-        changed.head.commit = id;
-        transaction.commit();
-    }
-    if (session.io.failures() != failuresBefore) {
-        const auto undone = r.db.deleteCommit(id);
-        if (!undone.hasValue()) {
-            host::printError(undone.error());
-            host::printError(hostError("commit " + std::to_string(id) +
-                                       " stays in the database, but HEAD does not name it"));
-        }
-        return 1;
-    }
-    std::printf("committed %llu: %s\n", static_cast<unsigned long long>(id),
-                count(files.size(), "file", "files").c_str());
+    const auto committed = orFail(client::commit(orFail(session.kit()), message, time));
+    session.reporter.endProgress();
+    std::printf("committed %llu: %s\n", static_cast<unsigned long long>(committed.id),
+                count(committed.files, "file", "files").c_str());
     return 0;
 }
 
@@ -451,35 +264,15 @@ std::string isoTime(std::int64_t seconds) {
     }
 }
 
-// True when `commit` gives `path` another URL than its parent does: it added, changed or removed
-// the file.
-Expected<bool> changes(host::Database& db, const host::CommitRecord& commit, const OdString& path) {
-    const auto mine = db.urlOf(commit.id, path);
-    if (!mine.hasValue() || !commit.parent)
-        return mine.hasValue() ? Expected<bool>(bool(mine.value())) : mine.error();
-    const auto parents = db.urlOf(*commit.parent, path);
-    if (!parents.hasValue())
-        return parents.error();
-    return mine.value() != parents.value();
-}
-
 int log(const std::vector<std::string>& args, const Session& session) {
-    const host::Arguments parsed = host::parseArguments("log", args, {});
+    const rvk::Arguments parsed = rvk::parseArguments("log", args, {});
     if (parsed.operands.size() > 1)
         throw BadUsage{"log: give one PATH at most"};
-    auto repo = orFail(host::openRepository(session));
     boost::optional<OdString> path;
-    if (!parsed.operands.empty()) {
-        const auto typed = orFail(host::repositoryPath(repo.place, parsed.operands[0]));
-        path = typed;
-    }
-    const auto commits = orFail(repo.db.history(repo.cache.value().read().head.commit));
-    for (const host::CommitRecord& c : commits) {
-        if (path) {
-            const auto changed = orFail(changes(repo.db, c, *path));
-            if (!changed)
-                continue;
-        }
+    if (!parsed.operands.empty())
+        path = fromArg(parsed.operands[0]);
+    const auto entries = orFail(client::log(orFail(session.kit()), path));
+    for (const client::LogEntry& c : entries) {
         // One commit per line, whatever the message holds, and nothing the terminal would obey.
         std::string message = utf8(c.message);
         for (char& ch : message) {
@@ -487,21 +280,15 @@ int log(const std::vector<std::string>& args, const Session& session) {
                 ch = ' ';
         }
         std::printf("%llu\t%s\t%zu\t%s\n", static_cast<unsigned long long>(c.id),
-                    isoTime(c.time).c_str(), c.fileCount, host::escapeControls(message).c_str());
+                    isoTime(c.time).c_str(), c.files, rvk::escapeControls(message).c_str());
     }
     return 0;
 }
 
 int showState(const std::vector<std::string>& args, const Session& session) {
-    if (!host::parseArguments("show-state", args, {}).operands.empty())
+    if (!rvk::parseArguments("show-state", args, {}).operands.empty())
         throw BadUsage{"show-state: takes no arguments"};
-    const auto place = orFail(host::findRoot());
-    const common::RootPath& root = place.root;
-    const auto lock = orFail(session.lock(root));
-    // Loading it first turns a missing or broken state file into the library's message for it.
-    const auto cache = orFail(common::Cache::get(root, false, session.io));
-    host::FileStat stat;
-    const auto text = host::MappedFile::map(utf8(root.statePath()), stat);
+    const auto text = orFail(client::stateText(orFail(session.kit())));
     std::fwrite(text.data(), 1, text.size(), stdout);
     return 0;
 }
@@ -522,23 +309,23 @@ int where(const std::vector<std::string>& args, const Session&) {
         {"objects", root.objectStorePath()},
     };
     for (const auto& [label, value] : rows)
-        std::printf("%-10s %s\n", label, host::quotePath(value).c_str());
+        std::printf("%-10s %s\n", label, rvk::quotePath(value).c_str());
     return 0;
 }
 
 int relpath(const std::vector<std::string>& args, const Session&) {
-    const host::Arguments parsed = host::parseArguments("relpath", args, {});
+    const rvk::Arguments parsed = rvk::parseArguments("relpath", args, {});
     if (parsed.operands.size() != 1)
         throw BadUsage{"relpath: give one PATH"};
     const OdString full = ut::FileName(fromArg(parsed.operands[0])).getFullPath();
     const int cut = full.reverseFind(ut::FileName::getPathSeparator()[0]);
     const auto found = orFail(common::RootPath::get(cut > 0 ? full.left(cut) : full, false));
     const auto relative = orFail(found.relativePathTo(full));
-    std::printf("%s\n", host::quotePath(relative).c_str());
+    std::printf("%s\n", rvk::quotePath(relative).c_str());
     return 0;
 }
 
-using host::Command;
+using rvk::Command;
 
 struct CommandEntry {
     const char* name;
@@ -551,24 +338,24 @@ struct CommandEntry {
 const CommandEntry* findCommand(const std::string& name) {
     static const CommandEntry kCommands[] = {
         {"init", init, LockMode::exclusive},
-        {"status", host::status, LockMode::shared},
+        {"status", rvk::status, LockMode::shared},
         {"stage", stage, LockMode::exclusive},
         {"unstage", unstage, LockMode::exclusive},
         {"commit", commit, LockMode::exclusive},
         {"log", log, LockMode::shared},
         {"show-state", showState, LockMode::shared},
-        {"restore", host::restore, LockMode::exclusive},
-        {"verify", host::verify, LockMode::shared},
+        {"restore", rvk::restore, LockMode::exclusive},
+        {"verify", rvk::verify, LockMode::shared},
         {"where", where, LockMode::none},
         {"relpath", relpath, LockMode::none},
-        {"remote", host::remoteCommand<&host::RemoteModule::remote>, LockMode::exclusive},
-        {"clone", host::remoteCommand<&host::RemoteModule::clone>, LockMode::none},
-        {"push", host::remoteCommand<&host::RemoteModule::push>, LockMode::exclusive},
-        {"pull", host::remoteCommand<&host::RemoteModule::pull>, LockMode::exclusive},
-        {"uncommit", host::remoteCommand<&host::RemoteModule::uncommit>, LockMode::exclusive},
-        {"lock", host::remoteCommand<&host::RemoteModule::lock>, LockMode::shared},
-        {"unlock", host::remoteCommand<&host::RemoteModule::unlock>, LockMode::shared},
-        {"locks", host::remoteCommand<&host::RemoteModule::locks>, LockMode::shared},
+        {"remote", rvk::remoteCommand<&rvk::RemoteModule::remote>, LockMode::exclusive},
+        {"clone", rvk::remoteCommand<&rvk::RemoteModule::clone>, LockMode::none},
+        {"push", rvk::remoteCommand<&rvk::RemoteModule::push>, LockMode::exclusive},
+        {"pull", rvk::remoteCommand<&rvk::RemoteModule::pull>, LockMode::exclusive},
+        {"uncommit", rvk::remoteCommand<&rvk::RemoteModule::uncommit>, LockMode::exclusive},
+        {"lock", rvk::remoteCommand<&rvk::RemoteModule::lock>, LockMode::shared},
+        {"unlock", rvk::remoteCommand<&rvk::RemoteModule::unlock>, LockMode::shared},
+        {"locks", rvk::remoteCommand<&rvk::RemoteModule::locks>, LockMode::shared},
     };
     for (const CommandEntry& entry : kCommands) {
         if (name == entry.name)
@@ -578,14 +365,14 @@ const CommandEntry* findCommand(const std::string& name) {
 }
 
 int badUsage(const std::string& problem) {
-    host::printError(hostError(problem));
+    rvk::printError(hostError(problem));
     printUsage(stderr, false);
     return 2;
 }
 
 }  // namespace
 
-int host::runRvk(std::vector<std::string> words) {
+int rvk::runRvk(std::vector<std::string> words) {
     // Options before the command: --lock-timeout SECONDS or --lock-timeout=SECONDS.
     std::string timeoutText, timeoutSource;
     if (const char* fromEnvironment = std::getenv("RVK_LOCK_TIMEOUT")) {
@@ -607,11 +394,11 @@ int host::runRvk(std::vector<std::string> words) {
         }
         timeoutSource = "--lock-timeout";
     }
-    std::chrono::milliseconds lockTimeout = host::kDefaultLockTimeout;
+    std::chrono::milliseconds lockTimeout = rvk::kDefaultLockTimeout;
     if (!timeoutSource.empty()) {
-        const auto parsed = host::parseLockTimeout(timeoutText, timeoutSource);
+        const auto parsed = rvk::parseLockTimeout(timeoutText, timeoutSource);
         if (!parsed.hasValue()) {
-            host::printError(parsed.error());
+            rvk::printError(parsed.error());
             return 2;
         }
         lockTimeout = parsed.value();
@@ -627,17 +414,18 @@ int host::runRvk(std::vector<std::string> words) {
         return badUsage(name.empty() ? "no command given"
                                      : quoteName(shortened(name)) + " is not an rvk command");
     ConsoleIo io;
+    rvk::ConsoleReporter reporter;
     int result;
     try {
         result = command->run(std::vector<std::string>(words.begin() + 1, words.end()),
-                              Session{io, lockTimeout, command->lock});
+                              Session{io, reporter, lockTimeout, command->lock});
     } catch (const BadUsage& usage) {
         return badUsage(usage.problem);
-    } catch (const host::CommandFailed& failed) {
-        host::printError(failed.error);
-        result = 1;
+    } catch (const rvk::CommandFailed& failed) {
+        reporter.endProgress();
+        result = rvk::fail(failed.error);
     } catch (const std::exception& e) {
-        host::printError(hostError(std::string("unexpected failure: ") + e.what()));
+        rvk::printError(hostError(std::string("unexpected failure: ") + e.what()));
         return 1;
     }
     // A state write that failed when a Cache ended was reported already; it still fails the

@@ -13,18 +13,21 @@
 #include <common/StoragePaths.h>
 #include <gtest/gtest.h>
 
-#include "Database.h"
-#include "HostFiles.h"
-#include "HostStorage.h"
-#include "SafePaths.h"
-#include "SortRuns.h"
-#include "StatCache.h"
+#include <client/store/Database.h>
+#include <client/tree/HostFiles.h>
+#include <client/store/HostStorage.h>
+#include <client/tree/SafePaths.h>
+#include <client/tree/SortRuns.h>
+#include <client/tree/StatCache.h>
 #include "TestSupport.h"
-#include "WorkingTree.h"
+#include <client/tree/WorkingTree.h>
 
 namespace {
 
-using host::Database;
+// What the kit reports while it works, which these tests do not look at.
+client::Reporter quiet;
+
+using client::Database;
 using testing_support::readFile;
 using testing_support::TempDir;
 
@@ -33,7 +36,7 @@ std::string narrow(const OdString& text) {
 }
 
 void setModified(const testing_support::fs::path& file, std::time_t seconds) {
-    ASSERT_TRUE(host::setModifiedTime(file.u8string(), std::int64_t{seconds} * 1000000000));
+    ASSERT_TRUE(client::setModifiedTime(file.u8string(), std::int64_t{seconds} * 1000000000));
 }
 
 class HostStore : public ::testing::Test {
@@ -47,7 +50,7 @@ protected:
 
     TempDir tmp;
     common::RootPath root = common::RootPath::get(tmp.od(), true).value();
-    host::ObjectStore objects;
+    client::ObjectStore objects;
 };
 
 TEST_F(HostStore, ObjectIsNamedByItsDigestAndUnchangedRightAfter) {
@@ -75,12 +78,12 @@ TEST_F(HostStore, SharedObjectKeepsTheNewestTimeOfItsFiles) {
 
 TEST_F(HostStore, EveryDrawingRevisionGetsItsOwnCopy) {
     const auto working = tmp.writeFile("plans/a.dwg", "revision 7");
-    const OdString seven = host::DrawingStore(7).store(root, L"plans/a.dwg").value();
+    const OdString seven = client::DrawingStore(7).store(root, L"plans/a.dwg").value();
     EXPECT_EQ(seven, OdString(L"tf:") + generateSha(OdString(L"plans/a.dwg")) + L"-7#7");
     EXPECT_EQ(common::getRevision(seven).value(), OdString(L"7"));
 
     std::ofstream(working, std::ios::binary) << "revision 8";
-    const OdString eight = host::storageFor(L"plans/a.dwg", 8)->store(root, L"plans/a.dwg").value();
+    const OdString eight = client::storageFor(L"plans/a.dwg", 8)->store(root, L"plans/a.dwg").value();
     EXPECT_EQ(readFile(storedPath(seven).ansi_str()), "revision 7");
     EXPECT_EQ(readFile(storedPath(eight).ansi_str()), "revision 8");
     EXPECT_FALSE(modified(L"plans/a.dwg", eight));
@@ -99,7 +102,7 @@ TEST_F(HostStore, FailedStoreSaysWhyAndLeavesNothingBehind) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(narrow(c.path));
-        const auto url = host::storageFor(c.path, 1)->store(root, c.path);
+        const auto url = client::storageFor(c.path, 1)->store(root, c.path);
         ASSERT_FALSE(url.hasValue());
         EXPECT_EQ(narrow(url.error().message), c.message);
     }
@@ -122,14 +125,14 @@ TEST_F(HostStore, RestoreBringsTheStoredContentBackAndRemoveDeletesIt) {
 TEST_F(HostStore, SortingKeepsIgnoredTrackedFilesAndFindsRemovedOnes) {
     for (const char* name : {"keep.dwg", "changed.txt", "old.bak", "gone.txt", "new.dwg"})
         tmp.writeFile(name, name);
-    host::TrackedFiles tracked;
+    client::TrackedFiles tracked;
     for (const wchar_t* name : {L"keep.dwg", L"changed.txt", L"old.bak", L"gone.txt"})
-        tracked[name] = host::storageFor(name, 1)->store(root, name).value();
+        tracked[name] = client::storageFor(name, 1)->store(root, name).value();
     // Changed content behind an old time: only the digest can tell.
     setModified(tmp.writeFile("changed.txt", "other"), 1000000000);
     testing_support::fs::remove(tmp / "gone.txt");
 
-    const auto changes = host::sortWorkingTree(root, tracked, 1u);
+    const auto changes = client::sortWorkingTree(root, tracked, 1u, quiet);
     ASSERT_TRUE(changes.hasValue()) << narrow(changes.error().message);
     const auto paths = [](const auto& records) {
         std::vector<std::string> out;
@@ -154,10 +157,10 @@ TEST_F(HostStore, FilesOutOfReachAreNeitherRemovedNorRead) {
     for (const char* name :
          {"keep.txt", "gone.txt", "locked/a.txt", "linked/b.txt", "now-link.txt"})
         tmp.writeFile(name, name);
-    host::TrackedFiles tracked;
+    client::TrackedFiles tracked;
     for (const wchar_t* name :
          {L"keep.txt", L"gone.txt", L"locked/a.txt", L"linked/b.txt", L"now-link.txt"})
-        tracked[name] = host::storageFor(name, 1)->store(root, name).value();
+        tracked[name] = client::storageFor(name, 1)->store(root, name).value();
     fs::remove(tmp / "gone.txt");
     fs::rename(tmp / "linked", tmp / "elsewhere");
     std::error_code linkError;
@@ -169,7 +172,7 @@ TEST_F(HostStore, FilesOutOfReachAreNeitherRemovedNorRead) {
     fs::permissions(tmp / "locked", fs::perms::none);
 
     testing_support::asUnprivilegedUser(tmp, [&] {
-        const auto sorted = host::sortWorkingTree(root, tracked, 1u);
+        const auto sorted = client::sortWorkingTree(root, tracked, 1u, quiet);
         ASSERT_TRUE(sorted.hasValue()) << narrow(sorted.error().message);
         const common::RepoChanges& changes = sorted.value().changes;
         ASSERT_EQ(changes.removed.size(), 1u);
@@ -227,7 +230,7 @@ TEST(SafePaths, TrackablePathsStayInsideTheWorkingTree) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.path);
-        EXPECT_EQ(host::isTrackablePath(row.path), host::kWindowsNaming ? row.windows : row.posix);
+        EXPECT_EQ(client::isTrackablePath(row.path), client::kWindowsNaming ? row.windows : row.posix);
     }
 }
 
@@ -247,7 +250,7 @@ TEST(SortRuns, SortsAsStdSortDoes) {
         }
         std::vector<int> expected = items;
         std::sort(expected.begin(), expected.end());
-        host::sortRuns(items, std::less<int>());
+        client::sortRuns(items, std::less<int>());
         ASSERT_EQ(items, expected) << "round " << round;
     }
 }
@@ -255,23 +258,23 @@ TEST(SortRuns, SortsAsStdSortDoes) {
 TEST_F(HostStore, StatCacheDistrustsFilesOfTheTickOfItsWrite) {
     // Same size, same old time, other content: only the digest can tell.
     setModified(tmp.writeFile("notes.txt", "aaaa"), 1000000000);
-    const host::TrackedFiles tracked{{L"notes.txt", objects.store(root, L"notes.txt").value()}};
+    const client::TrackedFiles tracked{{L"notes.txt", objects.store(root, L"notes.txt").value()}};
     setModified(tmp.writeFile("notes.txt", "bbbb"), 1000000000);
     // What a status would have recorded had it looked at the file after that rewrite, within one
     // tick of the clock: the file as it is now, as unchanged.
-    host::FileStat now;
-    ASSERT_TRUE(host::statFile((tmp / "notes.txt").u8string(), now));
+    client::FileStat now;
+    ASSERT_TRUE(client::statFile((tmp / "notes.txt").u8string(), now));
     {
-        host::StatCache cache = host::StatCache::fromTracked(tracked, 1u);
+        client::StatCache cache = client::StatCache::fromTracked(tracked, 1u);
         cache.vouch(0, now);
         cache.save(root);
     }
     const auto cacheFile = tmp / ".rvk" / "stat-cache";
     const auto seenModified = [&](std::time_t cacheWritten) {
         setModified(cacheFile, cacheWritten);
-        host::StatCache cache = host::StatCache::load(root, 1u);
+        client::StatCache cache = client::StatCache::load(root, 1u);
         EXPECT_TRUE(cache.loaded());
-        return host::compareWorkingTree(root, cache).value().modified.size() == 1;
+        return client::compareWorkingTree(root, cache, quiet).value().modified.size() == 1;
     };
     // Written in the tick of the file's time: the entry is not trusted, the digest decides.
     EXPECT_TRUE(seenModified(1000000000));
@@ -279,11 +282,11 @@ TEST_F(HostStore, StatCacheDistrustsFilesOfTheTickOfItsWrite) {
     EXPECT_FALSE(seenModified(1000000001));
 
     // Written for another commit, or damaged anywhere: no cache.
-    EXPECT_FALSE(host::StatCache::load(root, 2u).loaded());
+    EXPECT_FALSE(client::StatCache::load(root, 2u).loaded());
     const std::string whole = readFile(cacheFile);
     for (std::size_t size = 0; size < whole.size(); ++size) {
         tmp.writeFile(".rvk/stat-cache", whole.substr(0, size));
-        EXPECT_FALSE(host::StatCache::load(root, 1u).loaded()) << size;
+        EXPECT_FALSE(client::StatCache::load(root, 1u).loaded()) << size;
     }
 }
 
@@ -292,15 +295,15 @@ TEST_F(HostStore, StatCacheDistrustsFilesOfTheTickOfItsWrite) {
 TEST_F(HostStore, DamagedStatCacheIsNoCache) {
     setModified(tmp.writeFile("notes.txt", "notes"), 1000000000);
     setModified(tmp.writeFile("plan.txt", "plan"), 1100000000);
-    host::TrackedFiles tracked;
+    client::TrackedFiles tracked;
     for (const wchar_t* path : {L"notes.txt", L"plan.txt"})
         tracked[path] = objects.store(root, path).value();
-    host::FileStat notes;
-    ASSERT_TRUE(host::statFile((tmp / "notes.txt").u8string(), notes));
+    client::FileStat notes;
+    ASSERT_TRUE(client::statFile((tmp / "notes.txt").u8string(), notes));
     {
-        host::StatCache cache = host::StatCache::fromTracked(tracked, 1u);
-        host::FileStat plan;
-        ASSERT_TRUE(host::statFile((tmp / "plan.txt").u8string(), plan));
+        client::StatCache cache = client::StatCache::fromTracked(tracked, 1u);
+        client::FileStat plan;
+        ASSERT_TRUE(client::statFile((tmp / "plan.txt").u8string(), plan));
         cache.vouch(0, notes);
         cache.vouch(1, plan);
         cache.save(root);
@@ -338,23 +341,23 @@ TEST_F(HostStore, DamagedStatCacheIsNoCache) {
         {"a byte cut off", whole.substr(0, whole.size() - 1)},
         {"a byte appended", whole + '\0'},
     };
-    ASSERT_TRUE(host::StatCache::load(root, 1u).loaded());
+    ASSERT_TRUE(client::StatCache::load(root, 1u).loaded());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_NE(c.content, whole);
         tmp.writeFile(".rvk/stat-cache", c.content);
-        EXPECT_FALSE(host::StatCache::load(root, 1u).loaded());
+        EXPECT_FALSE(client::StatCache::load(root, 1u).loaded());
     }
     // Undamaged again, it serves again: the damage alone was refused.
     tmp.writeFile(".rvk/stat-cache", whole);
-    EXPECT_TRUE(host::StatCache::load(root, 1u).loaded());
+    EXPECT_TRUE(client::StatCache::load(root, 1u).loaded());
 }
 
 // A loaded cache is read in place from its file: a change goes to memory of its own, never into
 // the file or another entry, and is on disk only once saved.
 TEST_F(HostStore, ChangesToALoadedStatCacheReachTheFileOnlyWhenSaved) {
-    host::TrackedFiles tracked;
-    std::vector<host::FileStat> stats;
+    client::TrackedFiles tracked;
+    std::vector<client::FileStat> stats;
     // Paths of several lengths, so that entries are padded differently and the last one differs
     // in its last byte only.
     for (const wchar_t* path : {L"a.txt", L"b/longer-name.txt", L"c/d/e.txt", L"c/d/e.txu"}) {
@@ -362,15 +365,15 @@ TEST_F(HostStore, ChangesToALoadedStatCacheReachTheFileOnlyWhenSaved) {
         tmp.writeFile(relative, relative);
         tracked[path] = objects.store(root, path).value();
         stats.emplace_back();
-        ASSERT_TRUE(host::statFile((tmp / relative).u8string(), stats.back()));
+        ASSERT_TRUE(client::statFile((tmp / relative).u8string(), stats.back()));
     }
     {
-        host::StatCache cache = host::StatCache::fromTracked(tracked, 1u);
+        client::StatCache cache = client::StatCache::fromTracked(tracked, 1u);
         for (std::size_t i = 0; i < stats.size(); ++i)
             cache.vouch(i, stats[i]);
         cache.save(root);
     }
-    const auto vouched = [](const host::StatCache& cache) {
+    const auto vouched = [](const client::StatCache& cache) {
         std::string flags;
         for (std::size_t i = 0; i < cache.size(); ++i)
             flags += cache.file(i).vouched ? 'v' : '-';
@@ -378,11 +381,11 @@ TEST_F(HostStore, ChangesToALoadedStatCacheReachTheFileOnlyWhenSaved) {
     };
     const std::string before = readFile(tmp / ".rvk" / "stat-cache");
     {
-        host::StatCache cache = host::StatCache::load(root, 1u);
+        client::StatCache cache = client::StatCache::load(root, 1u);
         ASSERT_TRUE(cache.loaded());
         ASSERT_EQ(vouched(cache), "vvvv");
         cache.unvouch(1);
-        host::FileStat other = stats[3];
+        client::FileStat other = stats[3];
         other.size += 1;
         cache.vouch(3, other);
         EXPECT_EQ(vouched(cache), "v-vv");
@@ -393,7 +396,7 @@ TEST_F(HostStore, ChangesToALoadedStatCacheReachTheFileOnlyWhenSaved) {
         EXPECT_EQ(readFile(tmp / ".rvk" / "stat-cache"), before) << "changed before saving";
         cache.save(root);
     }
-    host::StatCache again = host::StatCache::load(root, 1u);
+    client::StatCache again = client::StatCache::load(root, 1u);
     ASSERT_TRUE(again.loaded());
     EXPECT_EQ(vouched(again), "v-vv");
     EXPECT_EQ(again.file(0).stat, stats[0]);
@@ -407,12 +410,12 @@ protected:
     // Records commit `id` with `files`, each path mapped to the URL "po" + path.
     void record(Database& db, std::uint64_t id, boost::optional<std::uint64_t> parent,
                 const std::vector<const wchar_t*>& files) {
-        host::CommitRecord commit;
+        client::CommitRecord commit;
         commit.id = id;
         commit.time = 1700000000 + static_cast<std::int64_t>(id);
         commit.message = OdString(L"commit ") + OdString(std::to_wstring(id));
         commit.parent = parent;
-        host::TrackedFiles tracked;
+        client::TrackedFiles tracked;
         for (const wchar_t* file : files)
             tracked[file] = OdString(L"po") + file;
         ASSERT_TRUE(db.begin().hasValue());
@@ -450,14 +453,14 @@ TEST_F(CommitDatabase, HistoryFollowsParentsNewestFirst) {
     EXPECT_EQ(latest.time, 1700000002);
     EXPECT_EQ(latest.fileCount, 2u);
     EXPECT_EQ(db.trackedFiles(2).value(),
-              (host::TrackedFiles{{L"a.dwg", L"poa.dwg"}, {L"b.txt", L"pob.txt"}}));
+              (client::TrackedFiles{{L"a.dwg", L"poa.dwg"}, {L"b.txt", L"pob.txt"}}));
     EXPECT_TRUE(db.trackedFiles(boost::none).value().empty());
 }
 
 TEST_F(CommitDatabase, RolledBackAndDeletedCommitsLeaveNoTrace) {
     Database db = Database::create(path).value();
     ASSERT_TRUE(db.begin().hasValue());
-    host::CommitRecord commit;
+    client::CommitRecord commit;
     commit.id = 1;
     ASSERT_TRUE(db.insertCommit(commit, {{L"a.dwg", L"poa"}}).hasValue());
     db.rollback();
@@ -478,13 +481,13 @@ TEST_F(CommitDatabase, PathsAndMessagesRoundTripByteForByte) {
     // An undecodable byte, accents and a character beyond the basic plane.
     const OdString odd("plans/\xff\xc3\xa9t\xc3\xa9 \xf0\x9f\x8f\xa0.dwg", kCodePageUtf8);
     Database db = Database::create(path).value();
-    host::CommitRecord commit;
+    client::CommitRecord commit;
     commit.id = 1;
     commit.message = odd;
     ASSERT_TRUE(db.begin().hasValue());
     ASSERT_TRUE(db.insertCommit(commit, {{odd, odd}}).hasValue());
     ASSERT_TRUE(db.commit().hasValue());
-    EXPECT_EQ(db.trackedFiles(1).value(), (host::TrackedFiles{{odd, odd}}));
+    EXPECT_EQ(db.trackedFiles(1).value(), (client::TrackedFiles{{odd, odd}}));
     EXPECT_EQ(db.history(1).value().front().message, odd);
 }
 

@@ -7,13 +7,13 @@
 #include <common/ContentHash.h>
 #include <gtest/gtest.h>
 
-#include "Database.h"
-#include "PullPlan.h"
+#include <client/store/Database.h>
+#include <client/shared/PullPlan.h>
 #include "TestSupport.h"
 
 namespace {
 
-using host::Database;
+using client::Database;
 using testing_support::TempDir;
 
 std::string narrow(const OdString& text) {
@@ -61,7 +61,7 @@ TEST_P(PullPlanning, SortsEveryChangedPathBeforeAnythingIsWritten) {
     auto db = Database::create(root.dbPath());
     ASSERT_TRUE(db.hasValue());
     const auto files = [](const std::vector<std::pair<std::string, std::string>>& rows) {
-        host::TrackedFiles tracked;
+        client::TrackedFiles tracked;
         for (const auto& [path, content] : rows)
             tracked[local(path)] = urlOf(content);
         return tracked;
@@ -71,7 +71,7 @@ TEST_P(PullPlanning, SortsEveryChangedPathBeforeAnythingIsWritten) {
     for (const std::string& folder : c.folders)
         tmp.makeDir(folder);
 
-    const auto plan = host::planPull(db.value(), root, files(c.before), files(c.after), {});
+    const auto plan = client::planPull(db.value(), root, files(c.before), files(c.after), {});
     ASSERT_TRUE(plan.hasValue()) << narrow(plan.error().message);
     const auto sorted = [](std::vector<std::string> v) {
         std::sort(v.begin(), v.end());
@@ -83,9 +83,9 @@ TEST_P(PullPlanning, SortsEveryChangedPathBeforeAnythingIsWritten) {
         return sorted(v);
     };
     std::vector<OdString> writing, blocked;
-    for (const host::Restoring& r : plan.value().writing)
+    for (const client::Restoring& r : plan.value().writing)
         writing.push_back(r.path);
-    for (const host::Blocked& b : plan.value().blocked)
+    for (const client::Blocked& b : plan.value().blocked)
         blocked.push_back(b.path);
     EXPECT_EQ(sorted(shown(plan.value().removing)), expected(c.removing));
     EXPECT_EQ(shown(plan.value().folders), [&] {
@@ -136,11 +136,11 @@ TEST(PullPlanning, FolderClashesNameTheFileThatAFolderNeeds) {
         {{"a/b/c", "a/b/d"}, {}},
     };
     for (const auto& c : cases) {
-        host::TrackedFiles files;
+        client::TrackedFiles files;
         for (const std::string& p : c.paths)
             files[local(p)] = url;
         std::vector<std::string> found;
-        for (const host::Blocked& b : host::folderClashes(files))
+        for (const client::Blocked& b : client::folderClashes(files))
             found.push_back(narrow(b.path));
         std::vector<std::string> wanted;
         for (const std::string& p : c.clashes)

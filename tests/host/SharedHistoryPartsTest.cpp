@@ -8,11 +8,11 @@
 #include <common/StoragePaths.h>
 #include <gtest/gtest.h>
 
-#include "HostFiles.h"
-#include "HostStorage.h"
-#include "Console.h"
-#include "ServerConnection.h"
-#include "ServerHistory.h"
+#include <client/tree/HostFiles.h>
+#include <client/store/HostStorage.h>
+#include <client/Text.h>
+#include <client/shared/ServerConnection.h>
+#include <client/shared/ServerHistory.h>
 #include "TestSupport.h"
 
 namespace {
@@ -44,10 +44,10 @@ TEST(ConnInfo, KeptUnlessItHoldsASecretSendsAServiceElsewhereOrIsNoConnectionStr
         {"nokey", "not a connection string"},
     };
     for (const Case& c : cases) {
-        const auto checked = host::checkConnInfo(c.conninfo);
+        const auto checked = client::checkConnInfo(c.conninfo);
         EXPECT_EQ(checked.hasValue(), c.refusal == nullptr) << c.conninfo;
         if (!checked.hasValue() && c.refusal != nullptr) {
-            const std::string message = host::utf8(checked.error().message);
+            const std::string message = client::utf8(checked.error().message);
             EXPECT_NE(message.find(c.refusal), std::string::npos) << c.conninfo << ": " << message;
             EXPECT_EQ(message.find("secret"), std::string::npos) << "shows the secret: " << message;
         }
@@ -73,7 +73,7 @@ TEST(ServerText, LinesEscapedEachAndIndented) {
         {"", ""},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(host::serverText(c.raw), c.shown) << c.raw;
+        EXPECT_EQ(client::serverText(c.raw), c.shown) << c.raw;
 }
 
 // The client's copy of the server's rvk.path_problem(): a push the server would refuse is refused
@@ -108,7 +108,7 @@ TEST(ServerPath, RefusedAsTheServerRefusesIt) {
         {std::string(4, 'd') + "/" + std::string(1020, 'f'), "longer than 1024 bytes"},
     };
     for (const Case& c : cases) {
-        const auto problem = host::serverPathProblem(c.path);
+        const auto problem = client::serverPathProblem(c.path);
         EXPECT_EQ(problem.has_value(), c.problem != nullptr) << c.path;
         if (problem && c.problem != nullptr) {
             EXPECT_NE(problem->find(c.problem), std::string::npos) << c.path << ": " << *problem;
@@ -124,7 +124,7 @@ TEST(ReceivedCopy, StoredOnlyWhenWholeAndInside) {
     ASSERT_TRUE(root.hasValue());
     const std::string bytes = "drawing bytes";
     const OdString other(std::string(64, 'a').c_str(), kCodePageUtf8);
-    const auto good = host::fileDigest(dir.writeFile("source", bytes).string(), "source");
+    const auto good = client::fileDigest(dir.writeFile("source", bytes).string(), "source");
     ASSERT_TRUE(good.hasValue());
     const auto fill = [&](const std::function<bool(const char*, std::size_t)>& sink) {
         sink(bytes.data(), 5);
@@ -143,18 +143,18 @@ TEST(ReceivedCopy, StoredOnlyWhenWholeAndInside) {
         {L"tf:../../outside#1", good.value(), false},
     };
     for (const Case& c : cases) {
-        const auto kept = host::receiveCopy(root.value(), c.url, c.sha256, fill);
-        EXPECT_EQ(kept.hasValue(), c.stored) << host::utf8(c.url);
+        const auto kept = client::receiveCopy(root.value(), c.url, c.sha256, fill);
+        EXPECT_EQ(kept.hasValue(), c.stored) << client::utf8(c.url);
         const auto path = common::getStoragePath(root.value(), c.url);
         if (path.hasValue()) {
-            EXPECT_EQ(host::lookAt(host::utf8(path.value())) == host::PathKind::file, c.stored)
-                << host::utf8(c.url);
+            EXPECT_EQ(client::lookAt(client::utf8(path.value())) == client::PathKind::file, c.stored)
+                << client::utf8(c.url);
         }
         if (kept.hasValue()) {
             EXPECT_EQ(kept.value().size, static_cast<std::int64_t>(bytes.size()));
         }
     }
-    EXPECT_EQ(host::removeAbandonedCopies(root.value(), true), 0);
+    EXPECT_EQ(client::removeAbandonedCopies(root.value(), true), 0);
 }
 
 }  // namespace

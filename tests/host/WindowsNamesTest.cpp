@@ -9,14 +9,14 @@
 
 #include <gtest/gtest.h>
 
-#include "WindowsNames.h"
+#include <client/tree/WindowsNames.h>
 
 namespace {
 
-using host::CaseClash;
-using host::caseClashes;
-using host::windowsFolding;
-using host::windowsNameProblem;
+using client::CaseClash;
+using client::caseClashes;
+using client::windowsFolding;
+using client::windowsNameProblem;
 
 struct Refused {
     std::string path;

@@ -1,0 +1,57 @@
+// How a pull brings the working tree from one snapshot of the server's files to the next: which
+// files it writes, which it removes, which folders must go so that a file can take their name,
+// and what stops it. The whole update is planned and found writable before HEAD moves, so that
+// a pull either changes nothing and says why, or can be completed by running it again.
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <common/Expected.h>
+#include <common/RootPath.h>
+
+#include <client/store/Database.h>
+#include <client/store/HostStorage.h>
+
+namespace client {
+
+// The paths whose URL differs between two snapshots.
+std::set<OdString> changedPaths(const TrackedFiles& before, const TrackedFiles& after);
+
+// A path that cannot be written here, and why ("the file 'docs' is in the way").
+struct Blocked {
+    OdString path;
+    std::string reason;
+};
+
+struct PullPlan {
+    std::vector<OdString> removing;      // files, removed first
+    std::vector<OdString> folders;       // emptied by the removals, then removed, deepest first
+    std::vector<Restoring> writing;      // files written last
+    std::vector<OdString> conflicts;     // changed here: left alone, so the pull changes nothing
+    std::vector<Blocked> blocked;        // cannot be written here: the pull changes nothing
+};
+
+// Plans the update of the working files of `root` that the server changed from `before` to
+// `after`. A working file still as in `before` (or already as in `after`) takes the server's
+// version; any other is a conflict, decided by content as restore decides. `digests` gives the
+// digests of copies that rvk.db does not record yet (a pull's own), by URL.
+Expected<PullPlan> planPull(Database& db, const common::RootPath& root, const TrackedFiles& before,
+                            const TrackedFiles& after,
+                            const std::map<OdString, std::string>& digests);
+
+// The paths of `files` that a folder of the same snapshot needs as its name: "q" beside "q/r.txt".
+// No folder can hold both.
+std::vector<Blocked> folderClashes(const TrackedFiles& files);
+
+// Carries out a plan that has neither conflicts nor blocked paths: the removals, the emptied
+// folders, then the files, written as restore writes them. How many files changed.
+Expected<std::size_t> applyPull(const common::RootPath& root, const PullPlan& plan);
+
+// "pull changes nothing: ..." with the conflicts and blocked paths of `plan` listed, one a line.
+ErrorMessage refusal(const PullPlan& plan);
+
+}  // namespace client
