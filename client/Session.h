@@ -23,6 +23,8 @@ struct Progress {
     std::uint64_t done = 0;
     std::uint64_t total = 0;
     std::uint64_t bytes = 0;
+    // The step moves bytes (to or from a server): a host shows them beside the files.
+    bool transfer = false;
 };
 
 // What an operation tells its host while it runs. Both have defaults that drop what they get.

@@ -1,7 +1,6 @@
-// What rvk's commands share: their arguments, the session each one runs in (with the mode of the
-// repository lock that the command's entry in the command table gives), and the way a failure
-// goes up. The commands themselves live in rvk.cpp, status in StatusCommand.cpp, and restore and verify, which work on stored
-// copies, in StoreCommands.cpp.
+// What rvk's commands share: their arguments, the session each one runs in, and the way a
+// failure goes up. The commands themselves live in rvk.cpp, status in StatusCommand.cpp, restore and
+// verify in StoreCommands.cpp, and those of a shared history in SharedCommands.cpp.
 #pragma once
 
 #include <chrono>
@@ -61,7 +60,6 @@ struct Session {
     const ConsoleIo& io;
     ConsoleReporter& reporter;
     std::chrono::milliseconds lockTimeout;
-    LockMode lockMode;  // the command's, from its entry in the command table
 
     // What the kit's operations get: the current folder is where the user stands.
     Expected<client::Session> kit() const {
@@ -106,5 +104,15 @@ int status(const std::vector<std::string>& args, const Session& session);
 // The commands of StoreCommands.cpp.
 int restore(const std::vector<std::string>& args, const Session& session);
 int verify(const std::vector<std::string>& args, const Session& session);
+
+// The commands of SharedCommands.cpp.
+int remote(const std::vector<std::string>& args, const Session& session);
+int clone(const std::vector<std::string>& args, const Session& session);
+int push(const std::vector<std::string>& args, const Session& session);
+int pull(const std::vector<std::string>& args, const Session& session);
+int uncommit(const std::vector<std::string>& args, const Session& session);
+int lock(const std::vector<std::string>& args, const Session& session);
+int unlock(const std::vector<std::string>& args, const Session& session);
+int locks(const std::vector<std::string>& args, const Session& session);
 
 }  // namespace rvk

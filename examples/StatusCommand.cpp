@@ -5,10 +5,10 @@
 #include <string_view>
 
 #include <client/LocalOperations.h>
+#include <client/SharedOperations.h>
 #include <client/SharedState.h>
 
 #include "Commands.h"
-#include "RemoteModule.h"
 
 namespace rvk {
 
@@ -44,8 +44,8 @@ private:
     std::string m_out;
 };
 
-// The notes of a clone: a pull that was cut off, and the locks that other roles hold (from the
-// remote module, loaded only for a clone that has a remote).
+// The notes of a clone: a pull that was cut off, and the locks that other roles hold (asked of
+// the server only for a clone that has a remote, in two seconds at most).
 void noteSharedHistory(const client::Session& kit) {
     const auto sharing = client::sharingState(kit);
     if (!sharing.hasValue())
@@ -56,12 +56,14 @@ void noteSharedHistory(const client::Session& kit) {
                              "update"));
     if (!sharing.value().remote)
         return;
-    const auto module = remoteModule();
-    if (!module.hasValue()) {
-        printError(hostError("note: locks not shown: " + utf8(module.error().message)));
+    const auto held = client::locksOfOthers(*sharing.value().remote, kit.reporter, 2);
+    if (!held.hasValue()) {
+        printError(hostError("note: locks not shown: " + utf8(held.error().message)));
         return;
     }
-    module.value()->noteLocksOfOthers(*sharing.value().remote);
+    for (const client::DrawingLock& l : held.value())
+        printError(hostError("note: " + quotePath(l.path) + " is locked by " +
+                             quoteName(l.holder) + " since " + l.taken));
 }
 
 }  // namespace

@@ -23,7 +23,6 @@
 
 #include "Commands.h"
 #include "Console.h"
-#include "RemoteModule.h"
 #include "RunRvk.h"
 
 namespace {
@@ -35,7 +34,6 @@ using rvk::ConsoleIo;
 using rvk::fail;
 using rvk::fromArg;
 using rvk::hostError;
-using rvk::LockMode;
 using rvk::orFail;
 using rvk::quoteName;
 using rvk::Session;
@@ -330,32 +328,29 @@ using rvk::Command;
 struct CommandEntry {
     const char* name;
     Command run;
-    // The lock the command holds on its repository from the moment its arguments are found
-    // good until it has ended; `where` and `relpath` only compute paths and take none.
-    LockMode lock;
 };
 
 const CommandEntry* findCommand(const std::string& name) {
     static const CommandEntry kCommands[] = {
-        {"init", init, LockMode::exclusive},
-        {"status", rvk::status, LockMode::shared},
-        {"stage", stage, LockMode::exclusive},
-        {"unstage", unstage, LockMode::exclusive},
-        {"commit", commit, LockMode::exclusive},
-        {"log", log, LockMode::shared},
-        {"show-state", showState, LockMode::shared},
-        {"restore", rvk::restore, LockMode::exclusive},
-        {"verify", rvk::verify, LockMode::shared},
-        {"where", where, LockMode::none},
-        {"relpath", relpath, LockMode::none},
-        {"remote", rvk::remoteCommand<&rvk::RemoteModule::remote>, LockMode::exclusive},
-        {"clone", rvk::remoteCommand<&rvk::RemoteModule::clone>, LockMode::none},
-        {"push", rvk::remoteCommand<&rvk::RemoteModule::push>, LockMode::exclusive},
-        {"pull", rvk::remoteCommand<&rvk::RemoteModule::pull>, LockMode::exclusive},
-        {"uncommit", rvk::remoteCommand<&rvk::RemoteModule::uncommit>, LockMode::exclusive},
-        {"lock", rvk::remoteCommand<&rvk::RemoteModule::lock>, LockMode::shared},
-        {"unlock", rvk::remoteCommand<&rvk::RemoteModule::unlock>, LockMode::shared},
-        {"locks", rvk::remoteCommand<&rvk::RemoteModule::locks>, LockMode::shared},
+        {"init", init},
+        {"status", rvk::status},
+        {"stage", stage},
+        {"unstage", unstage},
+        {"commit", commit},
+        {"log", log},
+        {"show-state", showState},
+        {"restore", rvk::restore},
+        {"verify", rvk::verify},
+        {"where", where},
+        {"relpath", relpath},
+        {"remote", rvk::remote},
+        {"clone", rvk::clone},
+        {"push", rvk::push},
+        {"pull", rvk::pull},
+        {"uncommit", rvk::uncommit},
+        {"lock", rvk::lock},
+        {"unlock", rvk::unlock},
+        {"locks", rvk::locks},
     };
     for (const CommandEntry& entry : kCommands) {
         if (name == entry.name)
@@ -418,7 +413,7 @@ int rvk::runRvk(std::vector<std::string> words) {
     int result;
     try {
         result = command->run(std::vector<std::string>(words.begin() + 1, words.end()),
-                              Session{io, reporter, lockTimeout, command->lock});
+                              Session{io, reporter, lockTimeout});
     } catch (const BadUsage& usage) {
         return badUsage(usage.problem);
     } catch (const rvk::CommandFailed& failed) {

@@ -198,7 +198,7 @@ std::vector<Blocked> folderClashes(const TrackedFiles& files) {
     return clashes;
 }
 
-Expected<std::size_t> applyPull(const common::RootPath& root, const PullPlan& plan) {
+Expected<std::size_t> updateWorkingTree(const common::RootPath& root, const PullPlan& plan) {
     for (const OdString& path : plan.removing) {
         if (!removeFile(utf8(root.pathTo(path))))
             return hostError("cannot remove " + quotePath(path) + ": " + lastSystemError());

@@ -49,7 +49,7 @@ std::vector<Blocked> folderClashes(const TrackedFiles& files);
 
 // Carries out a plan that has neither conflicts nor blocked paths: the removals, the emptied
 // folders, then the files, written as restore writes them. How many files changed.
-Expected<std::size_t> applyPull(const common::RootPath& root, const PullPlan& plan);
+Expected<std::size_t> updateWorkingTree(const common::RootPath& root, const PullPlan& plan);
 
 // "pull changes nothing: ..." with the conflicts and blocked paths of `plan` listed, one a line.
 ErrorMessage refusal(const PullPlan& plan);

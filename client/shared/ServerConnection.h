@@ -1,7 +1,8 @@
-// rvk's connection to the server that holds a shared history: a PostgreSQL database, reached
-// through libpq with a connection string (or "service=NAME") that holds no secret. Every query
-// goes through query(), with its values as parameters, never spliced into the text, and gives up
-// when the server does not answer in time: rvk never waits on a server without a limit. The
+// The kit's connection to the server that holds a shared history: a PostgreSQL database, reached
+// through the kit's PostgreSQL part (ServerModule.h, loaded on first use) with a connection string
+// (or "service=NAME") that holds no secret. Every query goes through query(), with its values as
+// parameters, never spliced into the text, and gives up when the server does not answer in time:
+// the kit never waits on a server without a limit. The
 // tables live in the schema "rvk", which create() makes; logins only read them, and every change
 // goes through the schema's functions, which check it (see ServerSchema.cpp).
 #pragma once
@@ -18,25 +19,29 @@
 
 #include <client/Session.h>
 
-struct pg_conn;
-struct pg_result;
+#include <client/shared/ServerModule.h>
 
 namespace client {
 
-// How long rvk waits for the server: to connect, for one query (a little longer than the server's
-// own statement_timeout, so that the server's clearer message comes first), and for a lock held
-// by another session (the server's lock_timeout, which the schema's functions fix for themselves).
-constexpr int kConnectSeconds = 10;
-constexpr int kStatementSeconds = 60;
-constexpr int kQuerySeconds = kStatementSeconds + 15;
-constexpr int kLockSeconds = 10;
+// How long the kit waits for the server: to connect, for one query (a little longer than the
+// server's own statement_timeout, so that the server's clearer message comes first), and for a
+// lock held by another session (the server's lock_timeout, which the schema's functions fix for
+// themselves).
+constexpr int kConnectSeconds = RVK_PG_CONNECT_SECONDS;
+constexpr int kStatementSeconds = RVK_PG_STATEMENT_SECONDS;
+constexpr int kQuerySeconds = RVK_PG_QUERY_SECONDS;
+constexpr int kLockSeconds = RVK_PG_LOCK_SECONDS;
 // How long a session may sit in an open transaction before the server ends it.
-constexpr int kIdleInTransactionSeconds = 60;
+constexpr int kIdleInTransactionSeconds = RVK_PG_IDLE_IN_TRANSACTION_SECONDS;
+
+// The kit's PostgreSQL part, loaded on the first call (LoadServerModule.cpp); an error saying
+// where it was looked for and why it could not be loaded otherwise.
+Expected<const RvkPgModule*> serverModule();
 
 // Success when `conninfo` may be kept as a remote: it parses as a libpq connection string or URI,
 // names no secret (password, sslpassword: those belong in ~/.pgpass or the service file), and a
 // "service=" names no host, hostaddr or port beside it, which would send the service's password
-// to another host.
+// to another host. Loads the PostgreSQL part.
 Expected<void> checkConnInfo(const std::string& conninfo);
 
 // Text from the server or libpq (a message of several lines) as rvk shows it: each line with its
@@ -46,8 +51,7 @@ std::string serverText(const std::string& raw);
 // The rows a query gave.
 class QueryResult {
 public:
-    explicit QueryResult(pg_result* result);
-    friend class ServerConnection;
+    QueryResult(const RvkPgModule* module, RvkPgResult* result) : m_result(result, Clear{module}) {}
     int rows() const;
     bool isNull(int row, int column) const;
     std::string text(int row, int column) const;
@@ -58,9 +62,11 @@ public:
 
 private:
     struct Clear {
-        void operator()(pg_result* result) const;
+        const RvkPgModule* module;
+        void operator()(RvkPgResult* result) const { module->clear(result); }
     };
-    std::unique_ptr<pg_result, Clear> m_result;
+    const RvkPgModule* module() const { return m_result.get_deleter().module; }
+    std::unique_ptr<RvkPgResult, Clear> m_result;
 };
 
 // One value of a query: text, or bytes sent as binary, or NULL.
@@ -117,26 +123,22 @@ public:
     const std::string& role() const { return m_role; }
 
 private:
-    using Clock = std::chrono::steady_clock;
     struct Finish {
-        void operator()(pg_conn* conn) const;
+        const RvkPgModule* module;
+        void operator()(RvkPgConnection* connection) const { module->finish(connection); }
     };
-    explicit ServerConnection(pg_conn* conn) : m_conn(conn) {}
-    ErrorMessage serverError(const std::string& doing) const;
-    // The server's message when `result` is no success.
-    boost::optional<ErrorMessage> failure(const QueryResult& result) const;
-    // Sends what `send` queued and waits for all its results, until the query's deadline.
-    Expected<QueryResult> exchange(bool sent);
+    ServerConnection(const RvkPgModule* module, RvkPgConnection* connection,
+                     std::unique_ptr<Reporter*> notices)
+        : m_connection(connection, Finish{module}), m_notices(std::move(notices)) {}
+    const RvkPgModule* module() const { return m_connection.get_deleter().module; }
     // The format of the repository in the database; 0 when there is none.
     Expected<std::int64_t> format();
-    // The moment by which a query started now must be answered.
-    Clock::time_point queryDeadline() const;
 
-    std::unique_ptr<pg_conn, Finish> m_conn;
+    std::unique_ptr<RvkPgConnection, Finish> m_connection;
+    // Where the server's notices go: held apart, so that the module's pointer to it stays valid
+    // when the connection moves.
+    std::unique_ptr<Reporter*> m_notices;
     std::string m_role;
-    boost::optional<Clock::time_point> m_deadline;  // of the whole connection, when it has one
-    int m_limitSeconds = 0;                           // the whole connection's limit, for messages
-    bool m_givenUp = false;
 };
 
 }  // namespace client

@@ -37,8 +37,6 @@
 // repository of format 1 (whose tables rvk_admin owned and writers wrote directly) up to it.
 #include <client/shared/ServerConnection.h>
 
-#include <libpq-fe.h>
-
 #include <client/Text.h>
 
 namespace client {

@@ -1,11 +1,11 @@
-// Waiting on the socket of a server connection with a deadline, so that rvk never waits for a
+// Waiting on the socket of a server connection with a deadline, so that the kit never waits for a
 // server without a limit: libpq's own waits have none once a connection is made.
 #pragma once
 
 #include <algorithm>
 #include <chrono>
 
-namespace client {
+namespace client::postgres {
 
 using Clock = std::chrono::steady_clock;
 
@@ -21,4 +21,4 @@ inline int millisecondsLeft(Clock::time_point deadline) {
 // reports the failure.
 bool awaitSocket(int socket, bool forRead, bool forWrite, Clock::time_point deadline);
 
-}  // namespace client
+}  // namespace client::postgres

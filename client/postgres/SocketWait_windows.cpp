@@ -1,9 +1,9 @@
-#include <client/shared/SocketWait.h>
+#include <client/postgres/SocketWait.h>
 
 #include <winsock2.h>
 
 
-namespace client {
+namespace client::postgres {
 
 bool awaitSocket(int socket, bool forRead, bool forWrite, Clock::time_point deadline) {
     if (socket < 0)
@@ -28,4 +28,4 @@ bool awaitSocket(int socket, bool forRead, bool forWrite, Clock::time_point dead
     }
 }
 
-}  // namespace client
+}  // namespace client::postgres

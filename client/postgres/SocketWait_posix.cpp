@@ -1,10 +1,10 @@
-#include <client/shared/SocketWait.h>
+#include <client/postgres/SocketWait.h>
 
 #include <poll.h>
 
 #include <cerrno>
 
-namespace client {
+namespace client::postgres {
 
 bool awaitSocket(int socket, bool forRead, bool forWrite, Clock::time_point deadline) {
     if (socket < 0)
@@ -20,4 +20,4 @@ bool awaitSocket(int socket, bool forRead, bool forWrite, Clock::time_point dead
     }
 }
 
-}  // namespace client
+}  // namespace client::postgres

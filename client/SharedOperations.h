@@ -1,0 +1,140 @@
+// The operations of a shared history: a working copy whose commits are shared with others through
+// a PostgreSQL server (its "remote", a libpq connection string or "service=NAME" that holds no
+// secret). The server enforces its own rules; the kit checks everything the server sends as input.
+//
+// The server's client library is loaded on the first call of any of these, never before. Every
+// wait for the server has a limit. Each operation takes the repository's lock as the local ones
+// do (exclusive for remote settings, clone, push, pull and uncommit; shared for the locks), and
+// each, cut off anywhere, is completed by running it again.
+//
+// Commit ids are the server's: commit N is the N-th of the shared history in every clone. A
+// clone's own commits take the ids after its newest server commit (its "base"); when the server
+// has moved on meanwhile, pull gives them the ids after the server's head and puts them on top of
+// its commits.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <boost/optional.hpp>
+
+#include <client/Export.h>
+#include <client/Session.h>
+#include <common/Expected.h>
+#include <common/FileRecords.h>
+#include <platform/OdString.h>
+
+namespace client {
+
+// The remote of the repository that contains Session::folder. Fails when none is set, or when
+// it holds what the kit no longer keeps (a secret set by an older version): then it is not given.
+RVKCLIENT_API Expected<std::string> remote(const Session& session);
+// Makes `conninfo` the remote, once it is found to be a connection string without a secret.
+RVKCLIENT_API Expected<void> setRemote(const Session& session, const std::string& conninfo);
+
+// What createServer() found and did.
+enum class ServerCreated { made, upgraded, current };
+// Makes an empty shared repository in the database `conninfo` names, or brings an older one up to
+// this kit's format, and grants the groups rvk_readers, rvk_writers and rvk_admin their
+// privileges; running it again changes nothing more. Needs a login of rvk_admin that may create
+// roles. The server's notices go to `reporter`.
+RVKCLIENT_API Expected<ServerCreated> createServer(const std::string& conninfo,
+                                                   Reporter& reporter);
+
+// What pull and clone say as they go, before their outcome.
+struct PullEvents {
+    // A pull that was cut off is complete now, with `files` working files updated.
+    std::function<void(std::size_t files)> completedCutOff;
+    // The server holds `commits` of this clone's own commits already, from a push that was cut
+    // off: they count as the server's now.
+    std::function<void(std::size_t commits)> landed;
+};
+
+// What a pull or a clone brought.
+struct Pulled {
+    enum class Kind {
+        empty,     // the server has no commit yet
+        upToDate,  // nothing new: `head` is the server's newest commit
+        pulled,    // `head` is HEAD's commit afterwards
+    };
+    Kind kind = Kind::empty;
+    std::uint64_t head = 0;
+    std::size_t commits = 0;   // the server's commits brought
+    std::size_t copies = 0;    // stored copies received
+    std::int64_t bytes = 0;    // their bytes
+    std::size_t files = 0;     // working files updated
+    std::size_t replayed = 0;  // this clone's own commits put on top
+};
+
+// Brings the server's commits, updates the working files the server changed, and puts this
+// clone's own commits on top. It changes nothing and fails naming them when a file changed on
+// both sides (in a commit of this clone's, staged, or in the working tree), or when the working
+// tree cannot take a file of the server's.
+RVKCLIENT_API Expected<Pulled> pull(const Session& session, const PullEvents& events = {});
+
+// Makes `folder` (from Session::folder, or absolute; empty or new, and outside any other working
+// tree) a clone of the shared repository at `conninfo`, its remote. A clone that was cut off is
+// taken up again.
+RVKCLIENT_API Expected<Pulled> clone(const Session& session, const std::string& conninfo,
+                                     const OdString& folder, const PullEvents& events = {});
+
+// What push sent.
+struct Pushed {
+    std::size_t commits = 0;  // the commits the server took, those of a cut-off push included
+    std::size_t copies = 0;   // stored copies sent
+    std::int64_t bytes = 0;   // their bytes
+    std::uint64_t head = 0;   // the server's head afterwards
+    bool appended = false;    // this push appended commits (not only found those of a cut-off one)
+};
+
+// Sends the commits the server lacks, with their stored copies. Refused when the server has
+// commits this clone lacks (pull first), and when a commit changes files that other roles have
+// locked (naming them): then the server's history is unchanged.
+RVKCLIENT_API Expected<Pushed> push(const Session& session);
+
+// What uncommit did.
+struct Uncommitted {
+    std::size_t commits = 0;  // this clone's commits taken off; 0 when the server holds them all
+    std::uint64_t head = 0;   // HEAD's commit afterwards (0: none)
+    std::vector<common::StagedFile> staged;  // what they changed, staged now, by path
+};
+
+// Turns this clone's commits that the server lacks back into staged changes: HEAD goes back to the
+// clone's base, and what the commits changed against it is staged, beside what was staged
+// already. Working files stay as they are.
+RVKCLIENT_API Expected<Uncommitted> uncommit(const Session& session,
+                                             const PullEvents& events = {});
+
+// A drawing lock on the server.
+struct DrawingLock {
+    OdString path;       // from the root, with the system's separator
+    std::string holder;  // the role that holds it
+    std::string taken;   // when, UTC, ISO 8601
+};
+
+// What lock or unlock did with one path.
+struct LockOutcome {
+    OdString path;
+    bool done = false;  // locked for this role, or released
+    // When not done: the lock that stands in the way (its holder empty when there was none).
+    DrawingLock held;
+};
+
+// Locks the files at `paths` (typed, from Session::folder) for the role of the connection, each
+// on its own; a file another role holds stays theirs. Fails for a folder, changing nothing.
+RVKCLIENT_API Expected<std::vector<LockOutcome>> lock(const Session& session,
+                                                      const std::vector<OdString>& paths);
+// Releases this role's locks on `paths`, or with `force` any role's (members of rvk_admin only).
+RVKCLIENT_API Expected<std::vector<LockOutcome>> unlock(const Session& session,
+                                                        const std::vector<OdString>& paths,
+                                                        bool force);
+// Every lock, by path.
+RVKCLIENT_API Expected<std::vector<DrawingLock>> locks(const Session& session);
+// The locks that roles other than that of `conninfo` hold, giving up after `seconds` in all
+// (connecting included): what a host shows beside status without making it wait.
+RVKCLIENT_API Expected<std::vector<DrawingLock>> locksOfOthers(const std::string& conninfo,
+                                                               Reporter& reporter, int seconds);
+
+}  // namespace client

@@ -1,0 +1,353 @@
+// pull and clone: the server's commits brought into a clone, in the phases of PullPhases.h.
+#include <client/shared/PullPhases.h>
+
+#include <filesystem>
+#include <set>
+
+#include <common/FileStorage.h>
+#include <common/RepoIgnore.h>
+#include <common/StoragePaths.h>
+#include <platform/FileName.h>
+
+#include <client/SharedOperations.h>
+#include <client/Text.h>
+#include <client/shared/RemoteCopies.h>
+#include <client/shared/RemoteSettings.h>
+#include <client/shared/ServerPaths.h>
+#include <client/tree/HostFiles.h>
+#include <client/tree/SafePaths.h>
+
+namespace client {
+
+namespace {
+
+OdString fromUtf8(const std::string& text) {
+    return OdString(text.data(), text.size(), kCodePageUtf8);
+}
+
+boost::optional<std::uint64_t> commitOrNone(std::uint64_t id) {
+    return id ? boost::optional<std::uint64_t>(id) : boost::none;
+}
+
+}  // namespace
+
+Expected<Fetched> fetchPull(Repository& r, ServerConnection& server, std::uint64_t base,
+                            std::uint64_t top, const TrackedFiles& baseFiles) {
+    Fetched f;
+    auto commits = fetchCommits(server, base, top);
+    if (!commits.hasValue())
+        return commits.error();
+    f.commits = std::move(commits.value());
+    for (const ServerCommit& c : f.commits) {
+        for (const ServerChange& change : c.changes) {
+            if (const auto sound = checkChange(r.root, change); !sound.hasValue())
+                return sound.error();
+        }
+    }
+    TrackedFiles files = baseFiles;
+    for (const ServerCommit& c : f.commits) {
+        for (const ServerChange& change : c.changes) {
+            const OdString path = localPath(change.path);
+            if (!change.url) {
+                files.erase(path);
+                continue;
+            }
+            const OdString url = fromUtf8(*change.url);
+            files[path] = url;
+            const auto known = f.digests.find(url);
+            if (known != f.digests.end() && known->second != *change.sha256)
+                return hostError("the server names two copies as " + quoteName(*change.url));
+            f.digests[url] = *change.sha256;
+            if (f.wantedFor.emplace(url, path).second)
+                f.wanted.emplace_back(url, *change.sha256);
+        }
+        f.snapshots.push_back(files);
+    }
+    return f;
+}
+
+Expected<Replayed> replayPull(Repository& r, const TrackedFiles& baseFiles,
+                              const TrackedFiles& serverFiles, const OwnCommits& own,
+                              const std::map<OdString, std::string>& digests) {
+    Replayed replayed;
+    // HEAD's files after the pull: the server's, with the changes of each of the clone's own
+    // commits on top, commit by commit.
+    TrackedFiles next = serverFiles;
+    const TrackedFiles* previous = &baseFiles;
+    for (const auto& [record, commitFiles] : own.local) {
+        for (const OdString& path : changedPaths(*previous, commitFiles)) {
+            const auto now = commitFiles.find(path);
+            if (now == commitFiles.end())
+                next.erase(path);
+            else
+                next[path] = now->second;
+        }
+        replayed.files.push_back(next);
+        previous = &commitFiles;
+    }
+    // Refused before anything changes: a file changed on both sides (in a commit of this
+    // clone's, staged, or in the working tree), and a file the working tree cannot take.
+    std::set<OdString> changedHere = touchedPaths(baseFiles, own);
+    for (const common::StagedFile& staged : r.cache.value().read().stagedFiles)
+        changedHere.insert(staged.path);
+    auto plan = planPull(r.db, r.root, baseFiles, serverFiles, digests);
+    if (!plan.hasValue())
+        return plan.error();
+    replayed.plan = std::move(plan.value());
+    std::set<OdString> conflicts(replayed.plan.conflicts.begin(), replayed.plan.conflicts.end());
+    for (const OdString& path : changedPaths(baseFiles, serverFiles)) {
+        if (changedHere.count(path) > 0)
+            conflicts.insert(path);
+    }
+    replayed.plan.conflicts.assign(conflicts.begin(), conflicts.end());
+    for (Blocked& clash : folderClashes(replayed.files.empty() ? serverFiles : replayed.files.back()))
+        replayed.plan.blocked.push_back(std::move(clash));
+    return replayed;
+}
+
+Expected<Received> applyPull(Repository& r, ServerConnection& server, const Session& session,
+                             const Standing& standing, const Fetched& fetched,
+                             const Replayed& replayed) {
+    const std::uint64_t base = standing.base, top = standing.top;
+    const std::uint64_t head = r.cache.value().read().head.commit.value_or(0);
+    // The copies, each whole and checked before it is stored, and all on disk before any commit
+    // names them.
+    auto store = databaseCopies(server);
+    std::vector<std::pair<OdString, std::string>> missing;
+    for (const auto& [url, sha256] : fetched.wanted) {
+        const auto record = r.db.copyRecord(url);
+        if (!record.hasValue())
+            return record.error();
+        const auto stored = storedCopyPath(r.root, url);
+        if (!stored.hasValue())
+            return stored.error();
+        const bool there = ut::FileName(stored.value()).exists(ut::FileName::kRegularFile);
+        const bool generic = common::urlToType(url) == common::FileStorage::Generic;
+        if (record.value() && utf8(record.value()->digest) != sha256 && !generic)
+            return hostError("the server's copy " + quotePath(url) +
+                             " differs from the one this clone holds under that URL");
+        if (!there || (!record.value() && !generic))
+            missing.emplace_back(url, sha256);
+    }
+    std::vector<KeptCopy> received;
+    Received outcome;
+    bool cancelled = false;
+    for (const auto& [url, sha256] : missing) {
+        const auto fill = [&](const std::function<bool(const char*, std::size_t)>& sink) {
+            return store->get(utf8(url), sha256, [&](const char* data, std::size_t n) {
+                outcome.bytes += static_cast<std::int64_t>(n);
+                cancelled = !session.reporter.progress(
+                    Progress{"receiving", received.size(), missing.size(),
+                             static_cast<std::uint64_t>(outcome.bytes), true});
+                return !cancelled && sink(data, n);
+            });
+        };
+        auto copy = receiveCopy(r.root, url, fromUtf8(sha256), fill, quotePath(fetched.wantedFor.at(url)));
+        if (cancelled)
+            return cancelledError();
+        if (!copy.hasValue())
+            return copy.error();
+        received.push_back(std::move(copy.value()));
+        session.reporter.progress(Progress{"receiving", received.size(), missing.size(),
+                                           static_cast<std::uint64_t>(outcome.bytes), true});
+    }
+    outcome.copies = received.size();
+    outcome.bytes = 0;
+    for (const KeptCopy& k : received)
+        outcome.bytes += k.size;
+    if (const auto flushed = flushStoredCopies(r.root); !flushed.hasValue())
+        return flushed.error();
+
+    // The commits: the server's, then the clone's own on top, with the new base and the note of
+    // the working files to update, in one transaction.
+    DatabaseTransaction transaction(r.db);
+    const auto recorded = [&]() -> Expected<std::uint64_t> {
+        if (auto begun = transaction.begin(); !begun.hasValue())
+            return begun.error();
+        if (auto cut = r.db.deleteCommitsAfter(base); !cut.hasValue())
+            return cut.error();
+        for (std::size_t i = 0; i < fetched.commits.size(); ++i) {
+            const ServerCommit& c = fetched.commits[i];
+            CommitRecord record;
+            record.id = c.id;
+            record.time = c.time;
+            record.message = fromUtf8(c.message);
+            if (c.id > 1)
+                record.parent = c.id - 1;
+            auto inserted = r.db.insertCommit(record, fetched.snapshots[i],
+                                              i == 0 ? received : std::vector<KeptCopy>());
+            if (!inserted.hasValue())
+                return inserted.error();
+        }
+        std::uint64_t newHead = top;
+        for (std::size_t i = 0; i < standing.own.local.size(); ++i) {
+            CommitRecord moved = standing.own.local[i].first;
+            moved.id = ++newHead;
+            moved.parent = newHead - 1;
+            if (auto inserted = r.db.insertCommit(moved, replayed.files[i]); !inserted.hasValue())
+                return inserted.error();
+        }
+        if (auto set = r.db.setRemoteSetting(kBaseKey, std::to_string(top)); !set.hasValue())
+            return set.error();
+        auto noted = r.db.setRemoteSetting(kPendingKey, std::to_string(head) + " " +
+                                                            std::to_string(newHead) + " " +
+                                                            std::to_string(base));
+        if (!noted.hasValue())
+            return noted.error();
+        if (auto committed = transaction.commit(); !committed.hasValue())
+            return committed.error();
+        return newHead;
+    }();
+    if (!recorded.hasValue())
+        return recorded.error();
+    outcome.head = recorded.value();
+    const auto completed = finishPending(r);
+    if (!completed.hasValue())
+        return completed.error();
+    outcome.files = completed.value().files;
+    return outcome;
+}
+
+namespace {
+
+// Brings the server's commits into the opened repository, replays the clone's own commits on top
+// and updates the working files the server changed.
+Expected<Pulled> pullInto(Repository& r, ServerConnection& server, const Session& session,
+                          const PullEvents& events) {
+    const auto completed = finishPending(r);
+    if (!completed.hasValue())
+        return completed.error();
+    if (completed.value().wasCutOff && events.completedCutOff)
+        events.completedCutOff(completed.value().files);
+    auto where = standing(r, server);
+    if (!where.hasValue())
+        return where.error();
+    const Standing& s = where.value();
+    if (s.landed > 0 && events.landed)
+        events.landed(s.landed);
+    Pulled pulled;
+    if (s.top == 0)
+        return pulled;
+    if (s.top == s.base) {
+        pulled.kind = Pulled::Kind::upToDate;
+        pulled.head = s.top;
+        return pulled;
+    }
+    const auto baseFiles = r.db.trackedFiles(commitOrNone(s.base));
+    if (!baseFiles.hasValue())
+        return baseFiles.error();
+    const auto fetched = fetchPull(r, server, s.base, s.top, baseFiles.value());
+    if (!fetched.hasValue())
+        return fetched.error();
+    const auto replayed = replayPull(r, baseFiles.value(), fetched.value().snapshots.back(), s.own,
+                                     fetched.value().digests);
+    if (!replayed.hasValue())
+        return replayed.error();
+    if (!replayed.value().plan.conflicts.empty() || !replayed.value().plan.blocked.empty())
+        return refusal(replayed.value().plan);
+    const auto applied = applyPull(r, server, session, s, fetched.value(), replayed.value());
+    if (!applied.hasValue())
+        return applied.error();
+    pulled.kind = Pulled::Kind::pulled;
+    pulled.head = applied.value().head;
+    pulled.commits = fetched.value().commits.size();
+    pulled.copies = applied.value().copies;
+    pulled.bytes = applied.value().bytes;
+    pulled.files = applied.value().files;
+    pulled.replayed = s.own.local.size();
+    return pulled;
+}
+
+}  // namespace
+
+Expected<Pulled> pull(const Session& session, const PullEvents& events) {
+    auto repo = openRepository(session, LockMode::exclusive);
+    if (!repo.hasValue())
+        return repo.error();
+    auto server = connectRemote(repo.value().db, session.reporter);
+    if (!server.hasValue())
+        return server.error();
+    return pullInto(repo.value(), server.value(), session, events);
+}
+
+Expected<Pulled> clone(const Session& session, const std::string& conninfo,
+                       const OdString& typedFolder, const PullEvents& events) {
+    if (const auto sound = checkConnInfo(conninfo); !sound.hasValue())
+        return sound.error();
+    // Without its ".." ("../plans" typed inside a working tree would otherwise lead the search
+    // for a repository up into that tree's own).
+    const std::string from = utf8(session.folder);
+    const std::string given = absolutePath(utf8(typedFolder), from);
+    auto typed = std::filesystem::u8path(given).lexically_normal();
+    if (!typed.has_filename() && typed.has_relative_path())
+        typed = typed.parent_path();  // "plans/" is the folder "plans"
+    const std::string where = typed.u8string();
+    const OdString folder = fromUtf8(where);
+    const PathKind there = lookAt(where);
+    if (there == PathKind::none) {
+        if (!makeFolder(where))
+            return hostError("cannot make " + quotePath(folder) + ": " + lastSystemError());
+    } else if (there != PathKind::folder) {
+        return hostError(quotePath(folder) + " is not a folder");
+    }
+    // A clone that was cut off is taken up again; any other repository or file there is not,
+    // nor a folder inside another repository's working tree, whose repository the clone would
+    // take for its own.
+    const auto found = common::RootPath::get(folder, false);
+    if (found.hasValue() && found.value().path() != folder) {
+        if (there == PathKind::none)
+            removeEmptyFolder(where);
+        return hostError(quotePath(folder) + " lies inside the working tree of " +
+                         quotePath(found.value().path()) +
+                         ": clone makes a repository of its own, outside any other");
+    }
+    const bool resumed = found.hasValue();
+    {
+        if (!resumed) {
+            std::error_code ec;
+            if (!std::filesystem::is_empty(std::filesystem::u8path(where), ec))
+                return hostError(quotePath(folder) +
+                                 " is not empty: clone makes a repository in an empty folder");
+        }
+        const auto root = common::RootPath::get(folder, true);
+        if (!root.hasValue())
+            return root.error();
+        if (const auto sound = checkRepositoryFolder(root.value()); !sound.hasValue())
+            return sound.error();
+        const auto held = lockFor(session, root.value(), LockMode::exclusive);
+        if (!held.hasValue())
+            return held.error();
+        auto db = Database::create(root.value().dbPath());
+        if (!db.hasValue())
+            return db.error();
+        const auto before = db.value().remoteSetting(kRemoteKey);
+        if (!before.hasValue())
+            return before.error();
+        if (resumed && before.value() != conninfo)
+            return hostError(quotePath(folder) +
+                             " holds a repository that is no clone of this remote");
+        CountingIo io(session.io);
+        auto cache = common::Cache::get(root.value(), true, io);
+        if (!cache.hasValue())
+            return cache.error();
+        if (auto set = db.value().setRemoteSetting(kRemoteKey, conninfo); !set.hasValue())
+            return set.error();
+    }
+    Session inClone = session;
+    inClone.folder = folder;
+    auto repo = openRepository(inClone, LockMode::exclusive);
+    if (!repo.hasValue())
+        return repo.error();
+    auto server = connectRemote(repo.value().db, session.reporter);
+    if (!server.hasValue())
+        return server.error();
+    auto pulled = pullInto(repo.value(), server.value(), inClone, events);
+    if (pulled.hasValue() &&
+        !ut::FileName(repo.value().root.ignorePath()).exists(ut::FileName::kAnyObject)) {
+        if (auto written = common::RepoIgnore::write(repo.value().root); !written.hasValue())
+            return written.error();
+    }
+    return pulled;
+}
+
+}  // namespace client

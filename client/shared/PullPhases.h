@@ -1,0 +1,58 @@
+// A pull in its phases, each of which changes nothing but what it says:
+//   fetch   the server's commits after the clone's base, every change checked as input, with the
+//           snapshots of the server's files they make and the copies they name;
+//   replay  this clone's own commits put on top of the server's newest snapshot, and the plan of
+//           the working tree's update, with what stops it (files changed on both sides, files
+//           the working tree cannot take);
+//   apply   the copies received and stored, the commits recorded with the new base and a note of
+//           the working files to update, in one transaction; then HEAD and the working files.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <client/shared/Standing.h>
+
+namespace client {
+
+struct Fetched {
+    std::vector<ServerCommit> commits;
+    std::vector<TrackedFiles> snapshots;  // the server's files after each commit
+    std::map<OdString, std::string> digests;              // of every copy named, by URL
+    std::vector<std::pair<OdString, std::string>> wanted;  // URL and digest, in order, once each
+    std::map<OdString, OdString> wantedFor;               // a path each copy is of, for messages
+};
+
+// The server's commits from `base` + 1 to `top`, on top of `baseFiles`.
+Expected<Fetched> fetchPull(Repository& r, ServerConnection& server, std::uint64_t base,
+                            std::uint64_t top, const TrackedFiles& baseFiles);
+
+struct Replayed {
+    std::vector<TrackedFiles> files;  // HEAD's files after each of the clone's own commits
+    PullPlan plan;                    // the working tree's update; refused unless clean
+};
+
+// This clone's commits `own` (after `baseFiles`) on top of `serverFiles`, and the plan of the
+// working tree's update, with every file changed on both sides as a conflict.
+Expected<Replayed> replayPull(Repository& r, const TrackedFiles& baseFiles,
+                              const TrackedFiles& serverFiles, const OwnCommits& own,
+                              const std::map<OdString, std::string>& digests);
+
+// What apply received.
+struct Received {
+    std::size_t copies = 0;
+    std::int64_t bytes = 0;
+    std::size_t files = 0;  // working files updated
+    std::uint64_t head = 0;
+};
+
+// Receives the copies the clone lacks (reporting "receiving" progress, cancelled between
+// chunks), records the server's commits and the clone's own on top, then completes the update.
+Expected<Received> applyPull(Repository& r, ServerConnection& server, const Session& session,
+                             const Standing& standing, const Fetched& fetched,
+                             const Replayed& replayed);
+
+}  // namespace client

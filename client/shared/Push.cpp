@@ -1,0 +1,140 @@
+// push: a clone's commits sent to its server, in the phases of PushPhases.h.
+#include <client/shared/PushPhases.h>
+
+#include <set>
+
+#include <common/StoragePaths.h>
+
+#include <client/SharedOperations.h>
+#include <client/Text.h>
+#include <client/shared/RemoteCopies.h>
+#include <client/shared/RemoteSettings.h>
+#include <client/shared/ServerPaths.h>
+#include <client/store/HostStorage.h>
+#include <client/tree/HostFiles.h>
+#include <client/tree/SafePaths.h>
+
+namespace client {
+
+namespace {
+
+OdString fromUtf8(const std::string& text) {
+    return OdString(text.data(), text.size(), kCodePageUtf8);
+}
+
+ErrorMessage behind() {
+    return hostError("the server has commits this clone lacks: run rvk pull first");
+}
+
+}  // namespace
+
+Expected<PushPlan> planPush(Repository& r, ServerConnection& server) {
+    PushPlan plan;
+    auto where = standing(r, server);
+    if (!where.hasValue())
+        return where.error();
+    plan.standing = std::move(where.value());
+    if (plan.standing.top > plan.standing.base)
+        return behind();
+    auto store = databaseCopies(server);
+    std::set<std::pair<std::string, std::string>> seen;
+    for (const ServerCommit& c : plan.standing.own.sent) {
+        for (const ServerChange& change : c.changes) {
+            if (!change.url || !seen.insert({*change.url, *change.sha256}).second)
+                continue;
+            const auto has = store->has(*change.url, *change.sha256);
+            if (!has.hasValue())
+                return has.error();
+            if (!has.value())
+                plan.copies.emplace_back(*change.url, *change.sha256);
+        }
+    }
+    for (const auto& [url, sha256] : plan.copies) {
+        FileStat info;
+        const auto stored = storedCopyPath(r.root, fromUtf8(url));
+        if (!stored.hasValue())
+            return stored.error();
+        if (lookAt(utf8(stored.value()), &info) != PathKind::file)
+            return hostError("the stored copy " + quoteName(url) + " is missing; see rvk verify");
+        plan.sizes.push_back(info.size);
+        plan.bytes += info.size;
+    }
+    return plan;
+}
+
+Expected<void> sendPush(Repository& r, ServerConnection& server, const Session& session,
+                        const PushPlan& plan) {
+    auto store = databaseCopies(server);
+    std::uint64_t sent = 0;
+    bool cancelled = false;
+    for (std::size_t i = 0; i < plan.copies.size(); ++i) {
+        const auto& [url, sha256] = plan.copies[i];
+        const auto put = store->put(url, sha256, plan.sizes[i], [&](const ChunkSink& sink) {
+            return readCopy(r.root, fromUtf8(url), [&](const char* data, std::size_t n) {
+                sent += n;
+                cancelled = !session.reporter.progress(
+                    Progress{"sending", i, plan.copies.size(), sent, true});
+                return !cancelled && sink(data, n);
+            });
+        });
+        if (cancelled)
+            return cancelledError();
+        if (!put.hasValue())
+            return put.error();
+        session.reporter.progress(Progress{"sending", i + 1, plan.copies.size(), sent, true});
+    }
+    return {};
+}
+
+Expected<std::uint64_t> appendPush(Repository& r, ServerConnection& server, const PushPlan& plan) {
+    const auto appended = appendCommits(server, plan.standing.base, plan.standing.own.sent);
+    if (!appended.hasValue())
+        return appended.error();
+    if (appended.value().behind)
+        return behind();
+    if (!appended.value().lockedByOthers.empty()) {
+        std::string text = "push changes nothing: it changes files that others have locked:";
+        for (const LockRecord& l : appended.value().lockedByOthers)
+            text += "\n  " + shownPath(l.path) + " (locked by " + quoteName(l.holder) + " since " +
+                    l.taken + ")";
+        return hostError(text);
+    }
+    const auto moved = r.db.setRemoteSetting(kBaseKey, std::to_string(appended.value().head));
+    if (!moved.hasValue())
+        return moved.error();
+    return appended.value().head;
+}
+
+Expected<Pushed> push(const Session& session) {
+    auto repo = openRepository(session, LockMode::exclusive);
+    if (!repo.hasValue())
+        return repo.error();
+    Repository& r = repo.value();
+    auto server = connectRemote(r.db, session.reporter);
+    if (!server.hasValue())
+        return server.error();
+    // A pull cut off before HEAD moved would leave HEAD on an id that now means another commit.
+    if (const auto completed = finishPending(r); !completed.hasValue())
+        return completed.error();
+    const auto plan = planPush(r, server.value());
+    if (!plan.hasValue())
+        return plan.error();
+    Pushed pushed;
+    pushed.commits = plan.value().standing.landed;
+    pushed.head = plan.value().standing.base;
+    if (plan.value().standing.own.sent.empty())
+        return pushed;
+    if (const auto sent = sendPush(r, server.value(), session, plan.value()); !sent.hasValue())
+        return sent.error();
+    const auto head = appendPush(r, server.value(), plan.value());
+    if (!head.hasValue())
+        return head.error();
+    pushed.appended = true;
+    pushed.commits += plan.value().standing.own.sent.size();
+    pushed.copies = plan.value().copies.size();
+    pushed.bytes = plan.value().bytes;
+    pushed.head = head.value();
+    return pushed;
+}
+
+}  // namespace client
