@@ -1,0 +1,204 @@
+// The kit's shared history against a real throwaway server (kit_server_test.sh starts one and
+// gives its logins as RVK_TEST_ADMIN, RVK_TEST_DRAFTER1, RVK_TEST_DRAFTER2 and RVK_TEST_SUPER):
+// the operations at their own interface, and push and pull phase by phase.
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include <client/SharedOperations.h>
+#include <client/shared/PullPhases.h>
+#include <client/shared/PushPhases.h>
+#include <client/shared/RemoteSettings.h>
+
+#include "KitSupport.h"
+
+namespace {
+
+using kit_testing::contains;
+using kit_testing::WorkingCopy;
+
+std::string login(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+std::string message(const ErrorMessage& error) {
+    return client::utf8(error.message);
+}
+
+class SharedOperations : public testing::Test {
+protected:
+    void SetUp() override {
+        admin = login("RVK_TEST_ADMIN");
+        drafter1 = login("RVK_TEST_DRAFTER1");
+        drafter2 = login("RVK_TEST_DRAFTER2");
+        const std::string super = login("RVK_TEST_SUPER");
+        if (admin.empty() || drafter1.empty() || drafter2.empty() || super.empty())
+            GTEST_SKIP() << "no server: run through kit_server_test.sh";
+        kit_testing::KeptReporter quiet;
+        // Each test starts from a server without a shared repository.
+        {
+            auto server = client::ServerConnection::connect(super, quiet);
+            ASSERT_TRUE(server.hasValue()) << message(server.error());
+            ASSERT_TRUE(server.value().run("DROP SCHEMA IF EXISTS rvk CASCADE").hasValue());
+        }
+        const auto created = client::createServer(admin, quiet);
+        ASSERT_TRUE(created.hasValue()) << message(created.error());
+    }
+    // Clones the server into `w` as `who`.
+    void cloneInto(WorkingCopy& w, const std::string& who) {
+        const auto cloned = client::clone(w.session(), who, OdString(L"clone"));
+        ASSERT_TRUE(cloned.hasValue()) << message(cloned.error());
+    }
+    client::Session in(WorkingCopy& w) { return w.session("clone"); }
+    void commitFile(WorkingCopy& w, const std::string& path, const std::string& content) {
+        w.dir.writeFile("clone/" + path, content);
+        const auto staged =
+            client::stage(in(w), {OdString(path.c_str(), kCodePageUtf8)}, false);
+        ASSERT_TRUE(staged.hasValue() && staged.value().refused.empty());
+        const auto made = client::commit(in(w), OdString(path.c_str(), kCodePageUtf8), 100);
+        ASSERT_TRUE(made.hasValue()) << message(made.error());
+    }
+    std::string admin, drafter1, drafter2;
+};
+
+TEST_F(SharedOperations, TwoDraftersShareOneHistoryAndItsLocks) {
+    WorkingCopy a, b;
+    cloneInto(a, drafter1);
+    commitFile(a, "plan.dwg", "ground floor");
+    const auto pushed = client::push(in(a));
+    ASSERT_TRUE(pushed.hasValue()) << message(pushed.error());
+    EXPECT_TRUE(pushed.value().appended);
+    EXPECT_EQ(pushed.value().head, 1u);
+    EXPECT_EQ(pushed.value().copies, 1u);
+
+    cloneInto(b, drafter2);
+    EXPECT_EQ(testing_support::readFile(b.dir / "clone/plan.dwg"), "ground floor");
+    const auto mine = client::lock(in(b), {OdString(L"plan.dwg")});
+    ASSERT_TRUE(mine.hasValue()) << message(mine.error());
+    ASSERT_EQ(mine.value().size(), 1u);
+    EXPECT_TRUE(mine.value()[0].done);
+    const auto theirs = client::lock(in(a), {OdString(L"plan.dwg")});
+    ASSERT_TRUE(theirs.hasValue());
+    EXPECT_FALSE(theirs.value()[0].done);
+    EXPECT_FALSE(theirs.value()[0].held.holder.empty());
+    const auto others = client::locksOfOthers(drafter1, a.reporter, 2);
+    ASSERT_TRUE(others.hasValue());
+    ASSERT_EQ(others.value().size(), 1u);
+    EXPECT_EQ(client::utf8(others.value()[0].path), "plan.dwg");
+
+    commitFile(b, "plan.dwg", "ground floor, revised");
+    ASSERT_TRUE(client::push(in(b)).hasValue());
+    const auto pulled = client::pull(in(a));
+    ASSERT_TRUE(pulled.hasValue()) << message(pulled.error());
+    EXPECT_EQ(pulled.value().kind, client::Pulled::Kind::pulled);
+    EXPECT_EQ(pulled.value().head, 2u);
+    EXPECT_EQ(pulled.value().files, 1u);
+    EXPECT_EQ(testing_support::readFile(a.dir / "clone/plan.dwg"), "ground floor, revised");
+    const auto released = client::unlock(in(b), {OdString(L"plan.dwg")}, false);
+    ASSERT_TRUE(released.hasValue());
+    EXPECT_TRUE(released.value()[0].done);
+    EXPECT_TRUE(client::locks(in(a)).value().empty());
+}
+
+// Planned before another clone pushed, an append is refused and changes nothing: the server's
+// head and this clone's base stay, and pull then push lands it.
+TEST_F(SharedOperations, AnAppendAfterTheHeadMovedChangesNothing) {
+    WorkingCopy a, b;
+    cloneInto(a, drafter1);
+    cloneInto(b, drafter2);
+    commitFile(a, "a.txt", "from a");
+    commitFile(b, "b.txt", "from b");
+    {
+        auto repo = client::openRepository(in(b), client::LockMode::exclusive);
+        ASSERT_TRUE(repo.hasValue());
+        auto server = client::connectRemote(repo.value().db, b.reporter);
+        ASSERT_TRUE(server.hasValue());
+        const auto plan = client::planPush(repo.value(), server.value());
+        ASSERT_TRUE(plan.hasValue()) << message(plan.error());
+        EXPECT_EQ(plan.value().copies.size(), 1u);
+        ASSERT_TRUE(client::sendPush(repo.value(), server.value(), in(b), plan.value()).hasValue());
+
+        ASSERT_TRUE(client::push(in(a)).hasValue());  // the head moves under b's plan
+
+        const auto appended = client::appendPush(repo.value(), server.value(), plan.value());
+        ASSERT_FALSE(appended.hasValue());
+        EXPECT_TRUE(contains(message(appended.error()), "run rvk pull first"));
+        EXPECT_EQ(client::serverHead(server.value()).value(), 1u);
+        EXPECT_EQ(client::numberSetting(repo.value().db, client::kBaseKey).value(), 0u);
+        // Planned again, the push is refused before anything is sent.
+        const auto again = client::planPush(repo.value(), server.value());
+        ASSERT_FALSE(again.hasValue());
+        EXPECT_TRUE(contains(message(again.error()), "run rvk pull first"));
+    }
+    const auto pulled = client::pull(in(b));
+    ASSERT_TRUE(pulled.hasValue()) << message(pulled.error());
+    EXPECT_EQ(pulled.value().replayed, 1u);
+    const auto pushed = client::push(in(b));
+    ASSERT_TRUE(pushed.hasValue()) << message(pushed.error());
+    EXPECT_EQ(pushed.value().head, 2u);
+    // The copy sent before the refusal is on the server already: none is sent again.
+    EXPECT_EQ(pushed.value().copies, 0u);
+}
+
+// The replay phase finds a file changed on both sides; pull refuses it all and changes nothing.
+TEST_F(SharedOperations, AFileChangedOnBothSidesIsAConflictOfTheReplay) {
+    WorkingCopy a, b;
+    cloneInto(a, drafter1);
+    commitFile(a, "plan.dwg", "v1");
+    ASSERT_TRUE(client::push(in(a)).hasValue());
+    cloneInto(b, drafter2);
+    commitFile(a, "plan.dwg", "v2 from a");
+    ASSERT_TRUE(client::push(in(a)).hasValue());
+    commitFile(b, "plan.dwg", "v2 from b");
+    {
+        auto repo = client::openRepository(in(b), client::LockMode::exclusive);
+        ASSERT_TRUE(repo.hasValue());
+        auto server = client::connectRemote(repo.value().db, b.reporter);
+        ASSERT_TRUE(server.hasValue());
+        const auto where = client::standing(repo.value(), server.value());
+        ASSERT_TRUE(where.hasValue());
+        EXPECT_EQ(where.value().own.local.size(), 1u);
+        const auto baseFiles = repo.value().db.trackedFiles(where.value().base);
+        ASSERT_TRUE(baseFiles.hasValue());
+        const auto fetched = client::fetchPull(repo.value(), server.value(), where.value().base,
+                                               where.value().top, baseFiles.value());
+        ASSERT_TRUE(fetched.hasValue()) << message(fetched.error());
+        ASSERT_EQ(fetched.value().commits.size(), 1u);
+        const auto replayed =
+            client::replayPull(repo.value(), baseFiles.value(), fetched.value().snapshots.back(),
+                               where.value().own, fetched.value().digests);
+        ASSERT_TRUE(replayed.hasValue());
+        ASSERT_EQ(replayed.value().plan.conflicts.size(), 1u);
+        EXPECT_EQ(client::utf8(replayed.value().plan.conflicts[0]), "plan.dwg");
+    }
+    const auto refused = client::pull(in(b));
+    ASSERT_FALSE(refused.hasValue());
+    EXPECT_TRUE(contains(message(refused.error()), "plan.dwg"));
+    EXPECT_EQ(testing_support::readFile(b.dir / "clone/plan.dwg"), "v2 from b");
+}
+
+// Cancelled while it receives copies, a pull leaves the clone as a kill there would: HEAD and the
+// working files as they were; pulling again completes it.
+TEST_F(SharedOperations, ACancelledPullIsCompletedByARerun) {
+    WorkingCopy a, b;
+    cloneInto(a, drafter1);
+    cloneInto(b, drafter2);
+    for (int i = 0; i < 3; ++i)
+        commitFile(a, "sheet" + std::to_string(i) + ".dwg", std::string(300000, char('a' + i)));
+    ASSERT_TRUE(client::push(in(a)).hasValue());
+    b.reporter.cancelAt = 2;
+    const auto cancelled = client::pull(in(b));
+    ASSERT_FALSE(cancelled.hasValue());
+    EXPECT_EQ(cancelled.error().code, client::kCancelled);
+    EXPECT_TRUE(client::log(in(b), boost::none).value().empty());
+    b.reporter.cancelAt = 0;
+    const auto pulled = client::pull(in(b));
+    ASSERT_TRUE(pulled.hasValue()) << message(pulled.error());
+    EXPECT_EQ(pulled.value().head, 3u);
+    EXPECT_EQ(testing_support::readFile(b.dir / "clone/sheet2.dwg"), std::string(300000, 'c'));
+}
+
+}  // namespace
