@@ -7,7 +7,8 @@
 #   package_test.sh find-package EXAMPLES_DIR PREFIX CXX CXXFLAGS
 #       configures and builds the reference host on its own with find_package(RvkCore), and runs it;
 #   package_test.sh pkg-config PREFIX CXX CXXFLAGS
-#       compiles and runs a two-line program with the flags pkg-config gives for rvkcore.
+#       compiles and runs a two-line program with the flags pkg-config gives for rvkcore, and one
+#       with those for rvkclient.
 #
 # CXXFLAGS are the flags the library was built with: a library built with sanitizers needs them in
 # the program that loads it.
@@ -55,6 +56,13 @@ pkg-config)
     "$cxx" $cxxflags "$scratch/two.cpp" $flags -Wl,-rpath,"$prefix/lib" \
         -o "$scratch/two"
     "$scratch/two"
+    # The kit's file, which brings the library's.
+    flags=$(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags --libs rvkclient)
+    printf '%s\n' '#include <client/Text.h>' \
+        'int main() { return client::quoteName("a\nb") == "\"a\\nb\"" ? 0 : 1; }' >"$scratch/kit.cpp"
+    # shellcheck disable=SC2086 # the flags are words to split
+    "$cxx" $cxxflags "$scratch/kit.cpp" $flags -Wl,-rpath,"$prefix/lib" -o "$scratch/kit"
+    "$scratch/kit"
     ;;
 *)
     echo "unknown mode $mode" >&2
