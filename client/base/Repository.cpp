@@ -4,6 +4,7 @@
 
 #include <client/Text.h>
 #include <client/tree/LookAtFiles.h>
+#include <client/shared/RemoteSettings.h>
 #include <client/tree/HostFiles.h>
 
 namespace client {
@@ -71,14 +72,54 @@ Expected<common::RepoLock> lockFor(const Session& session, const common::RootPat
     });
 }
 
-Expected<Repository> openRepository(const Session& session, LockMode mode) {
+Expected<LockedPlace> lockPlace(const Session& session, LockMode mode) {
     auto place = findRoot(session);
     if (!place.hasValue())
         return place.error();
-    const common::RootPath& root = place.value().root;
-    auto lock = lockFor(session, root, mode);
+    auto lock = lockFor(session, place.value().root, mode);
     if (!lock.hasValue())
         return lock.error();
+    return LockedPlace{std::move(lock.value()), std::move(place.value())};
+}
+
+Expected<LoadedState> loadState(const Session& session, LockMode mode,
+                                const common::IoInterface& io) {
+    auto locked = lockPlace(session, mode);
+    if (!locked.hasValue())
+        return locked.error();
+    auto cache = common::Cache::get(locked.value().place.root, false, io);
+    if (!cache.hasValue())
+        return cache.error();
+    return LoadedState{std::move(locked.value()), std::move(cache.value())};
+}
+
+Expected<MadeRoot> makeRoot(const Session& session, const OdString& folder) {
+    auto root = common::RootPath::get(folder, true);
+    if (!root.hasValue())
+        return root.error();
+    if (const auto sound = checkRepositoryFolder(root.value()); !sound.hasValue())
+        return sound.error();
+    // Only now is there a ".rvk" to hold the lock file.
+    auto lock = lockFor(session, root.value(), LockMode::exclusive);
+    if (!lock.hasValue())
+        return lock.error();
+    return MadeRoot{std::move(lock.value()), std::move(root.value())};
+}
+
+Expected<Repository> openToChange(const Session& session) {
+    auto repo = openRepository(session, LockMode::exclusive);
+    if (!repo.hasValue())
+        return repo;
+    if (const auto cutOff = checkNoCutOffPull(repo.value().db); !cutOff.hasValue())
+        return cutOff.error();
+    return repo;
+}
+
+Expected<Repository> openRepository(const Session& session, LockMode mode) {
+    auto locked = lockPlace(session, mode);
+    if (!locked.hasValue())
+        return locked.error();
+    const common::RootPath& root = locked.value().place.root;
     auto io = std::make_unique<CountingIo>(session.io);
     auto cache = common::Cache::get(root, false, *io);
     if (!cache.hasValue())
@@ -89,8 +130,12 @@ Expected<Repository> openRepository(const Session& session, LockMode mode) {
     auto head = db.value().trackedFiles(cache.value().read().head.commit);
     if (!head.hasValue())
         return head.error();
-    return Repository{std::move(lock.value()), root,           place.value(),
-                      std::move(io),           std::move(cache), std::move(db.value()),
+    return Repository{std::move(locked.value().lock),
+                      root,
+                      locked.value().place,
+                      std::move(io),
+                      std::move(cache),
+                      std::move(db.value()),
                       std::move(head.value())};
 }
 

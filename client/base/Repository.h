@@ -29,6 +29,30 @@ Expected<void> checkRepositoryFolder(const common::RootPath& root);
 Expected<common::RepoLock> lockFor(const Session& session, const common::RootPath& root,
                                    LockMode mode);
 
+// The repository of the user's folder, locked in `mode`, and where the user stands in it.
+struct LockedPlace {
+    common::RepoLock lock;
+    Place place;
+};
+Expected<LockedPlace> lockPlace(const Session& session, LockMode mode);
+
+// The repository at `folder` (absolute), made when there is none (its ".rvk" and the folders in
+// it), checked and locked exclusively: where init and clone start.
+struct MadeRoot {
+    common::RepoLock lock;
+    common::RootPath root;
+};
+Expected<MadeRoot> makeRoot(const Session& session, const OdString& folder);
+
+// The repository of the user's folder, locked in `mode`, with its state loaded through `io`: for
+// the operations that need neither the database nor HEAD's files.
+struct LoadedState {
+    LockedPlace locked;
+    common::Cache cache;
+};
+Expected<LoadedState> loadState(const Session& session, LockMode mode,
+                                const common::IoInterface& io);
+
 struct Repository {
     common::RepoLock lock;  // first, so that it is released last
     common::RootPath root;
@@ -42,6 +66,9 @@ struct Repository {
 };
 
 Expected<Repository> openRepository(const Session& session, LockMode mode);
+// The repository opened for an operation that changes the working tree or the history: locked
+// exclusively, and refused while a pull is cut off (checkNoCutOffPull).
+Expected<Repository> openToChange(const Session& session);
 
 // Ends `cache` (taken over) after `change` changed its state in one transaction: the state file is
 // written. Success only when that write succeeded; the host's IoInterface heard the outcome too.

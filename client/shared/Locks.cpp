@@ -15,35 +15,67 @@ namespace {
 // The repository of the user's folder, locked, with its database: what the lock operations and
 // the remote settings need.
 struct Opened {
-    common::RepoLock lock;
-    Place place;
+    LockedPlace locked;
     Database db;
 };
 
 Expected<Opened> openForRemote(const Session& session, LockMode mode) {
+    auto locked = lockPlace(session, mode);
+    if (!locked.hasValue())
+        return locked.error();
+    auto db = Database::open(locked.value().place.root.dbPath());
+    if (!db.hasValue())
+        return db.error();
+    return Opened{std::move(locked.value()), std::move(db.value())};
+}
+
+// The same, with the server of its remote connected: what the lock operations need.
+struct Connected {
+    Opened opened;
+    ServerConnection server;
+};
+
+Expected<Connected> connectForLocks(const Session& session) {
+    auto opened = openForRemote(session, LockMode::shared);
+    if (!opened.hasValue())
+        return opened.error();
+    auto server = connectRemote(opened.value().db, session.reporter);
+    if (!server.hasValue())
+        return server.error();
+    return Connected{std::move(opened.value()), std::move(server.value())};
+}
+
+// The locks on the server, all or only those of roles other than the connection's.
+Expected<std::vector<DrawingLock>> heldLocks(ServerConnection& server, bool othersOnly) {
+    const auto all = allLocks(server);
+    if (!all.hasValue())
+        return all.error();
+    std::vector<DrawingLock> out;
+    for (const LockRecord& l : all.value()) {
+        if (!othersOnly || l.holder != server.role())
+            out.push_back(DrawingLock{localPath(l.path), l.holder, l.taken});
+    }
+    return out;
+}
+
+// The server's paths of the files `typed` names, from where the user stands, and that place.
+struct Named {
+    Place place;
+    std::vector<std::string> paths;
+};
+
+Expected<Named> serverPaths(const Session& session, const std::vector<OdString>& typed) {
     auto place = findRoot(session);
     if (!place.hasValue())
         return place.error();
-    auto held = lockFor(session, place.value().root, mode);
-    if (!held.hasValue())
-        return held.error();
-    auto db = Database::open(place.value().root.dbPath());
-    if (!db.hasValue())
-        return db.error();
-    return Opened{std::move(held.value()), std::move(place.value()), std::move(db.value())};
-}
-
-// The server's paths of the files `typed` names.
-Expected<std::vector<std::string>> serverPaths(const Place& place,
-                                               const std::vector<OdString>& typed) {
-    std::vector<std::string> paths;
+    Named named{std::move(place.value()), {}};
     for (const OdString& word : typed) {
-        const auto path = repositoryPath(place, utf8(word));
+        const auto path = repositoryPath(named.place, utf8(word));
         if (!path.hasValue())
             return path.error();
-        paths.push_back(serverPath(path.value()));
+        named.paths.push_back(serverPath(path.value()));
     }
-    return paths;
+    return named;
 }
 
 DrawingLock drawingLock(const LockRecord& record) {
@@ -97,27 +129,25 @@ Expected<ServerCreated> createServer(const std::string& conninfo, Reporter& repo
 }
 
 Expected<std::vector<LockOutcome>> lock(const Session& session, const std::vector<OdString>& typed) {
-    auto opened = openForRemote(session, LockMode::shared);
-    if (!opened.hasValue())
-        return opened.error();
-    const Place& place = opened.value().place;
-    const auto paths = serverPaths(place, typed);
-    if (!paths.hasValue())
-        return paths.error();
+    const auto named = serverPaths(session, typed);
+    if (!named.hasValue())
+        return named.error();
+    const std::vector<std::string>& paths = named.value().paths;
     // A lock names one drawing: a folder's would hold nothing (its files are other paths).
-    for (const std::string& path : paths.value()) {
-        if (lookAt(utf8(place.root.pathTo(localPath(path)))) == PathKind::folder)
+    for (const std::string& path : paths) {
+        if (lookAt(utf8(named.value().place.root.pathTo(localPath(path)))) == PathKind::folder)
             return hostError(shownPath(path) + " is a folder: rvk lock takes files, not folders");
     }
-    auto server = connectRemote(opened.value().db, session.reporter);
-    if (!server.hasValue())
-        return server.error();
+    auto connected = connectForLocks(session);
+    if (!connected.hasValue())
+        return connected.error();
+    ServerConnection& server = connected.value().server;
     std::vector<LockOutcome> outcomes;
-    for (const std::string& path : paths.value()) {
-        const auto held = takeLock(server.value(), path);
+    for (const std::string& path : paths) {
+        const auto held = takeLock(server, path);
         if (!held.hasValue())
             return held.error();
-        const bool mine = held.value().holder == server.value().role();
+        const bool mine = held.value().holder == server.role();
         outcomes.push_back(LockOutcome{localPath(path), mine, drawingLock(held.value())});
     }
     return outcomes;
@@ -125,18 +155,15 @@ Expected<std::vector<LockOutcome>> lock(const Session& session, const std::vecto
 
 Expected<std::vector<LockOutcome>> unlock(const Session& session,
                                           const std::vector<OdString>& typed, bool force) {
-    auto opened = openForRemote(session, LockMode::shared);
-    if (!opened.hasValue())
-        return opened.error();
-    const auto paths = serverPaths(opened.value().place, typed);
-    if (!paths.hasValue())
-        return paths.error();
-    auto server = connectRemote(opened.value().db, session.reporter);
-    if (!server.hasValue())
-        return server.error();
+    const auto named = serverPaths(session, typed);
+    if (!named.hasValue())
+        return named.error();
+    auto connected = connectForLocks(session);
+    if (!connected.hasValue())
+        return connected.error();
     std::vector<LockOutcome> outcomes;
-    for (const std::string& path : paths.value()) {
-        const auto kept = releaseLock(server.value(), path, force);
+    for (const std::string& path : named.value().paths) {
+        const auto kept = releaseLock(connected.value().server, path, force);
         if (!kept.hasValue())
             return kept.error();
         LockOutcome outcome{localPath(path), !kept.value(), {}};
@@ -148,19 +175,10 @@ Expected<std::vector<LockOutcome>> unlock(const Session& session,
 }
 
 Expected<std::vector<DrawingLock>> locks(const Session& session) {
-    auto opened = openForRemote(session, LockMode::shared);
-    if (!opened.hasValue())
-        return opened.error();
-    auto server = connectRemote(opened.value().db, session.reporter);
-    if (!server.hasValue())
-        return server.error();
-    const auto all = allLocks(server.value());
-    if (!all.hasValue())
-        return all.error();
-    std::vector<DrawingLock> out;
-    for (const LockRecord& l : all.value())
-        out.push_back(drawingLock(l));
-    return out;
+    auto connected = connectForLocks(session);
+    if (!connected.hasValue())
+        return connected.error();
+    return heldLocks(connected.value().server, false);
 }
 
 Expected<std::vector<DrawingLock>> locksOfOthers(const std::string& conninfo, Reporter& reporter,
@@ -168,15 +186,7 @@ Expected<std::vector<DrawingLock>> locksOfOthers(const std::string& conninfo, Re
     auto server = ServerConnection::connect(conninfo, reporter, seconds);
     if (!server.hasValue())
         return server.error();
-    const auto all = allLocks(server.value());
-    if (!all.hasValue())
-        return all.error();
-    std::vector<DrawingLock> out;
-    for (const LockRecord& l : all.value()) {
-        if (l.holder != server.value().role())
-            out.push_back(drawingLock(l));
-    }
-    return out;
+    return heldLocks(server.value(), true);
 }
 
 }  // namespace client

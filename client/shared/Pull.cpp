@@ -260,14 +260,28 @@ Expected<Pulled> pullInto(Repository& r, ServerConnection& server, const Session
 
 }  // namespace
 
+namespace {
+
+// A pull of the repository of `session`; a new clone (`cloning`) also gets the ignore file, unless
+// the server's history brought one.
+Expected<Pulled> pullHere(const Session& session, const PullEvents& events, bool cloning) {
+    auto linked = openLinked(session, false);
+    if (!linked.hasValue())
+        return linked.error();
+    const common::RootPath& root = linked.value().repo.root;
+    auto pulled = pullInto(linked.value().repo, linked.value().server, session, events);
+    if (cloning && pulled.hasValue() &&
+        !ut::FileName(root.ignorePath()).exists(ut::FileName::kAnyObject)) {
+        if (auto written = common::RepoIgnore::write(root); !written.hasValue())
+            return written.error();
+    }
+    return pulled;
+}
+
+}  // namespace
+
 Expected<Pulled> pull(const Session& session, const PullEvents& events) {
-    auto repo = openRepository(session, LockMode::exclusive);
-    if (!repo.hasValue())
-        return repo.error();
-    auto server = connectRemote(repo.value().db, session.reporter);
-    if (!server.hasValue())
-        return server.error();
-    return pullInto(repo.value(), server.value(), session, events);
+    return pullHere(session, events, false);
 }
 
 Expected<Pulled> clone(const Session& session, const std::string& conninfo,
@@ -309,15 +323,11 @@ Expected<Pulled> clone(const Session& session, const std::string& conninfo,
                 return hostError(quotePath(folder) +
                                  " is not empty: clone makes a repository in an empty folder");
         }
-        const auto root = common::RootPath::get(folder, true);
-        if (!root.hasValue())
-            return root.error();
-        if (const auto sound = checkRepositoryFolder(root.value()); !sound.hasValue())
-            return sound.error();
-        const auto held = lockFor(session, root.value(), LockMode::exclusive);
-        if (!held.hasValue())
-            return held.error();
-        auto db = Database::create(root.value().dbPath());
+        const auto made = makeRoot(session, folder);
+        if (!made.hasValue())
+            return made.error();
+        const common::RootPath& root = made.value().root;
+        auto db = Database::create(root.dbPath());
         if (!db.hasValue())
             return db.error();
         const auto before = db.value().remoteSetting(kRemoteKey);
@@ -327,7 +337,7 @@ Expected<Pulled> clone(const Session& session, const std::string& conninfo,
             return hostError(quotePath(folder) +
                              " holds a repository that is no clone of this remote");
         CountingIo io(session.io);
-        auto cache = common::Cache::get(root.value(), true, io);
+        auto cache = common::Cache::get(root, true, io);
         if (!cache.hasValue())
             return cache.error();
         if (auto set = db.value().setRemoteSetting(kRemoteKey, conninfo); !set.hasValue())
@@ -335,19 +345,7 @@ Expected<Pulled> clone(const Session& session, const std::string& conninfo,
     }
     Session inClone = session;
     inClone.folder = folder;
-    auto repo = openRepository(inClone, LockMode::exclusive);
-    if (!repo.hasValue())
-        return repo.error();
-    auto server = connectRemote(repo.value().db, session.reporter);
-    if (!server.hasValue())
-        return server.error();
-    auto pulled = pullInto(repo.value(), server.value(), inClone, events);
-    if (pulled.hasValue() &&
-        !ut::FileName(repo.value().root.ignorePath()).exists(ut::FileName::kAnyObject)) {
-        if (auto written = common::RepoIgnore::write(repo.value().root); !written.hasValue())
-            return written.error();
-    }
-    return pulled;
+    return pullHere(inClone, events, true);
 }
 
 }  // namespace client

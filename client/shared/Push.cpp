@@ -106,17 +106,15 @@ Expected<std::uint64_t> appendPush(Repository& r, ServerConnection& server, cons
 }
 
 Expected<Pushed> push(const Session& session) {
-    auto repo = openRepository(session, LockMode::exclusive);
-    if (!repo.hasValue())
-        return repo.error();
-    Repository& r = repo.value();
-    auto server = connectRemote(r.db, session.reporter);
-    if (!server.hasValue())
-        return server.error();
+    auto linked = openLinked(session, false);
+    if (!linked.hasValue())
+        return linked.error();
+    Repository& r = linked.value().repo;
+    ServerConnection& server = linked.value().server;
     // A pull cut off before HEAD moved would leave HEAD on an id that now means another commit.
     if (const auto completed = finishPending(r); !completed.hasValue())
         return completed.error();
-    const auto plan = planPush(r, server.value());
+    const auto plan = planPush(r, server);
     if (!plan.hasValue())
         return plan.error();
     Pushed pushed;
@@ -124,9 +122,9 @@ Expected<Pushed> push(const Session& session) {
     pushed.head = plan.value().standing.base;
     if (plan.value().standing.own.sent.empty())
         return pushed;
-    if (const auto sent = sendPush(r, server.value(), session, plan.value()); !sent.hasValue())
+    if (const auto sent = sendPush(r, server, session, plan.value()); !sent.hasValue())
         return sent.error();
-    const auto head = appendPush(r, server.value(), plan.value());
+    const auto head = appendPush(r, server, plan.value());
     if (!head.hasValue())
         return head.error();
     pushed.appended = true;

@@ -309,4 +309,14 @@ Expected<ServerConnection> connectRemote(Database& db, Reporter& reporter) {
     return server;
 }
 
+Expected<Linked> openLinked(const Session& session, bool toChange) {
+    auto repo = toChange ? openToChange(session) : openRepository(session, LockMode::exclusive);
+    if (!repo.hasValue())
+        return repo.error();
+    auto server = connectRemote(repo.value().db, session.reporter);
+    if (!server.hasValue())
+        return server.error();
+    return Linked{std::move(repo.value()), std::move(server.value())};
+}
+
 }  // namespace client

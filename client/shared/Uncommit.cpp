@@ -13,16 +13,11 @@ namespace client {
 // never traps it. The state file is written first: cut off after it, the commits are left in
 // rvk.db where HEAD no longer reaches them, and the next uncommit or pull removes them.
 Expected<Uncommitted> uncommit(const Session& session, const PullEvents& events) {
-    auto repo = openRepository(session, LockMode::exclusive);
-    if (!repo.hasValue())
-        return repo.error();
-    Repository& r = repo.value();
-    if (const auto cutOff = checkNoCutOffPull(r.db); !cutOff.hasValue())
-        return cutOff.error();
-    auto server = connectRemote(r.db, session.reporter);
-    if (!server.hasValue())
-        return server.error();
-    const auto where = standing(r, server.value());
+    auto linked = openLinked(session, true);
+    if (!linked.hasValue())
+        return linked.error();
+    Repository& r = linked.value().repo;
+    const auto where = standing(r, linked.value().server);
     if (!where.hasValue())
         return where.error();
     if (where.value().landed > 0 && events.landed)

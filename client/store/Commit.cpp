@@ -26,12 +26,10 @@ namespace client {
 Expected<Committed> commit(const Session& session, const OdString& message, std::int64_t time) {
     if (message.isEmpty())
         return hostError("the commit message is empty");
-    auto repo = openRepository(session, LockMode::exclusive);
+    auto repo = openToChange(session);
     if (!repo.hasValue())
         return repo.error();
     Repository& r = repo.value();
-    if (const auto cutOff = checkNoCutOffPull(r.db); !cutOff.hasValue())
-        return cutOff.error();
     const common::State& state = r.cache.value().read();
     if (state.stagedFiles.empty())
         return hostError("nothing to commit: no file is staged (see rvk stage)");

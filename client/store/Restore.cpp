@@ -94,12 +94,10 @@ boost::optional<std::int64_t> changedTime(const Repository& r,
 // Every check comes before the first file is written, so a refused restore changes nothing.
 Expected<Restored> restore(const Session& session, const RestoreRequest& request,
                            const std::function<void(const OdString&)>& restored) {
-    auto repo = openRepository(session, LockMode::exclusive);
+    auto repo = openToChange(session);
     if (!repo.hasValue())
         return repo.error();
     Repository& r = repo.value();
-    if (const auto cutOff = checkNoCutOffPull(r.db); !cutOff.hasValue())
-        return cutOff.error();
     const auto id = restoreCommit(request.commit, r);
     if (!id.hasValue())
         return id.error();

@@ -35,12 +35,10 @@ Expected<void> storeStaged(Repository& r, std::vector<StagedFile> staged) {
 }  // namespace
 
 Expected<Staged> stage(const Session& session, const std::vector<OdString>& names, bool all) {
-    auto repo = openRepository(session, LockMode::exclusive);
+    auto repo = openToChange(session);
     if (!repo.hasValue())
         return repo.error();
     Repository& r = repo.value();
-    if (const auto cutOff = checkNoCutOffPull(r.db); !cutOff.hasValue())
-        return cutOff.error();
     const auto sorted =
         sortWorkingTree(r.root, r.head, r.cache.value().read().head.commit, session.reporter);
     if (!sorted.hasValue())
@@ -97,30 +95,25 @@ Expected<Staged> stage(const Session& session, const std::vector<OdString>& name
 }
 
 Expected<Staged> unstage(const Session& session, const std::vector<OdString>& paths, bool all) {
-    const auto place = findRoot(session);
-    if (!place.hasValue())
-        return place.error();
-    const common::RootPath& root = place.value().root;
-    const auto lock = lockFor(session, root, LockMode::exclusive);
-    if (!lock.hasValue())
-        return lock.error();
-    if (auto db = Database::open(root.dbPath()); db.hasValue()) {
+    CountingIo io(session.io);
+    auto loaded = loadState(session, LockMode::exclusive, io);
+    if (!loaded.hasValue())
+        return loaded.error();
+    const Place& place = loaded.value().locked.place;
+    if (auto db = Database::open(place.root.dbPath()); db.hasValue()) {
         if (const auto cutOff = checkNoCutOffPull(db.value()); !cutOff.hasValue())
             return cutOff.error();
     }
-    CountingIo io(session.io);
-    auto cache = common::Cache::get(root, false, io);
-    if (!cache.hasValue())
-        return cache.error();
+    common::Cache& cache = loaded.value().cache;
     Staged outcome;
     std::vector<StagedFile> kept;
     if (all) {
-        outcome.files = cache.value().read().stagedFiles;
+        outcome.files = cache.read().stagedFiles;
     } else {
-        kept = cache.value().read().stagedFiles;
+        kept = cache.read().stagedFiles;
         std::set<OdString> dropped;
         for (const OdString& typed : paths) {
-            const auto path = repositoryPath(place.value(), utf8(typed));
+            const auto path = repositoryPath(place, utf8(typed));
             if (!path.hasValue()) {
                 outcome.refused.push_back(path.error());
                 continue;
@@ -143,7 +136,7 @@ Expected<Staged> unstage(const Session& session, const std::vector<OdString>& pa
         }
     }
     sortByPath(kept);
-    const auto stored = changeState(cache.value(), io, [&](common::State& state) {
+    const auto stored = changeState(cache, io, [&](common::State& state) {
         state.stagedFiles = std::move(kept);
     });
     if (!stored.hasValue())

@@ -59,17 +59,11 @@ const char* stagedCode(common::EFileChange change) {
 // Unlike the other operations, status opens the database only when the stat cache cannot stand
 // in for it: on a clean tree, reading HEAD's files from it would cost a sixth of the whole.
 Expected<void> status(const Session& session, const std::function<void(const StatusEntry&)>& each) {
-    const auto place = findRoot(session);
-    if (!place.hasValue())
-        return place.error();
-    const common::RootPath& root = place.value().root;
-    const auto lock = lockFor(session, root, LockMode::shared);
-    if (!lock.hasValue())
-        return lock.error();
-    const auto cache = common::Cache::get(root, false, session.io);
-    if (!cache.hasValue())
-        return cache.error();
-    const common::State& state = cache.value().read();
+    const auto loaded = loadState(session, LockMode::shared, session.io);
+    if (!loaded.hasValue())
+        return loaded.error();
+    const common::RootPath& root = loaded.value().locked.place.root;
+    const common::State& state = loaded.value().cache.read();
     StatCache statCache = StatCache::load(root, state.head.commit);
     if (!statCache.loaded()) {
         auto db = Database::open(root.dbPath());
