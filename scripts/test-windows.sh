@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Windows half of the tests: builds what is missing (the dependencies, through windows-deps.sh,
 # once per machine), cross-builds rvk-core with MinGW-w64 into build/windows, runs every test under
-# Wine with ctest, installs the package into build/windows/install, and builds a small host from
-# that package alone and runs it under Wine.
+# Wine with ctest, installs the package into build/windows/install, and builds two small hosts from
+# that package alone (one makes a repository, one installs translations) and runs them under Wine.
 # Usage: scripts/test-windows.sh          (run from anywhere; RVK_WINDOWS_DEPS as windows-deps.sh)
 set -euo pipefail
 
@@ -97,6 +97,23 @@ mkdir -p "$host/repo"
 wine "$build/install/bin/package_host.exe" "$(winepath -w "$host/repo" 2>/dev/null)" ||
   { say "the package host failed"; exit 1; }
 rm "$build/install/bin/package_host.exe"
+
+# A host that installs its translations through the wx DLL it shares with librvkcore.dll, and reads
+# the state file the library writes (tests/package), from the installed package alone as well.
+say "building the translating host of tests/package from the installed package"
+consumer=$build/package-consumer
+rm -rf "$consumer"
+cmake -S "$here/tests/package" -B "$consumer" --toolchain "$here/cmake/mingw-w64.cmake" \
+  -DRVK_WINDOWS_DEPS_PREFIX="$prefix" -DCMAKE_FIND_ROOT_PATH="$build/install" >"$consumer.log" 2>&1 ||
+  { cat "$consumer.log"; exit 1; }
+grep -qx "RvkCore_DIR:PATH=$build/install/lib/cmake/RvkCore" "$consumer/CMakeCache.txt" ||
+  { say "find_package(RvkCore) did not find $build/install"; exit 1; }
+cmake --build "$consumer" >>"$consumer.log" 2>&1 || { cat "$consumer.log"; exit 1; }
+cp "$consumer/package_consumer.exe" "$build/install/bin/"
+mkdir -p "$consumer/repo"
+wine "$build/install/bin/package_consumer.exe" "$(winepath -w "$consumer/repo" 2>/dev/null)" ||
+  { say "the translating host failed"; exit 1; }
+rm "$build/install/bin/package_consumer.exe"
 
 say "done in $((SECONDS - start)) s"
 exit $status

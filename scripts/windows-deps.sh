@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Builds what the Windows build needs and Debian does not ship for MinGW-w64: OpenSSL's libcrypto,
-# wxWidgets base, RE2, PCRE2, SQLite, xxHash and GoogleTest, each from Debian's own source package
-# of the version Debian ships, with the package's own build system, as static libraries; and
-# PostgreSQL's client library libpq, as a DLL (with OpenSSL inside), for rvk's shared history.
+# RE2, PCRE2, SQLite, xxHash and GoogleTest, each from Debian's own source package of the version
+# Debian ships, with the package's own build system, as static libraries; wxWidgets base as a DLL,
+# which librvkcore.dll and its host share (a host's translations live in its wx); and PostgreSQL's
+# client library libpq, as a DLL (with OpenSSL inside), for rvk's shared history.
 #
 # The result is a prefix outside the clone, made once per machine and kept:
 #   ${RVK_WINDOWS_DEPS:-/var/cache/rvk-windows-deps}/<key>
-# where <key> is made of the Debian versions of the sources, so a new Debian version builds a new
-# prefix and an unchanged one is found again. The prefix's path is the last line this script prints.
+# where <key> is made of the Debian versions of the sources and the revision of the recipes below,
+# so a new Debian version or a changed recipe builds a new prefix and an unchanged one is found
+# again. The prefix's path is the last line this script prints.
 # Boost's header-only parts come from the host's own headers: the prefix holds a folder with only a
 # link to /usr/include/boost, so /usr/include itself never reaches the MinGW include path.
 #
@@ -45,14 +47,16 @@ fi
 # --- which versions, hence which prefix -----------------------------------------------------------
 names=(openssl wxwidgets3.2 re2 pcre2 sqlite3 xxhash googletest postgresql-15)
 declare -A version
-key=""
+# Raised whenever a build recipe below changes what it makes (2: wxWidgets base as a DLL).
+recipes=2
+key="recipes-$recipes"
 for n in "${names[@]}"; do
   # The version `apt-get source NAME/bookworm` fetches, from its .dsc's name.
   v=$(apt-get source --print-uris -qq "$n/bookworm" 2>/dev/null |
       sed -n "s/.* ${n//./\\.}_\(.*\)\.dsc .*/\1/p" | head -n1)
   [ -n "$v" ] || { say "no source package $n/bookworm: is there a deb-src entry?"; exit 1; }
   version[$n]=$v
-  key+="${key:+_}$n-${v//[:~+]/.}"
+  key+="_$n-${v//[:~+]/.}"
 done
 # A short, stable folder name; the full list of versions is written inside it.
 prefix="$cache/$(printf '%s' "$key" | sha256sum | cut -c1-16)"
@@ -102,12 +106,19 @@ build_openssl() {  # libcrypto is what the library uses; libssl comes along (3.0
   make install_dev
 }
 
-build_wxwidgets() {  # the base library, no GUI
+build_wxwidgets() {  # the base library, no GUI, as a DLL
   cd "$(fetch wxwidgets3.2)"
   mkdir -p build-mingw && cd build-mingw
+  # One copy of wx in the process: the host's translations (wxTranslations::Set) are seen by
+  # librvkcore.dll only when both load the same wx DLL. Debian's source has no zlib of its own;
+  # MinGW's archive goes into the DLL (a folder holding only it comes first on the search path),
+  # so that the DLL needs nothing beyond the compiler's run-time DLLs.
+  mkdir -p zlib-static
+  ln -sfn /usr/$host/lib/libz.a zlib-static/libz.a
   # (--disable-all-features leaves out what the Windows sources of the base library need.)
   ../configure --host=$host --prefix="$prefix" CC=$host-gcc-posix CXX=$host-g++-posix \
-    --disable-gui --disable-shared --enable-unicode --with-zlib=sys --with-regex=builtin \
+    LDFLAGS="-L$PWD/zlib-static" \
+    --disable-gui --enable-shared --enable-unicode --with-zlib=sys --with-regex=builtin \
     --without-expat --without-liblzma --without-libcurl --disable-webrequest --disable-xrc \
     --disable-tests --disable-sys-libs
   make -j"$jobs"

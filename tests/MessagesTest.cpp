@@ -3,57 +3,17 @@
 #include <common/RootPath.h>
 
 #include <gtest/gtest.h>
-#include <wx/arrstr.h>
 #include <wx/translation.h>
 
-#include <cstdint>
 #include <map>
 #include <string>
 
+#include "Catalogue.h"
 #include "TestSupport.h"
 
 namespace {
 
 using testing_support::TempDir;
-
-// Builds a gettext message catalogue (.mo) in memory, in the host's byte order (the magic number
-// tells readers which), with the originals sorted as the map keeps them.
-std::string makeCatalogue(const std::map<std::string, std::string>& entries) {
-    const auto put32 = [](std::string& out, std::uint32_t v) {
-        out.append(reinterpret_cast<const char*>(&v), sizeof v);
-    };
-    const auto n = static_cast<std::uint32_t>(entries.size());
-    const std::uint32_t dataStart = 28 + 16 * n;
-    std::string header, originals, translations, strings;
-    for (const auto& [original, translation] : entries) {
-        for (auto [table, text] :
-             {std::pair(&originals, &original), std::pair(&translations, &translation)}) {
-            put32(*table, static_cast<std::uint32_t>(text->size()));
-            put32(*table, dataStart + static_cast<std::uint32_t>(strings.size()));
-            strings += *text + '\0';
-        }
-    }
-    for (std::uint32_t field : {0x950412deU, 0U, n, 28U, 28 + 8 * n, 0U, dataStart})
-        put32(header, field);
-    return header + originals + translations + strings;
-}
-
-class MemoryLoader : public wxTranslationsLoader {
-public:
-    explicit MemoryLoader(std::string mo) : m_mo(std::move(mo)) {}
-    wxMsgCatalog* LoadCatalog(const wxString& domain, const wxString&) override {
-        return wxMsgCatalog::CreateFromData(
-            wxScopedCharBuffer::CreateNonOwned(m_mo.data(), m_mo.size()), domain);
-    }
-    wxArrayString GetAvailableTranslations(const wxString&) const override {
-        wxArrayString all;
-        all.Add("de");
-        return all;
-    }
-
-private:
-    std::string m_mo;
-};
 
 // The entries of the German catalogue: each message's translation exercises one rule.
 const std::map<std::string, std::string> kGerman = {
@@ -77,11 +37,7 @@ const std::map<std::string, std::string> kGerman = {
 class Translated : public ::testing::Test {
 protected:
     void SetUp() override {
-        auto* translations = new wxTranslations;
-        wxTranslations::Set(translations);
-        translations->SetLoader(new MemoryLoader(makeCatalogue(kGerman)));
-        translations->SetLanguage("de");
-        ASSERT_TRUE(translations->AddCatalog("rvktest"));
+        ASSERT_TRUE(testing_support::installCatalogue(kGerman, "de", "rvktest"));
     }
     void TearDown() override { wxTranslations::Set(nullptr); }
 };

@@ -4,8 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <string>
 
+#include "JsonSpelling.h"
 #include "TestSupport.h"
 
 namespace {
@@ -60,18 +61,24 @@ State fullState() {
     return s;
 }
 
-// Text the writer escapes, and elements beyond the ASCII range: in the C locale none of them is
-// printable, so each is written as \u escapes.
+// Text the writer escapes, and elements beyond the ASCII range, which it writes as the C
+// library's iswprint says (under glibc's "C" locale each is a \u escape).
 State escapedState() {
     State s;
     s.head.reference = L"\u00E9\x01\"\\";
     s.stagedFiles = {StagedFile(L"\U0001F600\xDCFF", EFileChange::added)};
     return s;
 }
-const char kEscapedDocument[] =
-    "{\n    \"head\" : {\n        \"reference\" : \"\\u00E9\\u0001\\\"\\\\\"\n    },\n"
-    "    \"staged_files\" : [\n        {\n            \"file_change\" : \"added\",\n"
-    "            \"path\" : \"\\uD83D\\uDE00\\uDCFF\"\n        }\n    ]\n}\n";
+std::string escapedDocument() {
+    const auto beyondAscii = [](const wchar_t* text) {
+        return ut::encodeUtf8(testing_support::jsonSpelling(text));
+    };
+    return "{\n    \"head\" : {\n        \"reference\" : \"" + beyondAscii(L"\u00E9") +
+           "\\u0001\\\"\\\\\"\n    },\n"
+           "    \"staged_files\" : [\n        {\n            \"file_change\" : \"added\",\n"
+           "            \"path\" : \"" +
+           beyondAscii(L"\U0001F600\xDCFF") + "\"\n        }\n    ]\n}\n";
+}
 
 void expectSameState(const State& a, const State& b) {
     EXPECT_EQ(a.head.reference, b.head.reference);
@@ -91,10 +98,10 @@ protected:
 TEST_F(StateFile, DocumentsAreWrittenByteForByteAndReadBack) {
     const struct {
         State state;
-        const char* document;
+        std::string document;
     } cases[] = {{State(), kDefaultDocument},
                  {fullState(), kFullDocument},
-                 {escapedState(), kEscapedDocument}};
+                 {escapedState(), escapedDocument()}};
     for (const auto& c : cases) {
         ASSERT_TRUE(writeState(c.state, path()).hasValue());
         EXPECT_EQ(stored(), c.document);
@@ -106,7 +113,8 @@ TEST_F(StateFile, DocumentsAreWrittenByteForByteAndReadBack) {
         const Expected<corekit::json::Value> tree = stateToJson(c.state);
         ASSERT_TRUE(tree.hasValue());
         EXPECT_EQ(ut::encodeUtf8(corekit::json::write_formatted(tree.value())) + "\n", c.document);
-        const auto direct = parseStateText(c.document, c.document + std::strlen(c.document));
+        const auto direct =
+            parseStateText(c.document.data(), c.document.data() + c.document.size());
         ASSERT_TRUE(direct);
         expectSameState(*direct, c.state);
     }

@@ -2,10 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
-#include <clocale>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <cwctype>
 #include <iomanip>
 #include <locale>
@@ -59,14 +57,11 @@ void append_unit_escape(Out& out, std::uint32_t unit) {
     append_ascii_literal(out, escape);
 }
 
-// Whether a character beyond ASCII is written as it is. In the "C" (or "POSIX") character-type
-// locale nothing beyond ASCII is printable: glibc's classification says so, and MinGW's, which
-// classifies by Unicode in every locale, is overruled here, so that a program that never sets a
-// locale writes the same bytes on every system. Elsewhere the locale's classification decides.
+// Whether a character beyond ASCII is written as it is: whatever the C library's classification
+// under the current LC_CTYPE says, on every system. (glibc calls nothing beyond ASCII printable in
+// the "C" locale, MinGW's C library classifies by Unicode in every locale: the same text may be
+// written with escapes on one system and raw on the other, and reads back the same on both.)
 bool printable_beyond_ascii(std::uint32_t c) {
-    const char* const ctype = std::setlocale(LC_CTYPE, nullptr);
-    if (ctype == nullptr || std::strcmp(ctype, "C") == 0 || std::strcmp(ctype, "POSIX") == 0)
-        return false;
     return std::iswprint(static_cast<std::wint_t>(c)) != 0;
 }
 

@@ -6,9 +6,12 @@
 #       two modes need; ctest runs it first and once) and runs the installed rvk from there;
 #   package_test.sh find-package EXAMPLES_DIR PREFIX CXX CXXFLAGS
 #       configures and builds the reference host on its own with find_package(RvkCore), and runs it;
-#   package_test.sh pkg-config PREFIX CXX CXXFLAGS
-#       compiles and runs a two-line program with the flags pkg-config gives for rvkcore, and one
-#       with those for rvkclient.
+#   package_test.sh consumer CONSUMER_DIR PREFIX CXX CXXFLAGS
+#       configures and builds tests/package (a host that installs translations through wx and reads
+#       the state file) with find_package(RvkCore COMPONENTS wxbase), and runs it;
+#   package_test.sh pkg-config PREFIX CXX CXXFLAGS CONSUMER_DIR
+#       compiles and runs a two-line program with the flags pkg-config gives for rvkcore, one with
+#       those for rvkclient, then the same consumer with those of rvkcore and rvkcore-wxbase.
 #
 # CXXFLAGS are the flags the library was built with: a library built with sanitizers needs them in
 # the program that loads it.
@@ -47,9 +50,21 @@ find-package)
     [[ $said == "initialized empty repository at $folder" ]] ||
         { echo "unexpected output of rvk init: $said" >&2; exit 1; }
     ;;
+consumer)
+    consumer=$1 prefix=$2 cxx=$3 cxxflags=$4
+    cmake -S "$consumer" -B "$scratch/consumer" -DCMAKE_PREFIX_PATH="$prefix" \
+        -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_CXX_FLAGS="$cxxflags" >"$scratch/configure.log" ||
+        { cat "$scratch/configure.log"; exit 1; }
+    grep -qx "RvkCore_DIR:PATH=$prefix/lib/cmake/RvkCore" "$scratch/consumer/CMakeCache.txt" ||
+        { echo "find_package(RvkCore) did not find $prefix" >&2; exit 1; }
+    cmake --build "$scratch/consumer" -j1 >"$scratch/build.log" || { cat "$scratch/build.log"; exit 1; }
+    mkdir "$scratch/repo"
+    "$scratch/consumer/package_consumer" "$scratch/repo"
+    ;;
 pkg-config)
-    prefix=$1 cxx=$2 cxxflags=$3
-    flags=$(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags --libs rvkcore)
+    prefix=$1 cxx=$2 cxxflags=$3 consumer=$4
+    export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
+    flags=$(pkg-config --cflags --libs rvkcore)
     printf '%s\n' '#include <common/RootPath.h>' \
         'int main() { return common::repositoryExt() == OdString(L"tf") ? 0 : 1; }' >"$scratch/two.cpp"
     # shellcheck disable=SC2086 # the flags are words to split
@@ -57,12 +72,19 @@ pkg-config)
         -o "$scratch/two"
     "$scratch/two"
     # The kit's file, which brings the library's.
-    flags=$(PKG_CONFIG_PATH="$prefix/lib/pkgconfig" pkg-config --cflags --libs rvkclient)
+    flags=$(pkg-config --cflags --libs rvkclient)
     printf '%s\n' '#include <client/Text.h>' \
         'int main() { return client::quoteName("a\nb") == "\"a\\nb\"" ? 0 : 1; }' >"$scratch/kit.cpp"
     # shellcheck disable=SC2086 # the flags are words to split
     "$cxx" $cxxflags "$scratch/kit.cpp" $flags -Wl,-rpath,"$prefix/lib" -o "$scratch/kit"
     "$scratch/kit"
+    # A host that installs translations links the wx the library is linked against.
+    flags=$(pkg-config --cflags --libs rvkcore rvkcore-wxbase)
+    # shellcheck disable=SC2086 # the flags are words to split
+    "$cxx" $cxxflags -I"$consumer/.." "$consumer/consumer.cpp" $flags -Wl,-rpath,"$prefix/lib" \
+        -o "$scratch/consumer"
+    mkdir "$scratch/repo"
+    "$scratch/consumer" "$scratch/repo"
     ;;
 *)
     echo "unknown mode $mode" >&2

@@ -26,7 +26,8 @@ namespace json {
 //   bit) on every system, which is not JSON.
 // - Strings escape \b \t \n \f \r \" \\ by name. Other characters that iswprint (the C library's
 //   classification under the current LC_CTYPE) calls printable are written as they are ('/' too),
-//   except that under the "C" LC_CTYPE only ASCII is printable, whatever the C library says;
+//   so which ones beyond ASCII are escaped depends on the system's C library and the locale (glibc
+//   calls none printable under the "C" LC_CTYPE, MinGW's classifies by Unicode in every locale);
 //   the rest as \u with four uppercase hex digits, and a code point above U+FFFF as the surrogate
 //   pair of two such escapes. An element above U+10FFFF (a 32-bit wchar_t can hold one, but no
 //   Unicode text can) is written as \uFFFD, the replacement character.

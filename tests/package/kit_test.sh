@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# A host built on rvk::client alone, against a throwaway PostgreSQL cluster:
-#   consumer_test.sh find-package PREFIX CXX CXXFLAGS   against the package installed in PREFIX
-#   consumer_test.sh subdirectory SOURCE_DIR CXX CXXFLAGS   with the project's sources beside it
+# A host built on rvk::client alone (tests/package/kit), against a throwaway PostgreSQL cluster:
+#   kit_test.sh find-package PREFIX CXX CXXFLAGS   against the package installed in PREFIX
+#   kit_test.sh subdirectory SOURCE_DIR CXX CXXFLAGS   with the project's sources beside it
 # It clones, commits and pushes a drawing and takes its lock; its output is checked and shown.
 set -euo pipefail
 mode=$1 where=$2 cxx=$3 cxxflags=$4
@@ -13,7 +13,7 @@ find-package) set -- -DCMAKE_PREFIX_PATH="$where" ;;
 subdirectory) set -- -DRVK_SOURCE_DIR="$where" -DRVK_BUILD_TESTS=OFF -DRVK_BUILD_EXAMPLES=OFF ;;
 *) echo "unknown mode $mode" >&2; exit 2 ;;
 esac
-cmake -S "$consumer_dir/consumer" -B "$build" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_CXX_FLAGS="$cxxflags" \
+cmake -S "$consumer_dir/kit" -B "$build" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_CXX_FLAGS="$cxxflags" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >"$base/configure.log" 2>&1 ||
     { cat "$base/configure.log"; exit 1; }
 if [[ $mode == find-package ]]; then
