@@ -29,22 +29,6 @@ Expected<Opened> openForRemote(const Session& session, LockMode mode) {
     return Opened{std::move(locked.value()), std::move(db.value())};
 }
 
-// The same, with the server of its remote connected: what the lock operations need.
-struct Connected {
-    Opened opened;
-    ServerConnection server;
-};
-
-Expected<Connected> connectForLocks(const Session& session) {
-    auto opened = openForRemote(session, LockMode::shared);
-    if (!opened.hasValue())
-        return opened.error();
-    auto server = connectRemote(opened.value().db, session.reporter);
-    if (!server.hasValue())
-        return server.error();
-    return Connected{std::move(opened.value()), std::move(server.value())};
-}
-
 // The locks on the server, all or only those of roles other than the connection's.
 Expected<std::vector<DrawingLock>> heldLocks(ServerConnection& server, bool othersOnly) {
     const auto all = allLocks(server);
@@ -138,10 +122,10 @@ Expected<std::vector<LockOutcome>> lock(const Session& session, const std::vecto
         if (lookAt(utf8(named.value().place.root.pathTo(localPath(path)))) == PathKind::folder)
             return hostError(shownPath(path) + " is a folder: rvk lock takes files, not folders");
     }
-    auto connected = connectForLocks(session);
-    if (!connected.hasValue())
-        return connected.error();
-    ServerConnection& server = connected.value().server;
+    auto linked = openLinked(session, LockMode::shared);
+    if (!linked.hasValue())
+        return linked.error();
+    ServerConnection& server = linked.value().server;
     std::vector<LockOutcome> outcomes;
     for (const std::string& path : paths) {
         const auto held = takeLock(server, path);
@@ -158,12 +142,12 @@ Expected<std::vector<LockOutcome>> unlock(const Session& session,
     const auto named = serverPaths(session, typed);
     if (!named.hasValue())
         return named.error();
-    auto connected = connectForLocks(session);
-    if (!connected.hasValue())
-        return connected.error();
+    auto linked = openLinked(session, LockMode::shared);
+    if (!linked.hasValue())
+        return linked.error();
     std::vector<LockOutcome> outcomes;
     for (const std::string& path : named.value().paths) {
-        const auto kept = releaseLock(connected.value().server, path, force);
+        const auto kept = releaseLock(linked.value().server, path, force);
         if (!kept.hasValue())
             return kept.error();
         LockOutcome outcome{localPath(path), !kept.value(), {}};
@@ -175,10 +159,10 @@ Expected<std::vector<LockOutcome>> unlock(const Session& session,
 }
 
 Expected<std::vector<DrawingLock>> locks(const Session& session) {
-    auto connected = connectForLocks(session);
-    if (!connected.hasValue())
-        return connected.error();
-    return heldLocks(connected.value().server, false);
+    auto linked = openLinked(session, LockMode::shared);
+    if (!linked.hasValue())
+        return linked.error();
+    return heldLocks(linked.value().server, false);
 }
 
 Expected<std::vector<DrawingLock>> locksOfOthers(const std::string& conninfo, Reporter& reporter,

@@ -265,7 +265,7 @@ namespace {
 // A pull of the repository of `session`; a new clone (`cloning`) also gets the ignore file, unless
 // the server's history brought one.
 Expected<Pulled> pullHere(const Session& session, const PullEvents& events, bool cloning) {
-    auto linked = openLinked(session, false);
+    auto linked = openLinked(session, LockMode::exclusive);
     if (!linked.hasValue())
         return linked.error();
     const common::RootPath& root = linked.value().repo.root;

@@ -106,7 +106,7 @@ Expected<std::uint64_t> appendPush(Repository& r, ServerConnection& server, cons
 }
 
 Expected<Pushed> push(const Session& session) {
-    auto linked = openLinked(session, false);
+    auto linked = openLinked(session, LockMode::exclusive);
     if (!linked.hasValue())
         return linked.error();
     Repository& r = linked.value().repo;

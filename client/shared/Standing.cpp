@@ -309,8 +309,8 @@ Expected<ServerConnection> connectRemote(Database& db, Reporter& reporter) {
     return server;
 }
 
-Expected<Linked> openLinked(const Session& session, bool toChange) {
-    auto repo = toChange ? openToChange(session) : openRepository(session, LockMode::exclusive);
+Expected<Linked> openLinked(const Session& session, LockMode mode, bool toChange) {
+    auto repo = toChange ? openToChange(session) : openRepository(session, mode);
     if (!repo.hasValue())
         return repo.error();
     auto server = connectRemote(repo.value().db, session.reporter);

@@ -74,12 +74,12 @@ Expected<Standing> standing(Repository& r, ServerConnection& server);
 // go to `reporter`.
 Expected<ServerConnection> connectRemote(Database& db, Reporter& reporter);
 
-// The repository of the user's folder, locked exclusively (`toChange`: as openToChange() opens
-// it), with the server of its remote connected.
+// The repository of the user's folder with the server of its remote connected: opened in `mode`,
+// or with `toChange` as openToChange() opens it.
 struct Linked {
     Repository repo;
     ServerConnection server;
 };
-Expected<Linked> openLinked(const Session& session, bool toChange);
+Expected<Linked> openLinked(const Session& session, LockMode mode, bool toChange = false);
 
 }  // namespace client

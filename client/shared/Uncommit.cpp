@@ -13,7 +13,7 @@ namespace client {
 // never traps it. The state file is written first: cut off after it, the commits are left in
 // rvk.db where HEAD no longer reaches them, and the next uncommit or pull removes them.
 Expected<Uncommitted> uncommit(const Session& session, const PullEvents& events) {
-    auto linked = openLinked(session, true);
+    auto linked = openLinked(session, LockMode::exclusive, true);
     if (!linked.hasValue())
         return linked.error();
     Repository& r = linked.value().repo;

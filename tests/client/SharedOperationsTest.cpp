@@ -112,24 +112,24 @@ TEST_F(SharedOperations, AnAppendAfterTheHeadMovedChangesNothing) {
     commitFile(a, "a.txt", "from a");
     commitFile(b, "b.txt", "from b");
     {
-        auto repo = client::openRepository(in(b), client::LockMode::exclusive);
-        ASSERT_TRUE(repo.hasValue());
-        auto server = client::connectRemote(repo.value().db, b.reporter);
-        ASSERT_TRUE(server.hasValue());
-        const auto plan = client::planPush(repo.value(), server.value());
+        auto linked = client::openLinked(in(b), client::LockMode::exclusive);
+        ASSERT_TRUE(linked.hasValue()) << message(linked.error());
+        client::Repository& repo = linked.value().repo;
+        client::ServerConnection& server = linked.value().server;
+        const auto plan = client::planPush(repo, server);
         ASSERT_TRUE(plan.hasValue()) << message(plan.error());
         EXPECT_EQ(plan.value().copies.size(), 1u);
-        ASSERT_TRUE(client::sendPush(repo.value(), server.value(), in(b), plan.value()).hasValue());
+        ASSERT_TRUE(client::sendPush(repo, server, in(b), plan.value()).hasValue());
 
         ASSERT_TRUE(client::push(in(a)).hasValue());  // the head moves under b's plan
 
-        const auto appended = client::appendPush(repo.value(), server.value(), plan.value());
+        const auto appended = client::appendPush(repo, server, plan.value());
         ASSERT_FALSE(appended.hasValue());
         EXPECT_TRUE(contains(message(appended.error()), "run rvk pull first"));
-        EXPECT_EQ(client::serverHead(server.value()).value(), 1u);
-        EXPECT_EQ(client::numberSetting(repo.value().db, client::kBaseKey).value(), 0u);
+        EXPECT_EQ(client::serverHead(server).value(), 1u);
+        EXPECT_EQ(client::numberSetting(repo.db, client::kBaseKey).value(), 0u);
         // Planned again, the push is refused before anything is sent.
-        const auto again = client::planPush(repo.value(), server.value());
+        const auto again = client::planPush(repo, server);
         ASSERT_FALSE(again.hasValue());
         EXPECT_TRUE(contains(message(again.error()), "run rvk pull first"));
     }
@@ -154,21 +154,21 @@ TEST_F(SharedOperations, AFileChangedOnBothSidesIsAConflictOfTheReplay) {
     ASSERT_TRUE(client::push(in(a)).hasValue());
     commitFile(b, "plan.dwg", "v2 from b");
     {
-        auto repo = client::openRepository(in(b), client::LockMode::exclusive);
-        ASSERT_TRUE(repo.hasValue());
-        auto server = client::connectRemote(repo.value().db, b.reporter);
-        ASSERT_TRUE(server.hasValue());
-        const auto where = client::standing(repo.value(), server.value());
+        auto linked = client::openLinked(in(b), client::LockMode::exclusive);
+        ASSERT_TRUE(linked.hasValue()) << message(linked.error());
+        client::Repository& repo = linked.value().repo;
+        client::ServerConnection& server = linked.value().server;
+        const auto where = client::standing(repo, server);
         ASSERT_TRUE(where.hasValue());
         EXPECT_EQ(where.value().own.local.size(), 1u);
-        const auto baseFiles = repo.value().db.trackedFiles(where.value().base);
+        const auto baseFiles = repo.db.trackedFiles(where.value().base);
         ASSERT_TRUE(baseFiles.hasValue());
-        const auto fetched = client::fetchPull(repo.value(), server.value(), where.value().base,
+        const auto fetched = client::fetchPull(repo, server, where.value().base,
                                                where.value().top, baseFiles.value());
         ASSERT_TRUE(fetched.hasValue()) << message(fetched.error());
         ASSERT_EQ(fetched.value().commits.size(), 1u);
         const auto replayed =
-            client::replayPull(repo.value(), baseFiles.value(), fetched.value().snapshots.back(),
+            client::replayPull(repo, baseFiles.value(), fetched.value().snapshots.back(),
                                where.value().own, fetched.value().digests);
         ASSERT_TRUE(replayed.hasValue());
         ASSERT_EQ(replayed.value().plan.conflicts.size(), 1u);

@@ -4,24 +4,39 @@
 #   kit_test.sh subdirectory SOURCE_DIR CXX CXXFLAGS   with the project's sources beside it
 # It clones, commits and pushes a drawing and takes its lock; its output is checked and shown.
 set -euo pipefail
-mode=$1 where=$2 cxx=$3 cxxflags=$4
+mode=$1 where=$2 cxx=${3:-} cxxflags=${4:-}
 consumer_dir=$(cd "$(dirname "$0")" && pwd)
 source "$consumer_dir/../host/pg_cluster.sh"
 build=$base/consumer
 case $mode in
 find-package) set -- -DCMAKE_PREFIX_PATH="$where" ;;
 subdirectory) set -- -DRVK_SOURCE_DIR="$where" -DRVK_BUILD_TESTS=OFF -DRVK_BUILD_EXAMPLES=OFF ;;
+windows)
+    set -- --toolchain "$consumer_dir/../../cmake/mingw-w64.cmake" -DRVK_WINDOWS_DEPS_PREFIX="$cxx" \
+        -DCMAKE_FIND_ROOT_PATH="$where"
+    cxx=x86_64-w64-mingw32-g++-posix cxxflags=
+    by_address() { sed "s|host=[^ ]*|host=127.0.0.1|" <<<"$1"; }
+    pg_admin=$(by_address "$pg_admin") pg_drafter1=$(by_address "$pg_drafter1")
+    ;;
 *) echo "unknown mode $mode" >&2; exit 2 ;;
 esac
 cmake -S "$consumer_dir/kit" -B "$build" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_CXX_FLAGS="$cxxflags" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >"$base/configure.log" 2>&1 ||
     { cat "$base/configure.log"; exit 1; }
-if [[ $mode == find-package ]]; then
+if [[ $mode != subdirectory ]]; then
     grep -qx "RvkCore_DIR:PATH=$where/lib/cmake/RvkCore" "$build/CMakeCache.txt" ||
         { echo "find_package(RvkCore) did not find $where" >&2; exit 1; }
 fi
 cmake --build "$build" -j2 >"$base/build.log" 2>&1 || { tail -40 "$base/build.log"; exit 1; }
-out=$(cd "$base" && "$build/kit_consumer" "$pg_admin" "$pg_drafter1" clone)
+if [[ $mode == windows ]]; then
+    # Beside the installed DLLs, as a host ships them.
+    cp "$build/kit_consumer.exe" "$where/bin/"
+    trap 'rm -f "$where/bin/kit_consumer.exe"; cleanup' EXIT
+    out=$(cd "$base" && WINEDEBUG=-all wine "$where/bin/kit_consumer.exe" "$pg_admin" "$pg_drafter1" clone |
+        tr -d '\r')
+else
+    out=$(cd "$base" && "$build/kit_consumer" "$pg_admin" "$pg_drafter1" clone)
+fi
 printf '%s\n' "$out"
 expected='created a shared repository
 cloned: HEAD is commit 0
