@@ -128,7 +128,9 @@ struct Restored {
 // `force`), a path the commit lacks, a stored copy whose content no longer matches its digest,
 // and a path or copy placed outside the working tree or outside ".rvk". A file restored as HEAD
 // has it gets its stored copy's modification time, one from another commit the current time.
-// `restored` hears each file once it is in place.
+// `restored` hears each file once it is in place, and the Reporter its progress ("restoring");
+// restore is not cancelled: every copy is checked before the first file is placed, and the
+// files are then placed one by one, each whole.
 RVKCLIENT_API Expected<Restored> restore(const Session& session, const RestoreRequest& request,
                                          const std::function<void(const OdString&)>& restored);
 
