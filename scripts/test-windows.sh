@@ -115,5 +115,9 @@ wine "$build/install/bin/package_consumer.exe" "$(winepath -w "$consumer/repo" 2
   { say "the translating host failed"; exit 1; }
 rm "$build/install/bin/package_consumer.exe"
 
+say "a host of the kit alone, against a throwaway server, from the installed package"
+bash "$here/tests/package/kit_test.sh" windows "$build/install" "$prefix" ||
+  { say "the kit's host failed"; exit 1; }
+
 say "done in $((SECONDS - start)) s"
 exit $status

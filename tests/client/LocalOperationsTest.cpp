@@ -27,6 +27,16 @@ std::vector<std::string> statusOf(WorkingCopy& w) {
     return lines;
 }
 
+// `path` ('/'-separated) with the system's separator, as the kit gives paths.
+std::string sys(std::string path) {
+    const std::string separator = client::utf8(ut::FileName::getPathSeparator());
+    for (char& c : path) {
+        if (c == '/')
+            c = separator[0];
+    }
+    return path;
+}
+
 std::vector<OdString> names(std::initializer_list<const char*> words) {
     std::vector<OdString> out;
     for (const char* w : words)
@@ -56,8 +66,8 @@ protected:
 
 TEST_F(LocalOperations, ADayOfWorkThroughTheKitAlone) {
     // The ignore rules are a file of the working tree, shared like any other.
-    EXPECT_EQ(statusOf(w), (std::vector<std::string>{"? .rvk/properties/ignore", "? plan.dwg",
-                                                     "? sub/notes.txt"}));
+    EXPECT_EQ(statusOf(w), (std::vector<std::string>{"? " + sys(".rvk/properties/ignore"),
+                                                     "? plan.dwg", "? " + sys("sub/notes.txt")}));
     const std::uint64_t first = commitAll("first");
     EXPECT_EQ(first, 1u);
     EXPECT_TRUE(statusOf(w).empty());
@@ -68,8 +78,8 @@ TEST_F(LocalOperations, ADayOfWorkThroughTheKitAlone) {
     const auto staged = client::stage(w.session("sub"), names({"notes"}), false);
     ASSERT_TRUE(staged.hasValue());
     ASSERT_EQ(staged.value().files.size(), 1u);
-    EXPECT_EQ(client::utf8(staged.value().files[0].path), "sub/notes.txt");
-    EXPECT_EQ(statusOf(w), (std::vector<std::string>{"M plan.dwg", "M+ sub/notes.txt"}));
+    EXPECT_EQ(client::utf8(staged.value().files[0].path), sys("sub/notes.txt"));
+    EXPECT_EQ(statusOf(w), (std::vector<std::string>{"M plan.dwg", "M+ " + sys("sub/notes.txt")}));
     const auto second = client::commit(w.session(), OdString(L"second"), 2000);
     ASSERT_TRUE(second.hasValue());
     EXPECT_EQ(second.value().id, 2u);
