@@ -14,7 +14,8 @@ for tool in clang-tidy cppcheck; do
 done
 
 cmake -S . -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DRVK_BUILD_TESTS=OFF \
-      -DRVK_BUILD_EXAMPLES=OFF -DRVK_BUILD_BENCHMARKS=OFF -DRVK_BUILD_FUZZERS=OFF >/dev/null
+      -DRVK_BUILD_EXAMPLES=OFF -DRVK_BUILD_CLIENT=OFF -DRVK_BUILD_BENCHMARKS=OFF \
+      -DRVK_BUILD_FUZZERS=OFF >/dev/null
 
 sources=()
 while IFS= read -r file; do sources+=("$file"); done < <(
