@@ -57,9 +57,8 @@ bool unitsBefore(const U* a, std::size_t aSize, const U* b, std::size_t bSize) {
         }
         return aSize < bSize;
     } else {
-        return std::lexicographical_compare(a, a + aSize, b, b + bSize, [](U l, U r) {
-            return utf8Order(l) < utf8Order(r);
-        });
+        return std::lexicographical_compare(a, a + aSize, b, b + bSize,
+                                            [](U l, U r) { return utf8Order(l) < utf8Order(r); });
     }
 }
 

@@ -38,7 +38,8 @@ public:
     static bool create(const OdString& path);
 
     // Starts a listing of the kind in `flags` and yields its first name (without folder). An empty
-    // `filespec` selects every entry; otherwise only names matching it, with the wildcards "*" and "?".
+    // `filespec` selects every entry; otherwise only names matching it, with the wildcards "*"
+    // and "?".
     // False, with `name` set to the empty string, when there is none.
     bool getFirst(OdString* name, const OdString& filespec, int flags);
     // The next name of the current listing; false, with `name` emptied, at its end.

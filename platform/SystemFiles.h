@@ -1,12 +1,12 @@
 // ut::sys: the file-system calls of the platform layer, the one place where the library and the
 // host kit reach the system.
 //
-// Each system implements only the primitives below (SystemFiles_posix.cpp, SystemFiles_windows.cpp):
-// open, read, write, flush, close, look at a file, replace one by renaming, remove one, make and
-// remove a folder, list a folder. What is made of them, the atomic replacement of a file, the
-// temporary files it and the host's copies use, the removal of those that a killed writer left,
-// and the making of missing parent folders, is written once, above them (SystemFiles.cpp), for
-// every system.
+// Each system implements only the primitives below (SystemFiles_posix.cpp,
+// SystemFiles_windows.cpp): open, read, write, flush, close, look at a file, replace one by
+// renaming, remove one, make and remove a folder, list a folder. What is made of them, the atomic
+// replacement of a file, the temporary files it and the host's copies use, the removal of those
+// that a killed writer left, and the making of missing parent folders, is written once, above them
+// (SystemFiles.cpp), for every system.
 //
 // Why here, and installed: the platform library stands for the host's SDK, which a real host
 // loads once and shares between its plug-ins, and it is already what both the library and the
@@ -200,7 +200,9 @@ public:
     Handle handle() const { return m_handle; }
     const OdString& path() const { return m_path; }
 
-    bool writeAll(const void* data, std::size_t size) { return sys::writeAll(m_handle, data, size); }
+    bool writeAll(const void* data, std::size_t size) {
+        return sys::writeAll(m_handle, data, size);
+    }
     // Closes the file, to be placed later; false (and the file removed) when closing fails.
     bool close();
     // Closes the file when it is open, and renames it over `target`, making the folders above

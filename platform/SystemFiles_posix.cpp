@@ -87,8 +87,8 @@ Handle openForReading(const Path& path, Follow follow) {
         return kNoHandle;
     // Non-blocking, so a FIFO in a file's place reads as empty instead of waiting for a writer;
     // regular files ignore the flag.
-    const int flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK |
-                      (follow == Follow::no ? O_NOFOLLOW : 0);
+    const int flags =
+        O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (follow == Follow::no ? O_NOFOLLOW : 0);
     int fd;
     do {
         fd = ::open(path.c_str(), flags);
@@ -247,26 +247,28 @@ bool listFolder(const Path& path, ListVisitor visit, void* context) {
     return filled == 0;
 }
 
-bool flushFolder(const Path& path) {
+namespace {
+
+// Opens the folder `path` and flushes it with `flushOpen`, keeping its errno.
+bool flushThrough(const Path& path, int (*flushOpen)(int)) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    const bool flushed = !shouldFail(Call::kFlush) && ::fsync(fd) == 0;
+    const bool flushed = !shouldFail(Call::kFlush) && flushOpen(fd) == 0;
     const int error = errno;
     ::close(fd);
     errno = error;
     return flushed;
 }
 
+}  // namespace
+
+bool flushFolder(const Path& path) {
+    return flushThrough(path, ::fsync);
+}
+
 bool flushFileSystem(const Path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool flushed = !shouldFail(Call::kFlush) && ::syncfs(fd) == 0;
-    const int error = errno;
-    ::close(fd);
-    errno = error;
-    return flushed;
+    return flushThrough(path, ::syncfs);
 }
 
 bool flushUnlessFileSystemIs(Handle) {

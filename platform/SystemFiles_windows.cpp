@@ -49,6 +49,13 @@ void setErrno() {
     errno = errnoOfSystemError(GetLastError());
 }
 
+// `done`, the answer of a Windows call, as true or false, errno set when false.
+bool succeeded(BOOL done) {
+    if (!done)
+        setErrno();
+    return done != 0;
+}
+
 HANDLE handleOf(Handle file) {
     return reinterpret_cast<HANDLE>(file);
 }
@@ -239,9 +246,9 @@ Handle openForReading(const Path& path, Follow follow) {
 Handle createNew(const Path& path) {
     if (shouldFail(Call::kOpen))
         return kNoHandle;
-    const HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                 FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE h =
+        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         setErrno();
         return kNoHandle;
@@ -278,10 +285,7 @@ std::ptrdiff_t write(Handle file, const void* data, std::size_t size) {
 bool flush(Handle file) {
     if (shouldFail(Call::kFlush))
         return false;
-    if (FlushFileBuffers(handleOf(file)))
-        return true;
-    setErrno();
-    return false;
+    return succeeded(FlushFileBuffers(handleOf(file)));
 }
 
 bool close(Handle file) {
@@ -291,10 +295,7 @@ bool close(Handle file) {
         errno = error;
         return false;
     }
-    if (CloseHandle(handleOf(file)))
-        return true;
-    setErrno();
-    return false;
+    return succeeded(CloseHandle(handleOf(file)));
 }
 
 Info lookAt(Handle file) {
@@ -347,18 +348,16 @@ bool setAccess(Handle file, bool readOnly, const std::int64_t* modifiedNs) {
     if (modifiedNs != nullptr)
         basic.LastWriteTime = fileTimeOf(*modifiedNs);
     basic.FileAttributes = readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
-    if (SetFileInformationByHandle(handleOf(file), FileBasicInfo, &basic, sizeof basic))
-        return true;
-    setErrno();
-    return false;
+    return succeeded(
+        SetFileInformationByHandle(handleOf(file), FileBasicInfo, &basic, sizeof basic));
 }
 
 bool setModifiedTime(const Path& path, std::int64_t modifiedNs) {
     if (shouldFail(Call::kAccess))
         return false;
-    const HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, kShareAll, nullptr,
-                                 OPEN_EXISTING,
-                                 FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE h =
+        CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         setErrno();
         return false;
@@ -400,28 +399,19 @@ bool replace(const Path& from, const Path& to) {
 bool remove(const Path& path) {
     if (shouldFail(Call::kRemove))
         return false;
-    if (evenReadOnly(path.text(), [&] { return DeleteFileW(path.c_str()) != 0; }))
-        return true;
-    setErrno();
-    return false;
+    return succeeded(evenReadOnly(path.text(), [&] { return DeleteFileW(path.c_str()) != 0; }));
 }
 
 bool makeFolder(const Path& path) {
     if (shouldFail(Call::kMkdir))
         return false;
-    if (CreateDirectoryW(path.c_str(), nullptr))
-        return true;
-    setErrno();
-    return false;
+    return succeeded(CreateDirectoryW(path.c_str(), nullptr));
 }
 
 bool removeFolder(const Path& path) {
     if (shouldFail(Call::kRemove))
         return false;
-    if (RemoveDirectoryW(path.c_str()))
-        return true;
-    setErrno();
-    return false;
+    return succeeded(RemoveDirectoryW(path.c_str()));
 }
 
 bool listFolder(const Path& path, ListVisitor visit, void* context) {
@@ -479,10 +469,7 @@ bool currentFolder(OdString& path) {
 }
 
 bool enterFolder(const Path& path) {
-    if (SetCurrentDirectoryW(path.c_str()))
-        return true;
-    setErrno();
-    return false;
+    return succeeded(SetCurrentDirectoryW(path.c_str()));
 }
 
 bool resolveFolder(const Path& path, OdString& resolved) {
@@ -493,8 +480,8 @@ bool resolveFolder(const Path& path, OdString& resolved) {
         return false;
     }
     std::wstring final(32768, L'\0');  // the longest path Windows has
-    const DWORD written = GetFinalPathNameByHandleW(h, final.data(), static_cast<DWORD>(final.size()),
-                                                    FILE_NAME_NORMALIZED);
+    const DWORD written = GetFinalPathNameByHandleW(
+        h, final.data(), static_cast<DWORD>(final.size()), FILE_NAME_NORMALIZED);
     CloseHandle(h);
     if (written == 0 || written >= final.size()) {
         setErrno();

@@ -128,7 +128,8 @@ Expected<Incoming> copyToTemp(const std::string& source, const std::string& show
         return writeFailed();
     if (!read.hasValue())
         return read.error();
-    if (!finishCopy(out, access == Access::readOnly, modifiedNs ? *modifiedNs : incoming.modifiedNs))
+    const std::int64_t time = modifiedNs ? *modifiedNs : incoming.modifiedNs;
+    if (!finishCopy(out, access == Access::readOnly, time))
         return writeFailed();
     if (hash)
         incoming.digest = sha.hexDigest();

@@ -168,8 +168,7 @@ bool HostFile::close() {
     return sys::close(std::exchange(m_handle, kClosed));
 }
 
-bool finishCopy(sys::TemporaryFile& file, bool readOnly,
-                boost::optional<std::int64_t> modifiedNs) {
+bool finishCopy(sys::TemporaryFile& file, bool readOnly, boost::optional<std::int64_t> modifiedNs) {
     const bool done = sys::setAccess(file.handle(), readOnly, modifiedNs.get_ptr()) &&
                       sys::flushUnlessFileSystemIs(file.handle());
     const int error = errno;
@@ -216,14 +215,12 @@ std::string lengthProblem(const std::string& path, const Naming& naming) {
     const char* const system = naming.windowsNames ? " Windows takes" : " this system takes";
     const std::size_t prefix = naming.windowsNames ? 4 : 0;
     if (length(path) + prefix > naming.longestPath)
-        return "its path is longer than the " + shown(naming.longestPath) + units +
-               system;
+        return "its path is longer than the " + shown(naming.longestPath) + units + system;
     std::size_t start = 0;
     while (start <= path.size()) {
         const std::size_t end = std::min(path.find_first_of(naming.separators, start), path.size());
         if (length(std::string_view(path).substr(start, end - start)) > naming.longestName)
-            return "a name in it is longer than the " + shown(naming.longestName) + units +
-                   system;
+            return "a name in it is longer than the " + shown(naming.longestName) + units + system;
         start = end + 1;
     }
     return {};

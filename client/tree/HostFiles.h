@@ -155,8 +155,8 @@ bool enterFolder(const std::string& path);
 // Gives the file at `path` the modification time `modifiedNs`.
 bool setModifiedTime(const std::string& path, std::int64_t modifiedNs);
 // Flushes to disk everything written to the file system that holds `folder`: contents, times and
-// renames. On Windows finishCopy() flushed each file and every rename was written through, so there is
-// nothing left to do.
+// renames. On Windows finishCopy() flushed each file and every rename was written through, so
+// there is nothing left to do.
 bool flushFileSystem(const std::string& folder);
 
 // The whole of a file, mapped read-only into memory until this goes out of scope; where the system

@@ -22,12 +22,16 @@ namespace client {
 
 namespace {
 
+std::int64_t nanoseconds(const timespec& t) {
+    return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
 FileStat fileStatOf(const struct stat& info) {
     FileStat out;
     out.size = static_cast<std::int64_t>(info.st_size);
-    out.modifiedNs = static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    out.modifiedNs = nanoseconds(info.st_mtim);
     out.inode = info.st_ino;
-    out.changedNs = static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+    out.changedNs = nanoseconds(info.st_ctim);
     return out;
 }
 

@@ -12,7 +12,7 @@
 namespace ut::sys {
 
 enum class Call {
-    kOpen,    // openForReading, createNew, and the lock file's open
+    kOpen,  // openForReading, createNew, and the lock file's open
     kRead,
     kWrite,
     kFlush,
