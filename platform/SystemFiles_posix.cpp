@@ -61,6 +61,16 @@ Info infoOf(const struct stat& st) {
     return info;
 }
 
+// `call`'s answer, the call made again while a signal interrupts it.
+template <class SystemCall>
+auto retried(SystemCall&& call) {
+    for (;;) {
+        const auto answer = call();
+        if (answer >= 0 || errno != EINTR)
+            return answer;
+    }
+}
+
 // New files of the user's are as writable as the umask lets them be.
 mode_t newFileMode() {
     const mode_t mask = ::umask(0);
@@ -89,10 +99,7 @@ Handle openForReading(const Path& path, Follow follow) {
     // regular files ignore the flag.
     const int flags =
         O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (follow == Follow::no ? O_NOFOLLOW : 0);
-    int fd;
-    do {
-        fd = ::open(path.c_str(), flags);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = retried([&] { return ::open(path.c_str(), flags); });
     // Tell the kernel the file is read once from start to end, which doubles its read-ahead.
     if (fd >= 0)
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -109,21 +116,13 @@ Handle createNew(const Path& path) {
 std::ptrdiff_t read(Handle file, void* buffer, std::size_t size) {
     if (shouldFail(Call::kRead))
         return -1;
-    for (;;) {
-        const ssize_t got = ::read(fdOf(file), buffer, size);
-        if (got >= 0 || errno != EINTR)
-            return got;
-    }
+    return retried([&] { return ::read(fdOf(file), buffer, size); });
 }
 
 std::ptrdiff_t write(Handle file, const void* data, std::size_t size) {
     if (shouldFail(Call::kWrite))
         return -1;
-    for (;;) {
-        const ssize_t written = ::write(fdOf(file), data, size);
-        if (written >= 0 || errno != EINTR)
-            return written;
-    }
+    return retried([&] { return ::write(fdOf(file), data, size); });
 }
 
 bool flush(Handle file) {
