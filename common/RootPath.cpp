@@ -11,8 +11,9 @@ namespace {
 
 using ut::FileName;
 
-// The repository directory's name, the one place it is spelled.
+// The names inside a repository, the one place each is spelled.
 constexpr const wchar_t kRepositoryDir[] = L".rvk";
+constexpr const wchar_t kProperties[] = L"properties";
 
 OdString separator() {
     return FileName::getPathSeparator();
@@ -43,7 +44,7 @@ Expected<RootPath> RootPath::get(const OdString& path, bool createIfMissing) {
     // The walk starts at `path` itself and stops at the nearest folder holding the repository
     // directory, or at the first ancestor that is not an existing folder.
     while (ut::Dir::exists(current)) {
-        if (ut::Dir::exists(RootPath::rvkPath(current)))
+        if (holdsRepository(current))
             return RootPath(current);
         const int cut = lastSeparator(current);
         current = cut < 0 ? OdString() : current.left(cut);
@@ -78,7 +79,7 @@ OdString RootPath::dbPath() const {
 }
 
 OdString RootPath::propertiesPath() const {
-    return rvkPath() + separator() + L"properties";
+    return rvkPath() + separator() + kProperties;
 }
 
 OdString RootPath::ignorePath() const {
@@ -95,6 +96,22 @@ OdString RootPath::drawingStorePath() const {
 
 OdString RootPath::objectStorePath() const {
     return rvkPath() + separator() + L"objects";
+}
+
+OdString RootPath::statCachePath() const {
+    return rvkPath() + separator() + L"stat-cache";
+}
+
+OdString RootPath::repositoryDirName() {
+    return OdString(kRepositoryDir);
+}
+
+OdString RootPath::propertiesDirName() {
+    return OdString(kProperties);
+}
+
+bool RootPath::holdsRepository(const OdString& path) {
+    return ut::Dir::exists(rvkPath(path));
 }
 
 OdString RootPath::path() const {

@@ -14,6 +14,7 @@
 //   <root>/.rvk/rvk.lock            lock file (RepoLock)
 //   <root>/.rvk/tf                  drawing store (getStoragePath)
 //   <root>/.rvk/objects             object store (getStoragePath)
+//   <root>/.rvk/stat-cache          a host's cache of what it found unchanged
 //
 // Paths are composed by plain concatenation with ut::FileName::getPathSeparator(); nothing is
 // normalised. A RootPath is obtained only from get() (or by copying one).
@@ -44,6 +45,14 @@ public:
     OdString lockPath() const;
     OdString drawingStorePath() const;
     OdString objectStorePath() const;
+    OdString statCachePath() const;
+    // The names of the repository directory (".rvk") and of its properties folder
+    // ("properties"), for checks of relative paths that must not lead into the repository.
+    static OdString repositoryDirName();
+    static OdString propertiesDirName();
+    // True when the folder `path` holds a repository directory itself (its parents are not
+    // looked at, as get() does).
+    static bool holdsRepository(const OdString& path);
     // The root folder, without trailing separators.
     OdString path() const;
     // root + separator + relativePath, whatever relativePath holds.

@@ -38,7 +38,8 @@ public:
     static bool create(const OdString& path);
 
     // Starts a listing of the kind in `flags` and yields its first name (without folder). An empty
-    // `filespec` selects every entry; otherwise only names matching the shell wildcard pattern.
+    // `filespec` selects every entry; otherwise only names matching it, with the wildcards "*"
+    // and "?".
     // False, with `name` set to the empty string, when there is none.
     bool getFirst(OdString* name, const OdString& filespec, int flags);
     // The next name of the current listing; false, with `name` emptied, at its end.
@@ -47,8 +48,8 @@ public:
     OdString getName() const { return m_path; }
 
 private:
-    // Where a name lies in m_names; names are kept as the file system gave them, terminated, and
-    // decoded only when a listing hands them out.
+    // Where a name lies in m_names (in bytes) and how many units it has; names are kept as the
+    // file system gave them, terminated, and decoded only when a listing hands them out.
     struct Entry {
         std::uint32_t offset;
         std::uint32_t size;
@@ -63,7 +64,7 @@ private:
     std::vector<Entry> m_folders;
     const std::vector<Entry>* m_current = nullptr;
     std::size_t m_next = 0;
-    std::string m_filespec;  // narrow wildcard pattern of the current listing; empty means all
+    std::string m_filespec;  // the current listing's pattern, as units; empty means all
 };
 
 }  // namespace ut

@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-#include <platform/internal/WriteCalls_posix.h>
+#include <platform/internal/FaultSeam.h>
 
 namespace ut {
 
@@ -18,11 +18,13 @@ FileLock::Outcome FileLock::tryLock(const OdString& path, Mode mode) {
     // repository still serves when its permissions let us read it. O_NOFOLLOW: with a link in its
     // place, O_CREAT would make the file wherever the link leads, outside the repository.
     // O_NONBLOCK: a FIFO planted in its place would block the open until someone writes to it.
-    int fd;
-    do {
-        fd = sys::open(path.ansi_str(),
-                       O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
-    } while (fd < 0 && errno == EINTR);
+    int fd = -1;
+    if (!sys::shouldFail(sys::Call::kOpen)) {
+        do {
+            fd = ::open(path.ansi_str(),
+                        O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+        } while (fd < 0 && errno == EINTR);
+    }
     struct stat info {};
     if (fd >= 0 && (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
         ::close(fd);
@@ -35,10 +37,12 @@ FileLock::Outcome FileLock::tryLock(const OdString& path, Mode mode) {
 FileLock::Outcome FileLock::tryLockFolder(const OdString& path, Mode mode) {
     unlock();
     m_error = 0;
-    int fd;
-    do {
-        fd = ::open(path.ansi_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    int fd = -1;
+    if (!sys::shouldFail(sys::Call::kOpen)) {
+        do {
+            fd = ::open(path.ansi_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        } while (fd < 0 && errno == EINTR);
+    }
     return lockOpened(fd, mode);
 }
 
@@ -49,10 +53,12 @@ FileLock::Outcome FileLock::lockOpened(std::intptr_t handle, Mode mode) {
         return Outcome::kFailed;
     }
     const int operation = (mode == Mode::kExclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
-    int rc;
-    do {
-        rc = ::flock(fd, operation);
-    } while (rc != 0 && errno == EINTR);
+    int rc = -1;
+    if (!sys::shouldFail(sys::Call::kLock)) {
+        do {
+            rc = ::flock(fd, operation);
+        } while (rc != 0 && errno == EINTR);
+    }
     if (rc != 0) {
         const int error = errno;
         ::close(fd);

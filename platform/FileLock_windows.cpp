@@ -1,8 +1,9 @@
 #include <platform/FileLock.h>
 
+#include <windows.h>
 
-#include <platform/internal/WidePath.h>
-#include <platform/internal/WriteCalls.h>
+#include <platform/SystemFiles.h>
+#include <platform/internal/FaultSeam.h>
 
 namespace ut {
 
@@ -32,10 +33,10 @@ FileLock::Outcome FileLock::tryLock(const OdString& path, Mode mode) {
         return Outcome::kFailed;
     }
     const HANDLE handle = CreateFileW(
-        win::widePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        sys::Path(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        m_error = win::errnoOf(GetLastError());
+        m_error = sys::errnoOfSystemError(GetLastError());
         return Outcome::kFailed;
     }
     BY_HANDLE_FILE_INFORMATION info{};
@@ -55,11 +56,15 @@ FileLock::Outcome FileLock::tryLockFolder(const OdString& path, Mode /*mode*/) {
     // A folder cannot take a byte-range lock. Held open without FILE_SHARE_DELETE, it cannot be
     // removed or renamed while the holder lives, which is what the folder's lock is for; the
     // modes are kept apart by the lock file, which no one can replace while it is held.
+    if (sys::shouldFail(sys::Call::kOpen)) {
+        m_error = errno;
+        return Outcome::kFailed;
+    }
     const HANDLE handle =
-        CreateFileW(win::widePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+        CreateFileW(sys::Path(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        m_error = win::errnoOf(GetLastError());
+        m_error = sys::errnoOfSystemError(GetLastError());
         return Outcome::kFailed;
     }
     m_fd = reinterpret_cast<std::intptr_t>(handle);
@@ -68,6 +73,11 @@ FileLock::Outcome FileLock::tryLockFolder(const OdString& path, Mode /*mode*/) {
 
 FileLock::Outcome FileLock::lockOpened(std::intptr_t value, Mode mode) {
     const HANDLE handle = handleOf(value);
+    if (sys::shouldFail(sys::Call::kLock)) {
+        m_error = errno;
+        CloseHandle(handle);
+        return Outcome::kFailed;
+    }
     OVERLAPPED whole{};
     const DWORD flags =
         LOCKFILE_FAIL_IMMEDIATELY | (mode == Mode::kExclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
@@ -76,7 +86,7 @@ FileLock::Outcome FileLock::lockOpened(std::intptr_t value, Mode mode) {
         CloseHandle(handle);
         if (error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING)
             return Outcome::kBusy;
-        m_error = win::errnoOf(error);
+        m_error = sys::errnoOfSystemError(error);
         return Outcome::kFailed;
     }
     m_fd = value;
@@ -91,7 +101,7 @@ bool FileLock::isFileAt(const OdString& path) const {
     if (!identityOf(handleOf(m_fd), held))
         return false;
     const HANDLE handle = CreateFileW(
-        win::widePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        sys::Path(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
         nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return false;

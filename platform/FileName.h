@@ -43,6 +43,8 @@ public:
 
     static OdString getPathSeparator();
     static bool isPathSeparator(wchar_t ch);
+    // True when `path` does not depend on the current folder.
+    static bool isAbsolute(const OdString& path);
 
 private:
     OdString m_path;

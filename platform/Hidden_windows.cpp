@@ -1,11 +1,13 @@
 #include <platform/Hidden.h>
 
-#include <platform/internal/WidePath.h>
+#include <windows.h>
+
+#include <platform/SystemFiles.h>
 
 namespace ut {
 
 bool markHidden(const OdString& path) {
-    return SetFileAttributesW(win::widePath(path).c_str(), FILE_ATTRIBUTE_HIDDEN) != 0;
+    return SetFileAttributesW(sys::Path(path).c_str(), FILE_ATTRIBUTE_HIDDEN) != 0;
 }
 
 }  // namespace ut

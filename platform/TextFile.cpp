@@ -2,22 +2,33 @@
 
 #include <string>
 
-#include <platform/File.h>
+#include <platform/SystemFiles.h>
 #include <platform/Utf8.h>
 
 namespace ut {
 
 std::string readFileBytes(const OdString& path) {
-    File file(path, File::kRead);
     std::string bytes;
-    if (!file.isOpen())
+    const sys::Handle file = sys::openForReading(path, sys::Follow::yes);
+    if (file == sys::kNoHandle)
         return bytes;
-    // length() is a hint only: a file may grow or shrink while it is read.
-    bytes.resize(static_cast<std::size_t>(file.length()));
-    bytes.resize(file.read(bytes.data(), bytes.size()));
-    char chunk[65536];
-    for (std::size_t n; (n = file.read(chunk, sizeof chunk)) > 0;)
-        bytes.append(chunk, n);
+    // The size is a hint only: a file may grow or shrink while it is read.
+    const sys::Info info = sys::lookAt(file);
+    if (info.kind == sys::Kind::file) {
+        bytes.resize(static_cast<std::size_t>(info.size) + 1);
+        std::size_t filled = 0;
+        for (std::ptrdiff_t got;; filled += static_cast<std::size_t>(got)) {
+            if (filled == bytes.size())
+                bytes.resize(bytes.size() * 2);
+            got = sys::read(file, &bytes[filled], bytes.size() - filled);
+            if (got <= 0) {
+                // A read that failed gives nothing, never a part taken for the whole.
+                bytes.resize(got == 0 ? filled : 0);
+                break;
+            }
+        }
+    }
+    sys::close(file);
     return bytes;
 }
 
@@ -65,6 +76,30 @@ OdString TextFile::getNextLine() {
 
 void TextFile::addLine(const OdString& line) {
     m_lines.push_back(line);
+}
+
+bool TextFile::exists() const {
+    if (m_path.isEmpty())
+        return false;
+    const sys::Kind kind = sys::lookAt(m_path, sys::Follow::yes).kind;
+    return kind != sys::Kind::none && kind != sys::Kind::folder;
+}
+
+bool TextFile::create() {
+    m_lines.clear();
+    m_next = 0;
+    // Make the folders a new file needs; one that exists already is fine, and one that cannot be
+    // made fails the write.
+    sys::makeFolders(sys::folderOf(m_path));
+    return !exists();
+}
+
+bool writeFileAtomically(const OdString& path, const char* bytes, std::size_t size) {
+    return sys::writeFileAtomically(path, bytes, size);
+}
+
+int removeAbandonedTemporaries(const OdString& path) {
+    return sys::removeTemporaries(sys::folderOf(path), sys::temporaryPrefixOf(path));
 }
 
 bool TextFile::write(const wxMBConv* /*conv*/, const char* data, std::size_t size) {

@@ -1,7 +1,7 @@
-// The counters behind the fault seam of platform/internal/WriteCalls.h, for the tests alone: they
+// The counters behind the fault seam of platform/internal/FaultSeam.h, for the tests alone: they
 // are compiled into the test build of the platform sources (RVK_FAULT_INJECTION), and the shipped
 // library, which has no seam, keeps no state.
-#include <platform/internal/WriteCalls.h>
+#include <platform/internal/FaultSeam.h>
 
 #include <array>
 
@@ -14,7 +14,7 @@ struct Plan {
     int error = 0;
 };
 
-std::array<Plan, 6> plans;
+std::array<Plan, static_cast<std::size_t>(Call::kCount)> plans;
 
 }  // namespace
 

@@ -5,12 +5,16 @@
 #include <common/RepoIgnore.h>
 #include <common/RepoLock.h>
 #include <common/internal/StateFile.h>
-#include <platform/internal/WriteCalls.h>
+#include <platform/Dir.h>
+#include <platform/FileName.h>
+#include <platform/TextFile.h>
+#include <platform/internal/FaultSeam.h>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,7 +47,7 @@ struct Fault {
 // Each call of the atomic write, failing; the write opens, writes, flushes, closes and renames.
 const Fault kWriteFaults[] = {
     {"open", Call::kOpen, 1, EACCES},    {"write", Call::kWrite, 1, ENOSPC},
-    {"fsync", Call::kFsync, 1, EIO},     {"close", Call::kClose, 1, EIO},
+    {"fsync", Call::kFlush, 1, EIO},     {"close", Call::kClose, 1, EIO},
     {"rename", Call::kRename, 1, EXDEV},
 };
 
@@ -103,7 +107,7 @@ TEST_F(WriteFaults, FreshStateThatCannotBeWrittenAtOnceIsWrittenWhenTheCacheEnds
     TempDir tmp;
     const RootPath root = RootPath::get(tmp.od(), true).value();
     RecordingIo io;
-    ut::sys::failNth(Call::kFsync, 1, EIO);
+    ut::sys::failNth(Call::kFlush, 1, EIO);
     {
         const Expected<Cache> cache = Cache::get(root, true, io);
         ASSERT_TRUE(cache.hasValue());
@@ -113,6 +117,51 @@ TEST_F(WriteFaults, FreshStateThatCannotBeWrittenAtOnceIsWrittenWhenTheCacheEnds
         L"Error writing to file '" + ut::FileName(root.statePath()).getFullPath() + L"'";
     EXPECT_EQ(io.reports, (std::vector<OdString>{failed, L"ok"}));
     EXPECT_TRUE(readState(root.statePath()).hasValue());
+}
+
+// Each primitive that reads or looks, failing once: the reader sees nothing (never a part taken for
+// the whole), and the next call, which goes through, sees everything again.
+TEST_F(WriteFaults, FailedReadsAndLooksGiveNothingAndLeaveNoTrace) {
+    TempDir tmp;
+    const RootPath root = RootPath::get(tmp.od(), true).value();
+    State state;
+    state.head.reference = L"main";
+    ASSERT_TRUE(writeState(state, root.statePath()).hasValue());
+    tmp.writeFile("plan.dwg", "drawing");
+    const auto listed = [&] {
+        ut::Dir dir(tmp.od());
+        OdString name;
+        return dir.getFirst(&name, OdString(), ut::Dir::kFiles) ? name : OdString();
+    };
+    struct Row {
+        const char* name;
+        Call call;
+        int error;
+        std::function<bool()> sees;  // true when the call's reader saw what is there
+    };
+    const Row rows[] = {
+        {"open for reading", Call::kOpen, EACCES,
+         [&] { return !ut::readEntireFile(root.statePath()).isEmpty(); }},
+        {"read of lines", Call::kRead, EIO,
+         [&] {
+             ut::TextFile file(root.statePath());
+             return file.open() && !file.getFirstLine().isEmpty();
+         }},
+        {"read of bytes", Call::kRead, EIO,
+         [&] { return ut::readFileBytes(tmp.od("plan.dwg")) == "drawing"; }},
+        {"look", Call::kLookAt, EACCES,
+         [&] { return ut::FileName(tmp.od("plan.dwg")).exists(ut::FileName::kRegularFile); }},
+        {"look for a repository", Call::kLookAt, EACCES,
+         [&] { return RootPath::get(tmp.od(), false).hasValue(); }},
+        {"list", Call::kList, EIO, [&] { return listed() == OdString(L"plan.dwg"); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ut::sys::failNth(row.call, 1, row.error);
+        EXPECT_FALSE(row.sees());
+        EXPECT_TRUE(row.sees());
+    }
+    EXPECT_EQ(namesIn(tmp / ".rvk"), std::vector<std::string>{"rvk.state"});
 }
 
 TEST_F(WriteFaults, ReadOnlyFileSystemLetsReadersGoUnlockedButRefusesWriters) {

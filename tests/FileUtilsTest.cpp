@@ -2,12 +2,15 @@
 #include <platform/File.h>
 #include <platform/FileName.h>
 #include <platform/Hidden.h>
+#include <platform/SystemFiles.h>
 #include <platform/TextFile.h>
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -203,3 +206,44 @@ TEST(BinaryFiles, ReadGivesTheWholeContentAndNothingOnceClosedOrMissing) {
 }
 
 }  // namespace
+
+// The temporary files that the atomic write and the host's copies share: unique names under a
+// prefix, gone unless placed, and swept by prefix after a crash, sparing what is asked to be.
+TEST(SystemFiles, TemporariesArePlacedOrGoneAndSweptByPrefix) {
+    namespace sys = ut::sys;
+    TempDir tmp;
+    const OdString copy(L".incoming-");
+    const OdString cache(L".incoming-stat-cache-");
+    {
+        sys::TemporaryFile dropped;
+        ASSERT_TRUE(dropped.create(tmp.od(), copy));
+        ASSERT_TRUE(dropped.writeAll("x", 1));
+    }
+    EXPECT_TRUE(fs::is_empty(tmp.path())) << "an unplaced temporary file is removed";
+    sys::TemporaryFile placed;
+    ASSERT_TRUE(placed.create(tmp.od(), copy));
+    ASSERT_TRUE(placed.writeAll("content", 7));
+    ASSERT_TRUE(placed.placeAs(tmp.od("sub/target"), true));
+    EXPECT_EQ(readFile(tmp / "sub" / "target"), "content");
+
+    // What killed writers leave: kept files of both prefixes, beside files of other names.
+    for (const OdString& prefix : {copy, cache, copy}) {
+        sys::TemporaryFile left;
+        ASSERT_TRUE(left.create(tmp.od(), prefix));
+        left.close();
+        left.keep();
+    }
+    tmp.writeFile(".incoming", "not ours");
+    EXPECT_EQ(sys::removeTemporaries(tmp.od(), copy, cache), 2);
+    EXPECT_EQ(sys::removeTemporaries(tmp.od(), copy), 1);
+    EXPECT_EQ(sys::removeTemporaries(tmp.od(), copy), 0);
+    EXPECT_EQ(readFile(tmp / ".incoming"), "not ours");
+
+    const OdString sep = ut::FileName::getPathSeparator();
+    const std::pair<OdString, OdString> folders[] = {
+        {L"a" + sep + L"b", L"a"}, {L"b", L"."}, {sep + L"a", sep}, {L"a" + sep + sep, L"a" + sep}};
+    for (const auto& [path, folder] : folders)
+        EXPECT_EQ(sys::folderOf(path), folder) << path.ansi_str();
+    EXPECT_EQ(sys::errorText(EBUSY), "it is open in another program; close it there and try again");
+    EXPECT_EQ(sys::errorText(ENOENT), std::strerror(ENOENT));
+}

@@ -40,6 +40,11 @@ TEST(RepositoryRoot, FindsTheNearestEnclosingRepository) {
                       joinPath({tmp.od(c.root).c_str(), L".rvk", L"rvk.state"}));
         }
     }
+    // Only a folder that holds ".rvk" itself holds a repository, whatever its parents hold.
+    const std::pair<const char*, bool> holds[] = {
+        {"outer", true}, {"outer/a", false}, {"outer/inner", true}, {"missing", false}};
+    for (const auto& [folder, expected] : holds)
+        EXPECT_EQ(RootPath::holdsRepository(tmp.od(folder)), expected) << folder;
     // Asking to create inside a repository created nothing.
     EXPECT_FALSE(fs::exists(tmp / "outer/a/b/c/.rvk"));
     EXPECT_FALSE(fs::exists(tmp / "outer/inner/d/.rvk"));
@@ -89,6 +94,10 @@ TEST(RepositoryRoot, EveryRepositoryPathIsComposedUnderTheRoot) {
     EXPECT_EQ(root.lockPath(), joinPath({r.c_str(), L".rvk", L"rvk.lock"}));
     EXPECT_EQ(root.drawingStorePath(), joinPath({r.c_str(), L".rvk", L"tf"}));
     EXPECT_EQ(root.objectStorePath(), joinPath({r.c_str(), L".rvk", L"objects"}));
+    EXPECT_EQ(root.statCachePath(), joinPath({r.c_str(), L".rvk", L"stat-cache"}));
+    EXPECT_EQ(joinPath({r.c_str(), RootPath::repositoryDirName().c_str(),
+                        RootPath::propertiesDirName().c_str()}),
+              root.propertiesPath());
     EXPECT_EQ(root.pathTo(joinPath({L"a", L"b.dwg"})), joinPath({r.c_str(), L"a", L"b.dwg"}));
     EXPECT_EQ(root.pathTo(OdString()), r + kSep);
     EXPECT_EQ(common::repositoryExt(), OdString(L"tf"));

@@ -13,6 +13,7 @@
 #include <platform/FileLock.h>
 #include <platform/FileName.h>
 #include <platform/Hidden.h>
+#include <platform/SystemFiles.h>
 #include <platform/TextFile.h>
 
 #include "TestSupport.h"
@@ -185,3 +186,36 @@ TEST(WindowsFiles, NamesWithLoneSurrogatesAreListedAndOpenedAsTheyAre) {
 }
 
 }  // namespace
+
+// One mapping of Windows errors to errno for every call, the library's and the host kit's alike: a
+// file that another program holds open is EBUSY, which users are told as such, never a refused
+// permission.
+TEST(WindowsFiles, SystemErrorsMapToOneErrnoEverywhere) {
+    const std::pair<DWORD, int> rows[] = {
+        {ERROR_FILE_NOT_FOUND, ENOENT},      {ERROR_PATH_NOT_FOUND, ENOENT},
+        {ERROR_ACCESS_DENIED, EACCES},       {ERROR_SHARING_VIOLATION, EBUSY},
+        {ERROR_LOCK_VIOLATION, EBUSY},       {ERROR_FILE_EXISTS, EEXIST},
+        {ERROR_DISK_FULL, ENOSPC},           {ERROR_NOT_SAME_DEVICE, EXDEV},
+        {ERROR_FILENAME_EXCED_RANGE, ENAMETOOLONG}, {ERROR_CANT_RESOLVE_FILENAME, ELOOP},
+        {ERROR_DIRECTORY, ENOTDIR},          {ERROR_GEN_FAILURE, EIO},
+    };
+    for (const auto& [error, expected] : rows)
+        EXPECT_EQ(ut::sys::errnoOfSystemError(error), expected) << "error " << error;
+
+    // A file held open without sharing, as a CAD program holds the drawing it shows.
+    TempDir tmp;
+    const OdString path = tmp.od("site.dwg");
+    ASSERT_TRUE(ut::writeFileAtomically(path, "drawing", 7));
+    const HANDLE held = CreateFileW(wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    errno = 0;
+    EXPECT_EQ(ut::sys::openForReading(path, ut::sys::Follow::no), ut::sys::kNoHandle);
+    EXPECT_EQ(errno, EBUSY);
+    EXPECT_FALSE(ut::writeFileAtomically(path, "other", 5));
+    EXPECT_EQ(errno, EBUSY);
+    EXPECT_EQ(ut::sys::errorText(EBUSY),
+              "it is open in another program; close it there and try again");
+    CloseHandle(held);
+    EXPECT_EQ(ut::readFileBytes(path), "drawing");
+}

@@ -96,7 +96,7 @@ Expected<void> checkChange(const common::RootPath& root, const ServerChange& cha
                          ", which leads outside the working tree or into .rvk");
     // Where folders take names as Windows does, a name that Windows would refuse or change (a
     // "\\" in it would even become a folder) is refused here, before it becomes a local path.
-    if (kWindowsNaming) {
+    if (hostNaming().windowsNames) {
         if (const auto problem = windowsNameProblem(change.path))
             return hostError("the server names the path " + shown + ", which Windows cannot hold: " +
                              *problem);

@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <filesystem>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include <common/ContentHash.h>
@@ -21,11 +19,13 @@ namespace client {
 
 namespace {
 
-namespace fs = std::filesystem;
-
 constexpr std::size_t kChunkSize = std::size_t{1} << 20;
 // The name of every temporary copy begins with this; removeAbandonedCopies() looks for it.
 constexpr const char kIncomingPrefix[] = ".incoming-";
+
+OdString fromUtf8(const std::string& text) {
+    return OdString(text.data(), text.size(), kCodePageUtf8);
+}
 
 // The folder that holds the file at `path`.
 std::string folderOf(const std::string& path) {
@@ -108,11 +108,9 @@ Expected<Incoming> copyToTemp(const std::string& source, const std::string& show
 
     Incoming incoming;
     incoming.modifiedNs = info.modifiedNs;
-    std::string tempPath;
-    HostFile out = HostFile::createIn(folder, kIncomingPrefix, tempPath);
-    if (!out.isOpen())
+    ut::sys::TemporaryFile out;
+    if (!out.create(fromUtf8(folder), OdString(kIncomingPrefix, kCodePageUtf8)))
         return hostError("cannot write in " + quoteName(folder) + ": " + lastSystemError());
-    TempGuard guard(tempPath);
     const auto writeFailed = [&] {
         return hostError("cannot store " + quoteName(shown) + ": " + lastSystemError());
     };
@@ -130,12 +128,12 @@ Expected<Incoming> copyToTemp(const std::string& source, const std::string& show
         return writeFailed();
     if (!read.hasValue())
         return read.error();
-    if (!out.finish(access == Access::readOnly, modifiedNs ? *modifiedNs : incoming.modifiedNs))
+    const std::int64_t time = modifiedNs ? *modifiedNs : incoming.modifiedNs;
+    if (!finishCopy(out, access == Access::readOnly, time))
         return writeFailed();
     if (hash)
         incoming.digest = sha.hexDigest();
-    incoming.tempPath = tempPath;
-    guard.release();
+    incoming.tempPath = utf8(out.keep());
     return incoming;
 }
 
@@ -147,7 +145,7 @@ Expected<void> place(const Incoming& incoming, const std::string& target,
     if (!makeFolders(folder))
         return hostError("cannot store " + quoteName(shown) + " in " + quoteName(folder) + ": " +
                          lastSystemError());
-    if (!replaceFile(incoming.tempPath, target))
+    if (!placeCopy(incoming.tempPath, target))
         return hostError("cannot store " + quoteName(shown) + " as " + quoteName(target) + ": " +
                          lastSystemError());
     guard.release();
@@ -243,16 +241,16 @@ Expected<void> removeCopy(const common::RootPath& root, const OdString& url) {
 
 // Where folders take names as Windows does, the paths of `files` that such a folder would refuse,
 // change or take for one file: an error naming the first, before anything is written.
-Expected<void> checkNames(const std::vector<Restoring>& files) {
-    if (!kWindowsNaming)
+Expected<void> checkNames(const std::vector<Restoring>& files, const Naming& naming) {
+    if (!naming.windowsNames)
         return {};
     std::vector<std::string> paths;
     paths.reserve(files.size());
     for (const Restoring& file : files) {
-        const auto nameable = checkWindowsName(file.path);
+        const auto nameable = checkWindowsName(file.path, naming);
         if (!nameable.hasValue())
             return nameable;
-        paths.push_back(slashed(utf8(file.path)));
+        paths.push_back(slashed(utf8(file.path), naming));
     }
     const auto clashes = caseClashes(paths);
     if (clashes.empty())
@@ -268,10 +266,10 @@ Expected<void> checkNames(const std::vector<Restoring>& files) {
 
 }  // namespace
 
-Expected<void> checkWindowsName(const OdString& path) {
-    if (!kWindowsNaming)
+Expected<void> checkWindowsName(const OdString& path, const Naming& naming) {
+    if (!naming.windowsNames)
         return {};
-    if (const auto problem = windowsNameProblem(slashed(utf8(path))))
+    if (const auto problem = windowsNameProblem(slashed(utf8(path), naming)))
         return hostError("cannot restore " + quotePath(path) + ": " + *problem +
                          "; nothing was restored (rename it where it was committed)");
     return {};
@@ -371,7 +369,8 @@ std::unique_ptr<common::FileStorage> ObjectStore::clone() const {
 }
 
 Expected<void> restoreFiles(const common::RootPath& root, const std::vector<Restoring>& files,
-                            const std::function<void(const OdString&)>& done) {
+                            const std::function<void(const OdString&)>& done,
+                            const Naming& naming) {
     std::vector<Prepared> prepared;
     // Whatever is left unplaced when this ends, by failure or not, goes.
     struct Discard {
@@ -383,7 +382,7 @@ Expected<void> restoreFiles(const common::RootPath& root, const std::vector<Rest
             }
         }
     } discard{prepared};
-    const auto named = checkNames(files);
+    const auto named = checkNames(files, naming);
     if (!named.hasValue())
         return named;
     prepared.reserve(files.size());
@@ -442,18 +441,9 @@ Expected<OdString> copyDigest(Database& db, const common::RootPath& root, const 
 }
 
 int removeAbandonedCopies(const common::RootPath& root, bool exclusive) {
-    int removed = 0;
-    std::error_code ec;
-    for (fs::directory_iterator it(fs::u8path(utf8(root.rvkPath())), ec), end; !ec && it != end;
-         it.increment(ec)) {
-        const std::string name = it->path().filename().u8string();
-        if (name.rfind(kIncomingPrefix, 0) != 0 ||
-            (!exclusive && name.rfind(kStatCacheTempPrefix, 0) == 0))
-            continue;
-        if (removeFile(it->path().u8string()))
-            ++removed;
-    }
-    return removed;
+    return ut::sys::removeTemporaries(root.rvkPath(), OdString(kIncomingPrefix, kCodePageUtf8),
+                                      exclusive ? OdString()
+                                                : OdString(kStatCacheTempPrefix, kCodePageUtf8));
 }
 
 Expected<void> flushStoredCopies(const common::RootPath& root) {
@@ -483,12 +473,10 @@ Expected<KeptCopy> receiveCopy(
     const auto stored = storedCopyPath(root, url);
     if (!stored.hasValue())
         return stored.error();
-    std::string tempPath;
-    HostFile out = HostFile::createIn(utf8(root.rvkPath()), kIncomingPrefix, tempPath);
-    if (!out.isOpen())
+    ut::sys::TemporaryFile out;
+    if (!out.create(root.rvkPath(), OdString(kIncomingPrefix, kCodePageUtf8)))
         return hostError("cannot receive " + shown + ": cannot write in " +
                          quoteName(utf8(root.rvkPath())) + ": " + lastSystemError());
-    TempGuard guard(tempPath);
     common::ContentDigest sha;
     Incoming incoming;
     bool written = true;
@@ -506,10 +494,9 @@ Expected<KeptCopy> receiveCopy(
     if (incoming.digest != sha256)
         return hostError("the copy of " + shown +
                          " that arrived does not match its digest: it is damaged or forged");
-    if (!out.finish(true, boost::none))
+    if (!finishCopy(out, true, boost::none))
         return hostError("cannot receive " + shown + ": " + lastSystemError());
-    incoming.tempPath = tempPath;
-    guard.release();
+    incoming.tempPath = utf8(out.keep());
     const auto placed = place(incoming, utf8(stored.value()), utf8(url));
     if (!placed.hasValue())
         return placed.error();

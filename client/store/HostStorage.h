@@ -30,6 +30,8 @@
 
 #include <common/FileStorage.h>
 
+#include <client/tree/HostFiles.h>
+
 namespace client {
 
 class Database;
@@ -101,19 +103,20 @@ struct Restoring {
     boost::optional<std::int64_t> modifiedNs;
 };
 
-// Where folders take names as Windows does (kWindowsNaming), an error when the working file `path`
-// could not be written under its own name there: a device name, a character Windows refuses, a
-// trailing dot or space (WindowsNames.h). Never an error elsewhere.
-Expected<void> checkWindowsName(const OdString& path);
+// Under Windows rules (Naming::windowsNames), an error when the working file `path` could not be
+// written under its own name there: a device name, a character Windows refuses, a trailing dot or
+// space (WindowsNames.h). Never an error under other rules.
+Expected<void> checkWindowsName(const OdString& path, const Naming& naming = hostNaming());
 
 // Puts the stored copies back into the working tree, all or none: every copy is first copied into
 // ".rvk" and checked against its digest, and only when all are sound are they renamed into place,
 // one by one, each atomically. Fails naming the first copy that cannot be read or is damaged;
-// `done` is called for each file once it is in place. Where folders take names as Windows does,
-// it first fails on a path that checkWindowsName() refuses and on paths that differ only in letter
-// case, which would be one file there.
+// `done` is called for each file once it is in place. Under Windows rules, it first fails on a path
+// that checkWindowsName() refuses and on paths that differ only in letter case, which would be one
+// file there.
 Expected<void> restoreFiles(const common::RootPath& root, const std::vector<Restoring>& files,
-                            const std::function<void(const OdString&)>& done);
+                            const std::function<void(const OdString&)>& done,
+                            const Naming& naming = hostNaming());
 
 // The SHA-256 digest of the file at `path` (UTF-8), read without following a symbolic link;
 // an error naming `shown` when it cannot be read.

@@ -1,12 +1,12 @@
-// The host's own file calls: the few that rvk makes beside the library's platform layer, to copy
-// files in and out of its stores, to look at a tracked file without following a link, and to map
-// its stat cache. One source per system implements them (HostFiles_posix.cpp,
-// HostFiles_windows.cpp); the rest of the host makes no system call of its own.
+// The host kit's file calls: the few that it makes beside the library, to copy files in and out of
+// its stores, to look at a tracked file without following a link, and to map its stat cache. They
+// are made of the platform's primitives (<platform/SystemFiles.h>), which alone call the system,
+// so this kit has one source for every system (HostFiles.cpp).
 //
 // Paths are UTF-8 on both systems; on Windows "/" and "\" both separate folders. A call that fails
 // leaves errno telling why (on Windows, the nearest errno to the system's error), so that messages
 // read alike everywhere: ENOENT for nothing there, ELOOP for a link where none may be, EXDEV for a
-// rename between two file systems.
+// rename between two file systems, EBUSY for a file that another program holds open.
 #pragma once
 
 #include <cstddef>
@@ -16,18 +16,38 @@
 
 #include <boost/optional.hpp>
 
+#include <platform/SystemFiles.h>
+
 namespace client {
 
-// The characters that separate folders in a path: "/", and on Windows "\\" too.
-extern const char kHostSeparators[];
+// How the folders of a system take names: the rules that the kit's checks of paths follow. The
+// kit is given the rules of the system it runs on (hostNaming()); both sets are plain values, so
+// that either can be checked anywhere.
+struct Naming {
+    // The characters that separate folders in a path: "/", and on Windows "\\" too.
+    const char* separators;
+    // Folders take names as Windows does: no device names, no trailing dot or space, letter case
+    // ignored (WindowsNames.h), and a name of dots and spaces alone resolves to "." or "..".
+    bool windowsNames;
+    // The longest path and name the system takes, counted in `units`.
+    std::size_t longestPath;
+    std::size_t longestName;
+    // True when lengths count UTF-16 units (Windows), false when they count bytes.
+    bool utf16;
+
+    static const Naming posix;
+    static const Naming windows;
+};
+
+// The rules of the system this kit runs on.
+const Naming& hostNaming();
+
+// The separators of the host's rules (hostNaming().separators).
+extern const char* const kHostSeparators;
 
 // `path` with "/" for every separator of folders: the form in which patterns are matched and
 // names checked, alike on every system.
-std::string slashed(std::string path);
-
-// True where folders take names as Windows does: no device names, no trailing dot or space, and
-// letter case ignored (WindowsNames.h).
-extern const bool kWindowsNaming;
+std::string slashed(std::string path, const Naming& naming = hostNaming());
 
 // What lstat() says about a file, as far as the stat cache compares it. Windows keeps no inode
 // number and no change time that a look by name gives: there `inode` is 0 and `changedNs` is the
@@ -59,14 +79,15 @@ bool statFile(const std::string& path, FileStat& out);
 // The current folder, absolute; false with errno set when it cannot be found.
 bool currentFolderPath(std::string& path);
 // `typed`, a path a user typed, made absolute from the folder `folder` (absolute), with "/" as
-// its separator: on Windows "\\" becomes "/", and a path with no drive ("\\plans") or a
+// its separator: under Windows rules "\\" becomes "/", and a path with no drive ("\\plans") or a
 // drive-relative one ("C:plans") is completed as the system completes it.
-std::string absolutePath(const std::string& typed, const std::string& folder);
+std::string absolutePath(const std::string& typed, const std::string& folder,
+                         const Naming& naming = hostNaming());
 // The absolute path of the folder `path` with every link on it resolved, "/" as its separator;
 // false when it cannot be resolved.
 bool resolveFolder(const std::string& path, std::string& resolved);
 
-// The text of errno, for messages.
+// The text of errno, for messages (ut::sys::errorText()).
 std::string lastSystemError();
 
 // An open file, closed when it goes out of scope.
@@ -88,32 +109,32 @@ public:
     // The file at `path`, opened for reading, never through a link: a link gives a closed file
     // with errno ELOOP. Others may replace or remove the file while it is open.
     static HostFile openForReading(const std::string& path);
-    // A new file in `folder` whose name begins with `prefix` and is unique there, opened for
-    // writing; its path goes to `path`. A closed file when none can be made.
-    static HostFile createIn(const std::string& folder, const char* prefix, std::string& path);
-
     bool isOpen() const { return m_handle != kClosed; }
     // What the open file is, and its FileStat.
     PathKind kind(FileStat& stat) const;
     // Reads up to `size` bytes: how many were read, 0 at the end, -1 on failure. Goes on after an
     // interrupted read.
     std::ptrdiff_t read(char* buffer, std::size_t size);
-    // Writes all `size` bytes, going on after interrupted and short writes; false on failure.
-    bool writeAll(const char* data, std::size_t size);
-    // Makes the file read-only (stored copies, so that nobody edits history by accident) or as
-    // writable as a new file of the user's is, gives it the modification time `modifiedNs` when
-    // one is given, and closes it. Windows has no call that flushes a whole file system, so there
-    // each file is flushed to disk here before it is closed; see flushFileSystem(). False when any
-    // of it fails.
-    bool finish(bool readOnly, boost::optional<std::int64_t> modifiedNs);
     // Closes now, so that a failure of close (a delayed write error) can be seen.
     bool close();
 
 private:
-    static constexpr std::intptr_t kClosed = -1;
+    friend class MappedFile;
+    static constexpr std::intptr_t kClosed = ut::sys::kNoHandle;
     explicit HostFile(std::intptr_t handle) : m_handle(handle) {}
     std::intptr_t m_handle = kClosed;
 };
+
+// Makes the temporary copy `file` read-only (stored copies, so that nobody edits history by
+// accident) or as writable as a new file of the user's is, gives it the modification time
+// `modifiedNs` when one is given, and closes it, to be placed later. Windows has no call that
+// flushes a whole file system, so there each file is flushed to disk here before it is closed;
+// see flushFileSystem(). False when any of it fails (the file is removed then).
+bool finishCopy(ut::sys::TemporaryFile& file, bool readOnly,
+                boost::optional<std::int64_t> modifiedNs);
+// Renames the finished copy `temp` over `target`, whose folder is there; on failure `temp` is
+// removed and errno tells why.
+bool placeCopy(const std::string& temp, const std::string& target);
 
 // Renames the file `from` to `to`, replacing what is there (a read-only file too), atomically.
 // Fails with EXDEV, leaving both as they were, when the two lie on different file systems.
@@ -124,9 +145,9 @@ bool removeFile(const std::string& path);
 bool makeFolders(const std::string& path);
 // Removes the folder `path` when it is empty; false, with errno set, when it cannot.
 bool removeEmptyFolder(const std::string& path);
-// Why this system could never hold a file at the absolute `path` (UTF-8): a name or the whole
-// path longer than it takes. Empty when it could.
-std::string lengthProblem(const std::string& path);
+// Why a system of `naming` could never hold a file at the absolute `path` (UTF-8): a name or the
+// whole path longer than it takes. Empty when it could.
+std::string lengthProblem(const std::string& path, const Naming& naming = hostNaming());
 // Makes the folder `path`, whose parent is there; false, with errno set, when it cannot.
 bool makeFolder(const std::string& path);
 // Makes the folder `path` the current folder.
@@ -134,22 +155,26 @@ bool enterFolder(const std::string& path);
 // Gives the file at `path` the modification time `modifiedNs`.
 bool setModifiedTime(const std::string& path, std::int64_t modifiedNs);
 // Flushes to disk everything written to the file system that holds `folder`: contents, times and
-// renames. On Windows finish() flushed each file and every rename was written through, so there is
-// nothing left to do.
+// renames. On Windows finishCopy() flushed each file and every rename was written through, so
+// there is nothing left to do.
 bool flushFileSystem(const std::string& folder);
 
-// The whole of a file, mapped read-only into memory until this goes out of scope.
+// The whole of a file, mapped read-only into memory until this goes out of scope; where the system
+// maps no file that others must remain able to replace (Windows), read into memory instead.
 class MappedFile {
 public:
     MappedFile() = default;
     ~MappedFile();
     MappedFile(MappedFile&& other) noexcept
-        : m_data(std::exchange(other.m_data, nullptr)), m_size(std::exchange(other.m_size, 0)) {}
+        : m_data(std::exchange(other.m_data, nullptr)),
+          m_size(std::exchange(other.m_size, 0)),
+          m_mapped(other.m_mapped) {}
     MappedFile& operator=(MappedFile&& other) noexcept {
         if (this != &other) {
             MappedFile gone(std::move(*this));  // lets go of what this held
             m_data = std::exchange(other.m_data, nullptr);
             m_size = std::exchange(other.m_size, 0);
+            m_mapped = other.m_mapped;
         }
         return *this;
     }
@@ -166,6 +191,7 @@ public:
 private:
     const char* m_data = nullptr;
     std::size_t m_size = 0;
+    bool m_mapped = false;  // else read into memory of its own
 };
 
 }  // namespace client

@@ -16,11 +16,47 @@
 #include <thread>
 
 #include <client/Text.h>
-#include <client/tree/PosixStat.h>
+#include <sys/stat.h>
 
 namespace client {
 
 namespace {
+
+std::int64_t nanoseconds(const timespec& t) {
+    return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+FileStat fileStatOf(const struct stat& info) {
+    FileStat out;
+    out.size = static_cast<std::int64_t>(info.st_size);
+    out.modifiedNs = nanoseconds(info.st_mtim);
+    out.inode = info.st_ino;
+    out.changedNs = nanoseconds(info.st_ctim);
+    return out;
+}
+
+// The FileStat of the regular file `path` (relative to the open folder `folder`); false when no
+// regular file is there.
+bool statFileAt(int folder, const char* path, FileStat& out) {
+    struct stat info {};
+    if (::fstatat(folder, path, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode))
+        return false;
+    out = fileStatOf(info);
+    return true;
+}
+
+// What is at `path` relative to the open folder `folder`, not following a link; none, with errno
+// set, when it cannot be looked at.
+PathKind lookAtIn(int folder, const char* path) {
+    struct stat info {};
+    if (::fstatat(folder, path, &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return PathKind::none;
+    if (S_ISREG(info.st_mode))
+        return PathKind::file;
+    if (S_ISDIR(info.st_mode))
+        return PathKind::folder;
+    return S_ISLNK(info.st_mode) ? PathKind::link : PathKind::other;
+}
 
 // The folder `path` (relative, UTF-8, terminated) below the open folder `rootFd`, opened for
 // lstat calls by name, following no symbolic link on the way; -1 with errno set otherwise (ELOOP

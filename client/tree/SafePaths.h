@@ -10,18 +10,19 @@
 #include <common/RootPath.h>
 #include <platform/OdString.h>
 
+#include <client/tree/HostFiles.h>
+
 namespace client {
 
 // True when `path` is relative and has no empty, "." or ".." component: lexically a path inside
-// the folder it is relative to. Where folders take names as Windows does (kWindowsNaming), both
-// separators count, and a component of dots and spaces alone (".. " resolves to "..") is refused
-// too.
-bool isPlainRelativePath(const OdString& path);
+// the folder it is relative to. Under Windows rules (Naming::windowsNames), both separators
+// count, and a component of dots and spaces alone (".. " resolves to "..") is refused too.
+bool isPlainRelativePath(const OdString& path, const Naming& naming = hostNaming());
 
 // True when the UTF-8 `path` may name a tracked file of a working tree: a plain relative path
 // (above), and inside ".rvk" only below "properties", the one folder there that the scan lists.
 // A path such as ".rvk/rvk.state" would let a restore overwrite the repository's own files.
-bool isTrackablePath(std::string_view path);
+bool isTrackablePath(std::string_view path, const Naming& naming = hostNaming());
 
 // Success when `relativePath`, which `source` ("the state", "the database") gave, leads to a place
 // inside the working tree of `root`: a trackable path (above) none of whose folders is a symbolic

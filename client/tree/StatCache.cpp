@@ -29,7 +29,6 @@ namespace {
 // tree. Nothing here defends against someone who forges a cache: whoever can write it can write
 // the database.
 constexpr char kMagic[8] = {'r', 'v', 'k', 's', 't', 'a', 't', '3'};
-constexpr const char* kFileName = "stat-cache";
 
 struct Stamp {
     std::int64_t modifiedNs = 0;
@@ -80,7 +79,7 @@ std::size_t padded(std::size_t bytes) {
 }
 
 std::string cachePath(const common::RootPath& root) {
-    return utf8(root.rvkPath()) + "/" + kFileName;
+    return utf8(root.statCachePath());
 }
 
 Header currentHeader(const common::RootPath& root, boost::optional<std::uint64_t> head) {
@@ -252,14 +251,12 @@ void StatCache::save(const common::RootPath& root) const {
     const Checksum checksum = XXH3_64bits(out.data(), out.size());
     out.append(reinterpret_cast<const char*>(&checksum), sizeof checksum);
 
-    std::string temp;
-    HostFile file = HostFile::createIn(utf8(root.rvkPath()), kStatCacheTempPrefix, temp);
-    if (!file.isOpen())
+    ut::sys::TemporaryFile file;
+    if (!file.create(root.rvkPath(), OdString(kStatCacheTempPrefix, kCodePageUtf8)))
         return;
     // The cache is as readable as the repository's other files.
-    const bool written = file.writeAll(out.data(), out.size()) && file.finish(false, boost::none);
-    if (!written || !replaceFile(temp, cachePath(root)))
-        removeFile(temp);
+    if (file.writeAll(out.data(), out.size()) && finishCopy(file, false, boost::none))
+        placeCopy(utf8(file.keep()), cachePath(root));
 }
 
 }  // namespace client

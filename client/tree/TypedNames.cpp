@@ -36,7 +36,7 @@ std::string normalised(const std::string& path) {
     std::string joined;
     for (const std::string_view part : parts) {
         // A drive ("C:") begins a Windows path: no "/" before it.
-        if (!joined.empty() || !kWindowsNaming || part.size() != 2 || part[1] != ':')
+        if (!joined.empty() || !hostNaming().windowsNames || part.size() != 2 || part[1] != ':')
             joined += '/';
         joined += part;
     }

@@ -120,7 +120,7 @@ Expected<TreeComparison> compareWorkingTree(const common::RootPath& root, StatCa
         if (now.seen == Seen::unreachable) {
             std::string why = now.error == ELOOP ? "a folder on its path is a symbolic link"
                                                  : std::strerror(now.error);
-            if (kWindowsNaming) {
+            if (hostNaming().windowsNames) {
                 if (const auto problem = windowsNameProblem(slashed(std::string(cache.path(i)))))
                     why = *problem;
             }

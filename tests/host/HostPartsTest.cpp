@@ -109,6 +109,39 @@ TEST_F(HostStore, FailedStoreSaysWhyAndLeavesNothingBehind) {
     EXPECT_TRUE(testing_support::fs::is_empty(tmp / ".rvk"));
 }
 
+// A restore under Windows rules refuses, writing nothing, what Windows would refuse, alter or take
+// for one file; under POSIX rules the same files are restored. Both run on any system.
+TEST_F(HostStore, RestoreFollowsTheNamingRulesItIsGiven) {
+    tmp.writeFile("stored.txt", "content");
+    const OdString url = objects.store(root, L"stored.txt").value();
+    struct Row {
+        std::vector<const wchar_t*> paths;
+        const char* windowsRefusal;  // the start of the message under Windows rules
+    };
+    const Row rows[] = {
+        {{L"aux.txt"}, "cannot restore aux.txt: \"aux.txt\" is a device name on Windows"},
+        {{L"plans/draft."}, "cannot restore plans/draft.: \"draft.\" ends in a dot"},
+        {{L"Plans/a.txt", L"plans/A.txt"},
+         "cannot restore 'Plans/a.txt' and 'plans/A.txt': they differ only in letter case"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.windowsRefusal);
+        std::vector<client::Restoring> files;
+        for (const wchar_t* path : row.paths)
+            files.push_back(client::Restoring{path, url, url.mid(2), boost::none});
+        const auto refused = client::restoreFiles(root, files, nullptr, client::Naming::windows);
+        ASSERT_FALSE(refused.hasValue());
+        EXPECT_EQ(narrow(refused.error().message).rfind(row.windowsRefusal, 0), 0u)
+            << narrow(refused.error().message);
+        EXPECT_FALSE(testing_support::fs::exists(tmp / narrow(row.paths[0])));
+        if (client::hostNaming().windowsNames)
+            continue;  // this system could not hold them
+        ASSERT_TRUE(client::restoreFiles(root, files, nullptr, client::Naming::posix).hasValue());
+        for (const wchar_t* path : row.paths)
+            EXPECT_EQ(readFile(tmp / narrow(path)), "content");
+    }
+}
+
 TEST_F(HostStore, RestoreBringsTheStoredContentBackAndRemoveDeletesIt) {
     tmp.writeFile("notes.txt", "first");
     const OdString url = objects.store(root, L"notes.txt").value();
@@ -230,7 +263,72 @@ TEST(SafePaths, TrackablePathsStayInsideTheWorkingTree) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.path);
-        EXPECT_EQ(client::isTrackablePath(row.path), client::kWindowsNaming ? row.windows : row.posix);
+        EXPECT_EQ(client::isTrackablePath(row.path, client::Naming::posix), row.posix);
+        EXPECT_EQ(client::isTrackablePath(row.path, client::Naming::windows), row.windows);
+    }
+    // The kit is given its own system's rules.
+    EXPECT_EQ(client::isTrackablePath(".rvk\\rvk.state"), !client::hostNaming().windowsNames);
+}
+
+// What each system's rules make of a path: its form with "/", the limits of its length, and the
+// absolute path a typed one becomes. Both rule sets are plain values, checked here on any system.
+TEST(Naming, PathsFollowTheRulesTheKitIsGiven) {
+    struct Row {
+        const client::Naming& naming;
+        const char* rules;
+        std::string typed;
+        std::string slashed;
+        std::string absolute;  // from the folder "C:/work" under Windows rules, "/work" else
+    };
+    const Row rows[] = {
+        {client::Naming::posix, "posix", "plans/a.dwg", "plans/a.dwg", "/work/plans/a.dwg"},
+        {client::Naming::posix, "posix", "a\\b", "a\\b", "/work/a\\b"},
+        {client::Naming::posix, "posix", "/etc/x", "/etc/x", "/etc/x"},
+        {client::Naming::windows, "windows", "plans\\a.dwg", "plans/a.dwg", "C:/work/plans/a.dwg"},
+        {client::Naming::windows, "windows", "\\plans", "/plans", "C:/plans"},
+        {client::Naming::windows, "windows", "D:\\x", "D:/x", "D:/x"},
+        {client::Naming::windows, "windows", "c:x", "c:x", "C:/work/x"},
+        {client::Naming::windows, "windows", "//server/share/a", "//server/share/a",
+         "//server/share/a"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.rules) + " " + row.typed);
+        EXPECT_EQ(client::slashed(row.typed, row.naming), row.slashed);
+        const std::string folder = row.naming.windowsNames ? "C:\\work" : "/work";
+        EXPECT_EQ(client::absolutePath(row.typed, folder, row.naming), row.absolute);
+    }
+
+    struct Length {
+        const client::Naming& naming;
+        std::string path;
+        std::string problem;
+    };
+    const std::string name255(255, 'n');
+    const std::string cjk85 = [] {  // 85 characters, 255 bytes
+        std::string text;
+        for (int i = 0; i < 85; ++i)
+            text += "\u6F22";
+        return text;
+    }();
+    const Length lengths[] = {
+        {client::Naming::posix, "/w/" + name255, ""},
+        {client::Naming::posix, "/w/" + name255 + "n",
+         "a name in it is longer than the 255 bytes this system takes"},
+        {client::Naming::posix, "/w/" + cjk85 + "x",
+         "a name in it is longer than the 255 bytes this system takes"},
+        {client::Naming::windows, "C:/w/" + cjk85 + cjk85 + cjk85, ""},
+        {client::Naming::windows, "C:/w/" + name255 + "n",
+         "a name in it is longer than the 255 characters Windows takes"},
+        {client::Naming::posix, std::string(4095, '/'), ""},
+        {client::Naming::posix, std::string(4096, '/'),
+         "its path is longer than the 4,095 bytes this system takes"},
+        {client::Naming::windows, "C:" + std::string(32761, '/'), ""},
+        {client::Naming::windows, "C:" + std::string(32762, '/'),
+         "its path is longer than the 32,767 characters Windows takes"},
+    };
+    for (const Length& row : lengths) {
+        SCOPED_TRACE(row.path.substr(0, 40));
+        EXPECT_EQ(client::lengthProblem(row.path, row.naming), row.problem);
     }
 }
 

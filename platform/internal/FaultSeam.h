@@ -1,0 +1,43 @@
+// The seam in front of every primitive of SystemFiles.h: one place where tests can make any call
+// fail, reads and looks included, and so reach every failure branch of the atomic write, of
+// repository creation, of the host's copies and of what reads files.
+//
+// In the library as shipped shouldFail() is false, inlined, and keeps no state. Only a build with
+// RVK_FAULT_INJECTION defined (a test build of the platform sources, never the installed library)
+// counts the calls and fails the ones a test asked for. Internal: not installed.
+#pragma once
+
+#include <cerrno>
+
+namespace ut::sys {
+
+enum class Call {
+    kOpen,  // openForReading, createNew, and the lock file's open
+    kRead,
+    kWrite,
+    kFlush,
+    kClose,
+    kLookAt,  // both lookAt calls
+    kAccess,  // copyAccess, setAccess, setModifiedTime
+    kRename,
+    kRemove,  // remove, removeFolder
+    kMkdir,
+    kList,
+    kLock,
+    kCount
+};
+
+#if defined(RVK_FAULT_INJECTION)
+// Makes the `nth` call of `call` from now on (1 for the next one) fail with `error`; other calls
+// and later ones go through. One plan per kind of call; clearFaults() drops them all.
+void failNth(Call call, int nth, int error);
+void clearFaults();
+// True when this call is the one to fail; errno is then set to the chosen error.
+bool shouldFail(Call call);
+#else
+inline bool shouldFail(Call) {
+    return false;
+}
+#endif
+
+}  // namespace ut::sys
