@@ -26,6 +26,10 @@ void clearFaults() {
     plans.fill(Plan{});
 }
 
+bool faultPending(Call call) {
+    return plans[static_cast<std::size_t>(call)].remaining > 0;
+}
+
 bool shouldFail(Call call) {
     Plan& plan = plans[static_cast<std::size_t>(call)];
     if (plan.remaining == 0 || --plan.remaining > 0)

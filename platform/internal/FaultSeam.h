@@ -32,6 +32,8 @@ enum class Call {
 // and later ones go through. One plan per kind of call; clearFaults() drops them all.
 void failNth(Call call, int nth, int error);
 void clearFaults();
+// True while the failure planned for `call` has not happened yet: the run did not reach it.
+bool faultPending(Call call);
 // True when this call is the one to fail; errno is then set to the chosen error.
 bool shouldFail(Call call);
 #else
