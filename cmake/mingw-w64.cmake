@@ -1,6 +1,7 @@
 # Cross build for 64-bit Windows with Debian's MinGW-w64 compilers (the POSIX thread model, for
 # std::thread), its programs run under Wine:
 #   cmake -S . -B build/windows --toolchain cmake/mingw-w64.cmake -DRVK_WINDOWS_DEPS_PREFIX=<prefix>
+# or the same through the windows preset: RVK_WINDOWS_DEPS_PREFIX=<prefix> cmake --preset windows
 # <prefix> is what scripts/windows-deps.sh prints; it holds the target's libraries and headers.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)

@@ -8,7 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/dev}
 bash scripts/setup.sh
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# The dev preset of CMakePresets.json, in the folder asked for.
+cmake --preset dev -B "$build" >/dev/null
 cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" --target reliability_tests rvk
 
 echo "=== state file: 1,000 kills of its writer ==="

@@ -15,11 +15,9 @@ targets=(read_value state_file find_for_staging user_pattern hostile_pattern)
 command -v clang++ >/dev/null || { echo "fuzz-smoke: clang++ is missing (scripts/setup.sh)"; exit 2; }
 
 echo "=== fuzz-smoke: build ${targets[*]} ==="
-cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-      -DRVK_BUILD_FUZZERS=ON -DRVK_BUILD_TESTS=OFF -DRVK_BUILD_EXAMPLES=OFF \
-      -DRVK_BUILD_BENCHMARKS=OFF -DRVK_WARNINGS_AS_ERRORS=ON \
-      -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all \
--fno-omit-frame-pointer" >/dev/null
+# The fuzz preset of CMakePresets.json (clang, the sanitizers, the fuzzers alone), in the folder
+# asked for.
+cmake --preset fuzz -B "$build" >/dev/null
 cmake --build "$build" -j "$jobs" --target "${targets[@]/%/_fuzzer}"
 
 # libFuzzer reports leaks itself; these make every sanitizer finding end the run.

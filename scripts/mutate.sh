@@ -48,10 +48,10 @@ restore() {
 trap 'restore; rm -rf "$work"' EXIT
 trap 'restore; exit 130' INT TERM
 
-# The same configuration every run, so that runs compare. A mutant that only draws a warning (a
-# parameter left unused) is still a program to test, so warnings never stop its build.
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=None -DCMAKE_CXX_FLAGS="-O1 -g0" -DRVK_BUILD_EXAMPLES=OFF \
-      -DRVK_WARNINGS_AS_ERRORS=OFF >"$work/configure.log" || { cat "$work/configure.log"; exit 1; }
+# The same configuration every run, so that runs compare: the mutate preset of CMakePresets.json.
+# A mutant that only draws a warning (a parameter left unused) is still a program to test, so
+# warnings never stop its build.
+cmake --preset mutate -B "$build" >"$work/configure.log" || { cat "$work/configure.log"; exit 1; }
 run_suite() {
     ctest --test-dir "$build" -E "$exclude" --timeout "$timeout" $stop -j2 >"$work/ctest.log" 2>&1
 }

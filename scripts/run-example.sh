@@ -11,7 +11,8 @@ bash scripts/setup.sh
 build=build/example
 echo "building the library librvkcore and the reference host rvk in $build (this takes a few"
 echo "minutes the first time; later runs only rebuild what changed)"
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRVK_BUILD_TESTS=OFF >/dev/null
+# The example preset of CMakePresets.json, whose folder is $build.
+cmake --preset example >/dev/null
 cmake --build "$build" -j "${RVK_JOBS:-$(nproc 2>/dev/null || echo 2)}" --target rvk
 rvk_binary=$PWD/$build/bin/rvk
 

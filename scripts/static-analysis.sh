@@ -13,9 +13,9 @@ for tool in clang-tidy cppcheck; do
   command -v "$tool" >/dev/null || { echo "static-analysis: $tool is missing (scripts/setup.sh)"; exit 2; }
 done
 
-cmake -S . -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DRVK_BUILD_TESTS=OFF \
-      -DRVK_BUILD_EXAMPLES=OFF -DRVK_BUILD_CLIENT=OFF -DRVK_BUILD_BENCHMARKS=OFF \
-      -DRVK_BUILD_FUZZERS=OFF >/dev/null
+# The analysis preset of CMakePresets.json (the library alone, its compile commands exported), in
+# the folder asked for.
+cmake --preset analysis -B "$build" >/dev/null
 
 sources=()
 while IFS= read -r file; do sources+=("$file"); done < <(

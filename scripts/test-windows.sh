@@ -35,10 +35,9 @@ posix_rvk=${RVK_POSIX_RVK:-$here/build/ci-plain/bin/rvk}
 [ -x "$posix_rvk" ] || posix_rvk=
 
 say "configuring and building into $build"
-cmake -S "$here" -B "$build" --toolchain "$here/cmake/mingw-w64.cmake" \
-  -DRVK_WINDOWS_DEPS_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DRVK_WARNINGS_AS_ERRORS=ON -DRVK_BUILD_EXAMPLES=ON -DRVK_POSIX_RVK="$posix_rvk" \
-  >"$build.configure.log" 2>&1 ||
+# The windows preset of CMakePresets.json, whose folder is $build: the toolchain file, and the
+# dependencies' prefix from RVK_WINDOWS_DEPS_PREFIX, exported above.
+cmake -S "$here" --preset windows -DRVK_POSIX_RVK="$posix_rvk" >"$build.configure.log" 2>&1 ||
   { cat "$build.configure.log"; exit 1; }
 nice -n 10 cmake --build "$build" -j2 >"$build.build.log" 2>&1 ||
   { grep -E 'error|Error' "$build.build.log" | head -n 40; exit 1; }
