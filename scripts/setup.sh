@@ -11,8 +11,8 @@ packages=(
   libboost-dev      # Boost headers: optional, variant
   libre2-dev libpcre2-dev  # the engines behind patterns from users
   libgtest-dev libbenchmark-dev
-  libsqlite3-dev    # the reference host's database
-  libxxhash-dev     # the reference host's stat cache: its checksum
+  libsqlite3-dev    # the host kit's database (its static archive goes into the kit)
+  libxxhash-dev     # the host kit's stat cache: its checksum (likewise)
   postgresql postgresql-client libpq-dev  # the reference host's shared history: server, psql, client library
   sqlite3 strace    # the host tests: a crafted database, counting reads, killing commands at chosen calls
   nlohmann-json3-dev rapidjson-dev openssl  # bench/compare: the peers it measures against

@@ -22,6 +22,25 @@ shift
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/rvk-package-XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
+# build_host SOURCE_DIR BUILD_DIR PREFIX CXX CXXFLAGS: configures and builds a host project on its
+# own against the package installed in PREFIX, which find_package must be the one to have found.
+build_host() {
+    cmake -S "$1" -B "$2" -DCMAKE_PREFIX_PATH="$3" -DCMAKE_CXX_COMPILER="$4" \
+        -DCMAKE_CXX_FLAGS="$5" >"$scratch/configure.log" || { cat "$scratch/configure.log"; exit 1; }
+    grep -qx "RvkCore_DIR:PATH=$3/lib/cmake/RvkCore" "$2/CMakeCache.txt" ||
+        { echo "find_package(RvkCore) did not find $3" >&2; exit 1; }
+    cmake --build "$2" -j1 >"$scratch/build.log" || { cat "$scratch/build.log"; exit 1; }
+}
+
+# inits_a_repository RVK...: the command runs `init` in a new folder and says what it should.
+inits_a_repository() {
+    mkdir "$scratch/repo"
+    local folder said
+    folder=$(cd "$scratch/repo" && pwd -P)
+    said=$(cd "$folder" && "$@" init)
+    [[ $said == "initialized empty repository at $folder" ]] || { echo "$* init said: $said" >&2; exit 1; }
+}
+
 case $mode in
 install)
     build=$1 prefix=$2
@@ -29,35 +48,14 @@ install)
     rm -rf "$prefix"
     cmake --install "$build" --prefix "$prefix" >/dev/null
     # The installed program runs from its prefix on its own run path, found by no other means.
-    mkdir "$scratch/repo"
-    folder=$(cd "$scratch/repo" && pwd -P)
-    said=$(cd "$folder" && env -u LD_LIBRARY_PATH "$prefix/bin/rvk" init)
-    [[ $said == "initialized empty repository at $folder" ]] ||
-        { echo "the installed rvk said: $said" >&2; exit 1; }
+    inits_a_repository env -u LD_LIBRARY_PATH "$prefix/bin/rvk"
     ;;
 find-package)
-    examples=$1 prefix=$2 cxx=$3 cxxflags=$4
-    cmake -S "$examples" -B "$scratch/host" -DCMAKE_PREFIX_PATH="$prefix" \
-        -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_CXX_FLAGS="$cxxflags" >"$scratch/configure.log" ||
-        { cat "$scratch/configure.log"; exit 1; }
-    # The installed package must have been used, not a library found elsewhere.
-    grep -qx "RvkCore_DIR:PATH=$prefix/lib/cmake/RvkCore" "$scratch/host/CMakeCache.txt" ||
-        { echo "find_package(RvkCore) did not find $prefix" >&2; exit 1; }
-    cmake --build "$scratch/host" -j1 >"$scratch/build.log" || { cat "$scratch/build.log"; exit 1; }
-    mkdir "$scratch/repo"
-    folder=$(cd "$scratch/repo" && pwd -P)
-    said=$(cd "$folder" && "$scratch/host/bin/rvk" init)
-    [[ $said == "initialized empty repository at $folder" ]] ||
-        { echo "unexpected output of rvk init: $said" >&2; exit 1; }
+    build_host "$1" "$scratch/host" "$2" "$3" "$4"
+    inits_a_repository "$scratch/host/bin/rvk"
     ;;
 consumer)
-    consumer=$1 prefix=$2 cxx=$3 cxxflags=$4
-    cmake -S "$consumer" -B "$scratch/consumer" -DCMAKE_PREFIX_PATH="$prefix" \
-        -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_CXX_FLAGS="$cxxflags" >"$scratch/configure.log" ||
-        { cat "$scratch/configure.log"; exit 1; }
-    grep -qx "RvkCore_DIR:PATH=$prefix/lib/cmake/RvkCore" "$scratch/consumer/CMakeCache.txt" ||
-        { echo "find_package(RvkCore) did not find $prefix" >&2; exit 1; }
-    cmake --build "$scratch/consumer" -j1 >"$scratch/build.log" || { cat "$scratch/build.log"; exit 1; }
+    build_host "$1" "$scratch/consumer" "$2" "$3" "$4"
     mkdir "$scratch/repo"
     "$scratch/consumer/package_consumer" "$scratch/repo"
     ;;
