@@ -76,7 +76,8 @@ RVKCLIENT_API Expected<Pulled> pull(const Session& session, const PullEvents& ev
 
 // Makes `folder` (from Session::folder, or absolute; empty or new, and outside any other working
 // tree) a clone of the shared repository at `conninfo`, its remote. A clone that was cut off is
-// taken up again.
+// taken up again. A server that cannot be reached, or holds no shared repository this kit can read,
+// refuses it before anything is made.
 RVKCLIENT_API Expected<Pulled> clone(const Session& session, const std::string& conninfo,
                                      const OdString& folder, const PullEvents& events = {});
 
