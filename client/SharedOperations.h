@@ -124,7 +124,8 @@ struct LockOutcome {
 };
 
 // Locks the files at `paths` (typed, from Session::folder) for the role of the connection, each
-// on its own; a file another role holds stays theirs. Fails for a folder, changing nothing.
+// on its own; a file another role holds stays theirs. Fails for a folder, or a path the server
+// cannot hold (inside ".rvk", too long), changing nothing.
 RVKCLIENT_API Expected<std::vector<LockOutcome>> lock(const Session& session,
                                                       const std::vector<OdString>& paths);
 // Releases this role's locks on `paths`, or with `force` any role's (members of rvk_admin only).
