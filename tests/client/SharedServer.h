@@ -27,7 +27,7 @@ inline std::string message(const ErrorMessage& error) {
 }
 
 class SharedServer : public testing::Test {
-protected:
+public:
     void SetUp() override {
         admin = login("RVK_TEST_ADMIN");
         drafter1 = login("RVK_TEST_DRAFTER1");
