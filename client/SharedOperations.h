@@ -76,7 +76,8 @@ RVKCLIENT_API Expected<Pulled> pull(const Session& session, const PullEvents& ev
 
 // Makes `folder` (from Session::folder, or absolute; empty or new, and outside any other working
 // tree) a clone of the shared repository at `conninfo`, its remote. A clone that was cut off is
-// taken up again.
+// taken up again. A server that cannot be reached, or holds no shared repository this kit can read,
+// refuses it before anything is made.
 RVKCLIENT_API Expected<Pulled> clone(const Session& session, const std::string& conninfo,
                                      const OdString& folder, const PullEvents& events = {});
 
@@ -123,7 +124,8 @@ struct LockOutcome {
 };
 
 // Locks the files at `paths` (typed, from Session::folder) for the role of the connection, each
-// on its own; a file another role holds stays theirs. Fails for a folder, changing nothing.
+// on its own; a file another role holds stays theirs. Fails for a folder, or a path the server
+// cannot hold (inside ".rvk", too long), changing nothing.
 RVKCLIENT_API Expected<std::vector<LockOutcome>> lock(const Session& session,
                                                       const std::vector<OdString>& paths);
 // Releases this role's locks on `paths`, or with `force` any role's (members of rvk_admin only).

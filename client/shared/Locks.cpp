@@ -3,6 +3,7 @@
 #include <client/Text.h>
 #include <client/base/Repository.h>
 #include <client/shared/RemoteSettings.h>
+#include <client/shared/ServerHistory.h>
 #include <client/shared/ServerLocks.h>
 #include <client/shared/ServerPaths.h>
 #include <client/shared/Standing.h>
@@ -117,8 +118,12 @@ Expected<std::vector<LockOutcome>> lock(const Session& session, const std::vecto
     if (!named.hasValue())
         return named.error();
     const std::vector<std::string>& paths = named.value().paths;
-    // A lock names one drawing: a folder's would hold nothing (its files are other paths).
+    // A lock names one drawing: a folder's would hold nothing (its files are other paths). Each
+    // path is checked as the server checks it before the first lock is taken: the server's refusal
+    // of one would come after the locks of those before it, which the caller never hears of.
     for (const std::string& path : paths) {
+        if (const auto problem = serverPathProblem(path))
+            return hostError(shownPath(path) + " cannot be locked: " + *problem);
         if (lookAt(utf8(named.value().place.root.pathTo(localPath(path)))) == PathKind::folder)
             return hostError(shownPath(path) + " is a folder: rvk lock takes files, not folders");
     }

@@ -322,6 +322,16 @@ Expected<Pulled> clone(const Session& session, const std::string& conninfo,
             if (!std::filesystem::is_empty(std::filesystem::u8path(where), ec))
                 return hostError(quotePath(folder) +
                                  " is not empty: clone makes a repository in an empty folder");
+            // The server is asked before the repository is made: one that cannot be reached, or
+            // that holds no shared repository this kit can read, leaves nothing behind, and the
+            // clone typed again with a corrected CONNINFO is not turned away as one of another
+            // remote.
+            if (const auto reached = connectChecked(conninfo, session.reporter);
+                !reached.hasValue()) {
+                if (there == PathKind::none)
+                    removeEmptyFolder(where);
+                return reached.error();
+            }
         }
         const auto made = makeRoot(session, folder);
         if (!made.hasValue())

@@ -294,19 +294,23 @@ Expected<Standing> standing(Repository& r, ServerConnection& server) {
     return s;
 }
 
-Expected<ServerConnection> connectRemote(Database& db, Reporter& reporter) {
-    auto conninfo = db.remoteSetting(kRemoteKey);
-    if (!conninfo.hasValue())
-        return conninfo.error();
-    if (!conninfo.value())
-        return hostError("this repository has no remote (rvk remote set CONNINFO names one)");
-    auto server = ServerConnection::connect(*conninfo.value(), reporter);
+Expected<ServerConnection> connectChecked(const std::string& conninfo, Reporter& reporter) {
+    auto server = ServerConnection::connect(conninfo, reporter);
     if (!server.hasValue())
         return server;
     auto sound = server.value().checkSchema();
     if (!sound.hasValue())
         return sound.error();
     return server;
+}
+
+Expected<ServerConnection> connectRemote(Database& db, Reporter& reporter) {
+    auto conninfo = db.remoteSetting(kRemoteKey);
+    if (!conninfo.hasValue())
+        return conninfo.error();
+    if (!conninfo.value())
+        return hostError("this repository has no remote (rvk remote set CONNINFO names one)");
+    return connectChecked(*conninfo.value(), reporter);
 }
 
 Expected<Linked> openLinked(const Session& session, LockMode mode, bool toChange) {

@@ -70,6 +70,10 @@ std::set<OdString> touchedPaths(const TrackedFiles& base, const OwnCommits& own)
 // server took them counted into the base.
 Expected<Standing> standing(Repository& r, ServerConnection& server);
 
+// The server of `conninfo`, connected, with a shared repository in this kit's format. Notices go
+// to `reporter`.
+Expected<ServerConnection> connectChecked(const std::string& conninfo, Reporter& reporter);
+
 // The server of the repository's remote, connected and checked; fails when none is set. Notices
 // go to `reporter`.
 Expected<ServerConnection> connectRemote(Database& db, Reporter& reporter);

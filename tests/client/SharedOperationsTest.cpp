@@ -1,7 +1,5 @@
-// The kit's shared history against a real throwaway server (kit_server_test.sh starts one and
-// gives its logins as RVK_TEST_ADMIN, RVK_TEST_DRAFTER1, RVK_TEST_DRAFTER2 and RVK_TEST_SUPER):
-// the operations at their own interface, and push and pull phase by phase.
-#include <cstdlib>
+// The kit's shared history against a real throwaway server (kit_server_test.sh starts one): the
+// operations at their own interface, and push and pull phase by phase.
 #include <string>
 #include <vector>
 
@@ -12,57 +10,15 @@
 #include <client/shared/PushPhases.h>
 #include <client/shared/RemoteSettings.h>
 
-#include "KitSupport.h"
+#include "SharedServer.h"
 
 namespace {
 
 using kit_testing::contains;
+using kit_testing::message;
 using kit_testing::WorkingCopy;
 
-std::string login(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
-
-std::string message(const ErrorMessage& error) {
-    return client::utf8(error.message);
-}
-
-class SharedOperations : public testing::Test {
-protected:
-    void SetUp() override {
-        admin = login("RVK_TEST_ADMIN");
-        drafter1 = login("RVK_TEST_DRAFTER1");
-        drafter2 = login("RVK_TEST_DRAFTER2");
-        const std::string super = login("RVK_TEST_SUPER");
-        if (admin.empty() || drafter1.empty() || drafter2.empty() || super.empty())
-            GTEST_SKIP() << "no server: run through kit_server_test.sh";
-        kit_testing::KeptReporter quiet;
-        // Each test starts from a server without a shared repository.
-        {
-            auto server = client::ServerConnection::connect(super, quiet);
-            ASSERT_TRUE(server.hasValue()) << message(server.error());
-            ASSERT_TRUE(server.value().run("DROP SCHEMA IF EXISTS rvk CASCADE").hasValue());
-        }
-        const auto created = client::createServer(admin, quiet);
-        ASSERT_TRUE(created.hasValue()) << message(created.error());
-    }
-    // Clones the server into `w` as `who`.
-    void cloneInto(WorkingCopy& w, const std::string& who) {
-        const auto cloned = client::clone(w.session(), who, OdString(L"clone"));
-        ASSERT_TRUE(cloned.hasValue()) << message(cloned.error());
-    }
-    client::Session in(WorkingCopy& w) { return w.session("clone"); }
-    void commitFile(WorkingCopy& w, const std::string& path, const std::string& content) {
-        w.dir.writeFile("clone/" + path, content);
-        const auto staged =
-            client::stage(in(w), {OdString(path.c_str(), kCodePageUtf8)}, false);
-        ASSERT_TRUE(staged.hasValue() && staged.value().refused.empty());
-        const auto made = client::commit(in(w), OdString(path.c_str(), kCodePageUtf8), 100);
-        ASSERT_TRUE(made.hasValue()) << message(made.error());
-    }
-    std::string admin, drafter1, drafter2;
-};
+class SharedOperations : public kit_testing::SharedServer {};
 
 TEST_F(SharedOperations, TwoDraftersShareOneHistoryAndItsLocks) {
     WorkingCopy a, b;
@@ -163,8 +119,8 @@ TEST_F(SharedOperations, AFileChangedOnBothSidesIsAConflictOfTheReplay) {
         EXPECT_EQ(where.value().own.local.size(), 1u);
         const auto baseFiles = repo.db.trackedFiles(where.value().base);
         ASSERT_TRUE(baseFiles.hasValue());
-        const auto fetched = client::fetchPull(repo, server, where.value().base,
-                                               where.value().top, baseFiles.value());
+        const auto fetched = client::fetchPull(repo, server, where.value().base, where.value().top,
+                                               baseFiles.value());
         ASSERT_TRUE(fetched.hasValue()) << message(fetched.error());
         ASSERT_EQ(fetched.value().commits.size(), 1u);
         const auto replayed =

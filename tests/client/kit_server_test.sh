@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs the kit's shared-history tests (client_tests, filtered to SharedOperations*) against a
-# throwaway PostgreSQL cluster.
+# Runs the kit's shared-history tests (client_tests, filtered to SharedOperations.* and the refusal
+# tables, */SharedOperationsRefusals.*) against a throwaway PostgreSQL cluster.
 #   kit_server_test.sh CLIENT_TESTS
 # client_tests.exe runs under Wine and reaches the server over the loopback address, as a Windows
 # machine of the office would reach it over the network.
@@ -11,10 +11,8 @@ run=("$tests")
 if [[ $tests == *.exe ]]; then
     export WINEDEBUG=${WINEDEBUG:--all}
     run=(wine "$tests")
-    by_address() { sed "s|host=[^ ]*|host=127.0.0.1|" <<<"$1"; }
-    pg_admin=$(by_address "$pg_admin") pg_drafter1=$(by_address "$pg_drafter1")
-    pg_drafter2=$(by_address "$pg_drafter2") pg_super=$(by_address "$pg_super")
+    all_by_address
 fi
 RVK_TEST_ADMIN=$pg_admin RVK_TEST_DRAFTER1=$pg_drafter1 RVK_TEST_DRAFTER2=$pg_drafter2 \
-    RVK_TEST_SUPER=$pg_super \
-    "${run[@]}" --gtest_filter='SharedOperations*'
+    RVK_TEST_READER=$pg_reader RVK_TEST_SUPER=$pg_super \
+    "${run[@]}" --gtest_filter='SharedOperations.*:*/SharedOperationsRefusals.*'

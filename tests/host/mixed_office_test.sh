@@ -11,7 +11,6 @@ source "$(dirname "$0")/pg_cluster.sh"
 export WINEDEBUG=${WINEDEBUG:--all}
 lin() { "$linux_rvk" "$@"; }
 win() { wine "$windows_rvk" "$@"; }
-by_address() { sed "s|host=[^ ]*|host=127.0.0.1|" <<<"$1"; }
 
 out=$base/out
 # shellcheck source=session_checks.sh

@@ -24,3 +24,13 @@ pg_drafter1=$(role drafter1)
 pg_drafter2=$(role drafter2)
 pg_reader=$(role reader)
 pg_super="host=$base/pg port=$(cat "$base/pg/port") user=postgres dbname=rvk"
+
+# by_address CONNINFO: the same connection over the loopback address instead of the socket
+# folder, as a Windows program under Wine (or a machine of the office) reaches the server.
+by_address() { sed "s|host=[^ ]*|host=127.0.0.1|" <<<"$1"; }
+# Every role's connection string by_address, for a test whose programs all run under Wine.
+all_by_address() {
+    pg_admin=$(by_address "$pg_admin") pg_drafter1=$(by_address "$pg_drafter1")
+    pg_drafter2=$(by_address "$pg_drafter2") pg_reader=$(by_address "$pg_reader")
+    pg_super=$(by_address "$pg_super")
+}

@@ -12,9 +12,10 @@ source "$(dirname "$0")/pg_cluster.sh"
 if [[ $program == *.exe ]]; then
     export WINEDEBUG=${WINEDEBUG:--all}
     rvk() { wine "$program" "$@"; }
-    by_address() { sed "s|host=[^ ]*|host=127.0.0.1|" <<<"$1"; }
-    pg_admin=$(by_address "$pg_admin") pg_drafter1=$(by_address "$pg_drafter1")
-    pg_drafter2=$(by_address "$pg_drafter2") pg_reader=$(by_address "$pg_reader")
+    # psql beside it keeps the socket.
+    super=$pg_super
+    all_by_address
+    pg_super=$super
 else
     rvk() { "$program" "$@"; }
 fi
