@@ -52,6 +52,25 @@ say "installing into $build/install"
 rm -rf "$build/install"
 cmake --install "$build" --prefix "$build/install" >/dev/null
 
+# run_package_host SOURCE BUILD NAME WHAT: configures and builds the host project in SOURCE into
+# BUILD from the installed package alone (which find_package must be the one to find), puts
+# NAME.exe beside the installed DLLs, as a host ships it, and runs it there on a new folder.
+run_package_host() {
+  local source=$1 folder=$2 name=$3 what=$4
+  rm -rf "$folder"
+  cmake -S "$source" -B "$folder" --toolchain "$here/cmake/mingw-w64.cmake" \
+    -DRVK_WINDOWS_DEPS_PREFIX="$prefix" -DCMAKE_FIND_ROOT_PATH="$build/install" >"$folder.log" 2>&1 ||
+    { cat "$folder.log"; exit 1; }
+  grep -qx "RvkCore_DIR:PATH=$build/install/lib/cmake/RvkCore" "$folder/CMakeCache.txt" ||
+    { say "find_package(RvkCore) did not find $build/install"; exit 1; }
+  cmake --build "$folder" >>"$folder.log" 2>&1 || { cat "$folder.log"; exit 1; }
+  cp "$folder/$name.exe" "$build/install/bin/"
+  mkdir -p "$folder/repo"
+  wine "$build/install/bin/$name.exe" "$(winepath -w "$folder/repo" 2>/dev/null)" ||
+    { say "$what failed"; exit 1; }
+  rm "$build/install/bin/$name.exe"
+}
+
 say "building a host from the installed package alone"
 host=$build/package-host
 rm -rf "$host"
@@ -85,34 +104,12 @@ int wmain(int argc, wchar_t** argv) {
     return hidden ? 0 : 1;
 }
 CPP
-cmake -S "$host/src" -B "$host/build" --toolchain "$here/cmake/mingw-w64.cmake" \
-  -DRVK_WINDOWS_DEPS_PREFIX="$prefix" -DCMAKE_FIND_ROOT_PATH="$build/install" >"$host.log" 2>&1 || { cat "$host.log"; exit 1; }
-grep -qx "RvkCore_DIR:PATH=$build/install/lib/cmake/RvkCore" "$host/build/CMakeCache.txt" ||
-  { say "find_package(RvkCore) did not find $build/install"; exit 1; }
-cmake --build "$host/build" >>"$host.log" 2>&1 || { cat "$host.log"; exit 1; }
-# The program beside the installed DLLs, as a host ships them.
-cp "$host/build/package_host.exe" "$build/install/bin/"
-mkdir -p "$host/repo"
-wine "$build/install/bin/package_host.exe" "$(winepath -w "$host/repo" 2>/dev/null)" ||
-  { say "the package host failed"; exit 1; }
-rm "$build/install/bin/package_host.exe"
+run_package_host "$host/src" "$host/build" package_host "the package host"
 
 # A host that installs its translations through the wx DLL it shares with librvkcore.dll, and reads
 # the state file the library writes (tests/package), from the installed package alone as well.
 say "building the translating host of tests/package from the installed package"
-consumer=$build/package-consumer
-rm -rf "$consumer"
-cmake -S "$here/tests/package" -B "$consumer" --toolchain "$here/cmake/mingw-w64.cmake" \
-  -DRVK_WINDOWS_DEPS_PREFIX="$prefix" -DCMAKE_FIND_ROOT_PATH="$build/install" >"$consumer.log" 2>&1 ||
-  { cat "$consumer.log"; exit 1; }
-grep -qx "RvkCore_DIR:PATH=$build/install/lib/cmake/RvkCore" "$consumer/CMakeCache.txt" ||
-  { say "find_package(RvkCore) did not find $build/install"; exit 1; }
-cmake --build "$consumer" >>"$consumer.log" 2>&1 || { cat "$consumer.log"; exit 1; }
-cp "$consumer/package_consumer.exe" "$build/install/bin/"
-mkdir -p "$consumer/repo"
-wine "$build/install/bin/package_consumer.exe" "$(winepath -w "$consumer/repo" 2>/dev/null)" ||
-  { say "the translating host failed"; exit 1; }
-rm "$build/install/bin/package_consumer.exe"
+run_package_host "$here/tests/package" "$build/package-consumer" package_consumer "the translating host"
 
 say "a host of the kit alone, against a throwaway server, from the installed package"
 bash "$here/tests/package/kit_test.sh" windows "$build/install" "$prefix" ||

@@ -5,12 +5,8 @@
 # refuses, taken back with uncommit. Every refused pull changes nothing and names what stopped it.
 # Usage: pull_cases_test.sh <path to rvk>
 set -euo pipefail
-program=$(cd "$(dirname "$1")" && pwd -P)/$(basename "$1")
-source "$(dirname "$0")/pg_cluster.sh"
-rvk() { "$program" "$@"; }
-out=$base/out
-# shellcheck source=session_checks.sh
-source "$(dirname "$0")/session_checks.sh"
+# shellcheck source=server_session.sh
+source "$(dirname "$0")/server_session.sh" "$1"
 sql() { psql -X -At -v ON_ERROR_STOP=1 "$pg_super" -c "$1"; }
 head_of() { sed -n 's/.*"commit" *: *\([0-9]*\).*/\1/p' "$1/.rvk/rvk.state" | head -n1; }
 commit_all() { rvk stage --all >/dev/null && rvk commit -m "$1" >/dev/null; }

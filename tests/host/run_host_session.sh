@@ -5,13 +5,10 @@
 set -euo pipefail
 
 rvk=$(cd "$(dirname "$1")" && pwd -P)/$(basename "$1")
-base=$(mktemp -d "${TMPDIR:-/tmp}/rvk-host-XXXXXX")
-trap 'chattr -i "$base/repo/.rvk/rvk.state" 2>/dev/null; rm -rf "$base"' EXIT
-base=$(cd "$base" && pwd -P)
+# shellcheck source=session_checks.sh
+source "$(dirname "${BASH_SOURCE[0]}")/session_checks.sh"
+session_folder host
 repo=$base/repo
-out=$base/stdout
-err=$base/stderr
-export RVK_COMMIT_TIME=1700000000
 
 # Given rvk.exe, the session runs it under Wine and reads what it prints in POSIX form: Wine's
 # drive Z: dropped before the root folder, and "\" between folders turned into "/" (inside a
@@ -37,8 +34,6 @@ skip_on_windows() { [[ -z $windows ]] || echo "skipped on Windows: $*" >&2; [[ -
 # Paths as the database holds them on this system.
 native() { if [[ -n $windows ]]; then printf '%s' "${1//\//\\}"; else printf '%s' "$1"; fi; }
 if [[ -n $windows ]]; then rvk_command=(rvk_exe); else rvk_command=("$rvk"); fi
-# shellcheck source=session_checks.sh
-source "$(dirname "${BASH_SOURCE[0]}")/session_checks.sh"
 # Everything a failed command could have changed: the state file and the history.
 snapshot() { cat .rvk/rvk.state; "${rvk_command[@]}" log; }
 

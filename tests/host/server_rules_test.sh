@@ -5,12 +5,8 @@
 # password elsewhere, shows the server's notices escaped, and upgrades a repository of format 1.
 # Usage: server_rules_test.sh <path to rvk>
 set -euo pipefail
-program=$(cd "$(dirname "$1")" && pwd -P)/$(basename "$1")
-source "$(dirname "$0")/pg_cluster.sh"
-rvk() { "$program" "$@"; }
-out=$base/out
-# shellcheck source=session_checks.sh
-source "$(dirname "$0")/session_checks.sh"
+# shellcheck source=server_session.sh
+source "$(dirname "$0")/server_session.sh" "$1"
 
 # as ROLE SQL: runs SQL through psql as the connection string ROLE, printing rows unaligned.
 as() { psql -X -q -At -v ON_ERROR_STOP=1 "$1" -c "$2"; }

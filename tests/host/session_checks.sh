@@ -3,6 +3,18 @@
 # `err`), the files that keep a command's output.
 
 failures=0
+
+# session_folder NAME: $base, a new folder (by its real path) removed when the script ends, with
+# $out and $err in it for what commands print; and the time that commits record, fixed.
+session_folder() {
+    base=$(mktemp -d "${TMPDIR:-/tmp}/rvk-$1-XXXXXX")
+    # A test may have made a state file immutable.
+    trap 'chattr -i "$base"/*/.rvk/rvk.state 2>/dev/null; rm -rf "$base"' EXIT
+    base=$(cd "$base" && pwd -P)
+    out=$base/stdout
+    err=$base/stderr
+    export RVK_COMMIT_TIME=1700000000
+}
 fail() {
     echo "FAILED: $*" >&2
     failures=$((failures + 1))

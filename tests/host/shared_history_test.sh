@@ -7,22 +7,8 @@
 # rvk.exe runs under Wine and reaches the server over the loopback address, as a Windows
 # machine of the office would reach it over the network.
 set -euo pipefail
-program=$(cd "$(dirname "$1")" && pwd -P)/$(basename "$1")
-source "$(dirname "$0")/pg_cluster.sh"
-if [[ $program == *.exe ]]; then
-    export WINEDEBUG=${WINEDEBUG:--all}
-    rvk() { wine "$program" "$@"; }
-    # psql beside it keeps the socket.
-    super=$pg_super
-    all_by_address
-    pg_super=$super
-else
-    rvk() { "$program" "$@"; }
-fi
-
-out=$base/out
-# shellcheck source=session_checks.sh
-source "$(dirname "$0")/session_checks.sh"
+# shellcheck source=server_session.sh
+source "$(dirname "$0")/server_session.sh" "$1"
 server_head() { psql -X -At "$pg_super" -c 'SELECT coalesce(id, 0) FROM rvk.head'; }
 
 expect 0 "created an empty" -- rvk remote create "$pg_admin"

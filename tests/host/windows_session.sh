@@ -8,17 +8,11 @@
 set -euo pipefail
 
 exe=$(cd "$(dirname "$1")" && pwd -P)/$(basename "$1")
-base=$(mktemp -d "${TMPDIR:-/tmp}/rvk-windows-XXXXXX")
-trap 'rm -rf "$base"' EXIT
-base=$(cd "$base" && pwd -P)
-out=$base/stdout
-err=$base/stderr
-export RVK_COMMIT_TIME=1700000000
-export WINEDEBUG=${WINEDEBUG:--all}
-
-rvk_command=(wine "$exe")
 # shellcheck source=session_checks.sh
 source "$(dirname "${BASH_SOURCE[0]}")/session_checks.sh"
+session_folder windows
+export WINEDEBUG=${WINEDEBUG:--all}
+rvk_command=(wine "$exe")
 # Wine shows the machine's root folder as drive Z:.
 win() { printf 'Z:%s' "${1//\//\\}"; }
 # What a refused command could have changed: the state file, the history and the working files.
