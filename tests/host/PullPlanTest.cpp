@@ -52,6 +52,11 @@ struct PlanCase {
     std::vector<std::string> removing, emptied, writing, conflicts, blocked;
 };
 
+// A case is shown by its name, in the test's name as in its failures.
+void PrintTo(const PlanCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class PullPlanning : public ::testing::TestWithParam<PlanCase> {};
 
 TEST_P(PullPlanning, SortsEveryChangedPathBeforeAnythingIsWritten) {
