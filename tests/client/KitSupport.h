@@ -65,6 +65,16 @@ inline std::vector<std::string> texts(const std::vector<ErrorMessage>& errors) {
     return out;
 }
 
+// `path` ('/'-separated) with the system's separator, as the kit gives paths.
+inline std::string sys(std::string path) {
+    const std::string separator = client::utf8(ut::FileName::getPathSeparator());
+    for (char& c : path) {
+        if (c == '/')
+            c = separator[0];
+    }
+    return path;
+}
+
 // Whether `text` holds `part`, saying both when it does not.
 inline testing::AssertionResult contains(const std::string& text, const std::string& part) {
     if (text.find(part) != std::string::npos)

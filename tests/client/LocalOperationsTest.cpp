@@ -16,6 +16,7 @@ namespace {
 using kit_testing::texts;
 using kit_testing::WorkingCopy;
 using kit_testing::contains;
+using kit_testing::sys;
 
 // The status entries of the working copy, as "<code> <path>".
 std::vector<std::string> statusOf(WorkingCopy& w) {
@@ -25,16 +26,6 @@ std::vector<std::string> statusOf(WorkingCopy& w) {
     });
     EXPECT_TRUE(listed.hasValue()) << client::utf8(listed.error().message);
     return lines;
-}
-
-// `path` ('/'-separated) with the system's separator, as the kit gives paths.
-std::string sys(std::string path) {
-    const std::string separator = client::utf8(ut::FileName::getPathSeparator());
-    for (char& c : path) {
-        if (c == '/')
-            c = separator[0];
-    }
-    return path;
 }
 
 std::vector<OdString> names(std::initializer_list<const char*> words) {
