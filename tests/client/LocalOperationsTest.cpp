@@ -13,10 +13,10 @@
 
 namespace {
 
-using kit_testing::texts;
-using kit_testing::WorkingCopy;
 using kit_testing::contains;
 using kit_testing::sys;
+using kit_testing::texts;
+using kit_testing::WorkingCopy;
 
 // The status entries of the working copy, as "<code> <path>".
 std::vector<std::string> statusOf(WorkingCopy& w) {
