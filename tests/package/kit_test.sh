@@ -15,8 +15,7 @@ windows)
     set -- --toolchain "$consumer_dir/../../cmake/mingw-w64.cmake" -DRVK_WINDOWS_DEPS_PREFIX="$cxx" \
         -DCMAKE_FIND_ROOT_PATH="$where"
     cxx=x86_64-w64-mingw32-g++-posix cxxflags=
-    by_address() { sed "s|host=[^ ]*|host=127.0.0.1|" <<<"$1"; }
-    pg_admin=$(by_address "$pg_admin") pg_drafter1=$(by_address "$pg_drafter1")
+    all_by_address  # the host runs under Wine
     ;;
 *) echo "unknown mode $mode" >&2; exit 2 ;;
 esac
