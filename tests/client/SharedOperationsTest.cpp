@@ -67,11 +67,7 @@ TEST_F(SharedOperations, AnAppendAfterTheHeadMovedChangesNothing) {
     cloneInto(b, drafter2);
     commitFile(a, "a.txt", "from a");
     commitFile(b, "b.txt", "from b");
-    {
-        auto linked = client::openLinked(in(b), client::LockMode::exclusive);
-        ASSERT_TRUE(linked.hasValue()) << message(linked.error());
-        client::Repository& repo = linked.value().repo;
-        client::ServerConnection& server = linked.value().server;
+    linked(b, [&](client::Repository& repo, client::ServerConnection& server) {
         const auto plan = client::planPush(repo, server);
         ASSERT_TRUE(plan.hasValue()) << message(plan.error());
         EXPECT_EQ(plan.value().copies.size(), 1u);
@@ -88,7 +84,7 @@ TEST_F(SharedOperations, AnAppendAfterTheHeadMovedChangesNothing) {
         const auto again = client::planPush(repo, server);
         ASSERT_FALSE(again.hasValue());
         EXPECT_TRUE(contains(message(again.error()), "run rvk pull first"));
-    }
+    });
     const auto pulled = client::pull(in(b));
     ASSERT_TRUE(pulled.hasValue()) << message(pulled.error());
     EXPECT_EQ(pulled.value().replayed, 1u);
@@ -109,11 +105,7 @@ TEST_F(SharedOperations, AFileChangedOnBothSidesIsAConflictOfTheReplay) {
     commitFile(a, "plan.dwg", "v2 from a");
     ASSERT_TRUE(client::push(in(a)).hasValue());
     commitFile(b, "plan.dwg", "v2 from b");
-    {
-        auto linked = client::openLinked(in(b), client::LockMode::exclusive);
-        ASSERT_TRUE(linked.hasValue()) << message(linked.error());
-        client::Repository& repo = linked.value().repo;
-        client::ServerConnection& server = linked.value().server;
+    linked(b, [&](client::Repository& repo, client::ServerConnection& server) {
         const auto where = client::standing(repo, server);
         ASSERT_TRUE(where.hasValue());
         EXPECT_EQ(where.value().own.local.size(), 1u);
@@ -129,7 +121,7 @@ TEST_F(SharedOperations, AFileChangedOnBothSidesIsAConflictOfTheReplay) {
         ASSERT_TRUE(replayed.hasValue());
         ASSERT_EQ(replayed.value().plan.conflicts.size(), 1u);
         EXPECT_EQ(client::utf8(replayed.value().plan.conflicts[0]), "plan.dwg");
-    }
+    });
     const auto refused = client::pull(in(b));
     ASSERT_FALSE(refused.hasValue());
     EXPECT_TRUE(contains(message(refused.error()), "plan.dwg"));

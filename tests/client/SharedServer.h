@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <client/LocalOperations.h>
 #include <client/SharedOperations.h>
 #include <client/shared/ServerConnection.h>
+#include <client/shared/Standing.h>
 
 #include "KitSupport.h"
 
@@ -59,6 +61,14 @@ public:
         ASSERT_TRUE(staged.hasValue() && staged.value().refused.empty());
         const auto made = client::commit(in(w), OdString(path.c_str(), kCodePageUtf8), 100);
         ASSERT_TRUE(made.hasValue()) << message(made.error());
+    }
+    // Runs `phases` on the clone in `w` and its server, opened and locked as push and pull open
+    // them; the lock is let go when it returns.
+    void linked(WorkingCopy& w,
+                const std::function<void(client::Repository&, client::ServerConnection&)>& phases) {
+        auto opened = client::openLinked(in(w), client::LockMode::exclusive);
+        ASSERT_TRUE(opened.hasValue()) << message(opened.error());
+        phases(opened.value().repo, opened.value().server);
     }
     std::string admin, drafter1, drafter2, reader, super;
 };
