@@ -28,8 +28,8 @@ inline std::uint64_t bigEndianAt(const char* p) {
 }
 
 // UTF-16 units compare as UTF-8 bytes do once the surrogates are moved above U+E000..U+FFFF,
-// which UTF-8 encodes after them.
-inline std::uint32_t utf8Order(wchar_t unit) {
+// which UTF-8 encodes after them. Only names of UTF-16 units (Windows) need it.
+[[maybe_unused]] inline std::uint32_t utf8Order(wchar_t unit) {
     const auto u = static_cast<std::uint32_t>(unit);
     if (u >= 0xD800 && u <= 0xDFFF)
         return u + 0x2000;
