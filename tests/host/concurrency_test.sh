@@ -59,8 +59,9 @@ for r in $(seq "$rounds"); do
     printf 'a\n' >"c$r-a.txt"
     printf 'b\n' >"c$r-b.txt"
     quiet stage --all
-    { jitter; rvk commit -m "a$r" >"$o/out-a" 2>&1 || true; } &
-    { jitter; rvk commit -m "b$r" >"$o/out-b" 2>&1 || true; } &
+    # A command that fails leaves its exit code beside its output, for the report below.
+    { jitter; rvk commit -m "a$r" >"$o/out-a" 2>&1 || echo "(exit $?)" >>"$o/out-a"; } &
+    { jitter; rvk commit -m "b$r" >"$o/out-b" 2>&1 || echo "(exit $?)" >>"$o/out-b"; } &
     wait
     made=$(cat "$o/out-a" "$o/out-b" | grep -c '^committed ' || true)
     nothing=$(cat "$o/out-a" "$o/out-b" | grep -c '^rvk: nothing to commit' || true)
