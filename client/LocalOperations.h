@@ -102,6 +102,9 @@ struct LogEntry {
     std::int64_t time = 0;  // seconds since 1970
     std::size_t files = 0;  // the files it tracks
     OdString message;
+    // Who made it, UTF-8: the operating system's user who committed it here, or, once it is on
+    // the server, the role that pushed it. Empty for a commit made before authors were kept.
+    std::string author;
 };
 
 // HEAD's commit and its ancestors, newest first; with `path` (typed, from Session::folder) only

@@ -277,8 +277,11 @@ int log(const std::vector<std::string>& args, const Session& session) {
             if (ch == '\n' || ch == '\r' || ch == '\t')
                 ch = ' ';
         }
-        std::printf("%llu\t%s\t%zu\t%s\n", static_cast<unsigned long long>(c.id),
-                    isoTime(c.time).c_str(), c.files, rvk::escapeControls(message).c_str());
+        // A commit made before authors were kept has none: "-" keeps the columns in place.
+        const std::string author = c.author.empty() ? "-" : rvk::escapeControls(c.author);
+        std::printf("%llu\t%s\t%s\t%zu\t%s\n", static_cast<unsigned long long>(c.id),
+                    isoTime(c.time).c_str(), author.c_str(), c.files,
+                    rvk::escapeControls(message).c_str());
     }
     return 0;
 }

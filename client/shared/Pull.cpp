@@ -172,6 +172,7 @@ Expected<Received> applyPull(Repository& r, ServerConnection& server, const Sess
             record.id = c.id;
             record.time = c.time;
             record.message = fromUtf8(c.message);
+            record.author = fromUtf8(c.author);
             if (c.id > 1)
                 record.parent = c.id - 1;
             auto inserted = r.db.insertCommit(record, fetched.snapshots[i],

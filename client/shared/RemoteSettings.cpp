@@ -81,6 +81,20 @@ Expected<void> Database::deleteCommitsAfter(std::uint64_t id) {
     return {};
 }
 
+Expected<void> Database::setAuthors(std::uint64_t first, std::uint64_t last,
+                                    const OdString& author) {
+    Stmt change = prepare(m_db.get(), "UPDATE commits SET author = ?1 WHERE id BETWEEN ?2 AND ?3");
+    if (!change)
+        return sqliteError();
+    const std::string text = utf8(author);
+    sqlite3_bind_text(change.get(), 1, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_int64(change.get(), 2, static_cast<sqlite3_int64>(first));
+    sqlite3_bind_int64(change.get(), 3, static_cast<sqlite3_int64>(last));
+    if (sqlite3_step(change.get()) != SQLITE_DONE)
+        return sqliteError();
+    return {};
+}
+
 Expected<void> checkNoCutOffPull(Database& db) {
     const auto pending = db.remoteSetting(kPendingKey);
     if (!pending.hasValue())

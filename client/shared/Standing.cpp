@@ -239,6 +239,12 @@ Expected<std::size_t> takeLanded(Repository& r, ServerConnection& server, std::u
         ++landed;
     if (landed == 0)
         return landed;
+    for (std::size_t i = 0; i < landed; ++i) {
+        const ServerCommit& c = theirs.value()[i];
+        auto named = r.db.setAuthors(c.id, c.id, OdString(c.author.c_str(), kCodePageUtf8));
+        if (!named.hasValue())
+            return named.error();
+    }
     auto moved = r.db.setRemoteSetting(kBaseKey, std::to_string(base + landed));
     if (!moved.hasValue())
         return moved.error();

@@ -1,6 +1,8 @@
 // commit and log: new commits on HEAD, and the history that leads to it.
 #include <utility>
 
+#include <platform/UserName.h>
+
 #include <client/LocalOperations.h>
 #include <client/Text.h>
 #include <client/base/Repository.h>
@@ -71,6 +73,7 @@ Expected<Committed> commit(const Session& session, const OdString& message, std:
     record.time = time;
     record.message = message;
     record.parent = state.head.commit;
+    record.author = OdString(ut::userName().c_str(), kCodePageUtf8);
     if (const auto inserted = r.db.insertCommit(record, files, kept); !inserted.hasValue())
         return inserted.error();
     if (const auto committed = transaction.commit(); !committed.hasValue())
@@ -132,7 +135,7 @@ Expected<std::vector<LogEntry>> log(const Session& session, const boost::optiona
             if (!changed.value())
                 continue;
         }
-        entries.push_back(LogEntry{c.id, c.time, c.fileCount, c.message});
+        entries.push_back(LogEntry{c.id, c.time, c.fileCount, c.message, utf8(c.author)});
     }
     return entries;
 }

@@ -15,7 +15,7 @@ namespace client {
 namespace {
 
 // Raised into user_version when the tables are made: a database without it is not one of ours.
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 
 // The first format: commits and the files each one tracks.
 constexpr const char* kCommitTables = R"sql(
@@ -41,6 +41,12 @@ CREATE TABLE copies (
     sha256 TEXT    NOT NULL
 ) WITHOUT ROWID;
 PRAGMA user_version = 2;
+)sql";
+
+// What the third format adds: who made each commit. Commits recorded before it have no author.
+constexpr const char* kAuthorColumn = R"sql(
+ALTER TABLE commits ADD COLUMN author TEXT NOT NULL DEFAULT '';
+PRAGMA user_version = 3;
 )sql";
 
 // One prepared statement, finalized when it goes out of scope.
@@ -157,7 +163,7 @@ Expected<Database> Database::create(const OdString& path) {
     auto begun = db.begin();
     if (!begun.hasValue())
         return begun.error();
-    for (const char* sql : {kCommitTables, kCopiesTable}) {
+    for (const char* sql : {kCommitTables, kCopiesTable, kAuthorColumn}) {
         auto made = db.exec(sql);
         if (!made.hasValue())
             return made.error();
@@ -198,8 +204,9 @@ Expected<void> Database::upgrade(std::int64_t version) {
     if (!again.ok() || again.step() != SQLITE_ROW)
         return sqliteError();
     version = again.integer(0);
-    if (version == 1) {
-        const auto made = exec(kCopiesTable);
+    const char* steps[] = {kCopiesTable, kAuthorColumn};
+    for (; version >= 1 && version < kSchemaVersion; ++version) {
+        const auto made = exec(steps[version - 1]);
         if (!made.hasValue())
             return made;
     }
@@ -238,7 +245,7 @@ Expected<std::vector<CommitRecord>> Database::history(boost::optional<std::uint6
     std::vector<CommitRecord> commits;
     Statement row(m_db.get(),
                   "SELECT message, time, parent, "
-                  "(SELECT count(*) FROM commit_files WHERE commit_id = commits.id) "
+                  "(SELECT count(*) FROM commit_files WHERE commit_id = commits.id), author "
                   "FROM commits WHERE id = ?1");
     if (!row.ok())
         return sqliteError();
@@ -263,6 +270,7 @@ Expected<std::vector<CommitRecord>> Database::history(boost::optional<std::uint6
             record.parent = static_cast<std::uint64_t>(parent);
         }
         record.fileCount = static_cast<std::size_t>(row.integer(3));
+        record.author = row.text(4);
         next = record.parent;
         commits.push_back(std::move(record));
     }
@@ -360,7 +368,8 @@ Expected<std::uint64_t> Database::nextCommitId() {
 Expected<void> Database::insertCommit(const CommitRecord& record, const TrackedFiles& files,
                                       const std::vector<KeptCopy>& kept) {
     Statement commit(m_db.get(),
-                     "INSERT INTO commits (id, message, time, parent) VALUES (?1, ?2, ?3, ?4)");
+                     "INSERT INTO commits (id, message, time, parent, author) "
+                     "VALUES (?1, ?2, ?3, ?4, ?5)");
     if (!commit.ok())
         return sqliteError();
     commit.bind(1, static_cast<std::int64_t>(record.id));
@@ -370,6 +379,7 @@ Expected<void> Database::insertCommit(const CommitRecord& record, const TrackedF
         commit.bind(4, static_cast<std::int64_t>(*record.parent));
     else
         commit.bindNull(4);
+    commit.bind(5, record.author);
     if (commit.step() != SQLITE_DONE)
         return sqliteError();
 

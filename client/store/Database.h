@@ -1,7 +1,9 @@
 // The reference host's commit database, the file ".rvk/rvk.db" whose path the library composes and
 // never opens. It is an SQLite file with two tables:
 //
-//   commits       (id, message, time, parent)   one row per commit; parent is NULL for the first
+//   commits       (id, message, time, parent, author)
+//                                               one row per commit; parent is NULL for the first;
+//                                               author is who made it (empty before it was kept)
 //   commit_files  (commit_id, path, url)        the files each commit tracks, with their storage
 //   URLs
 //
@@ -39,6 +41,9 @@ struct CommitRecord {
     OdString message;
     boost::optional<std::uint64_t> parent;
     std::size_t fileCount = 0;
+    // The operating system's user who committed it here, or, once on the server, the role that
+    // pushed it.
+    OdString author;
 };
 
 // What the database recorded of one stored copy when it was committed.
@@ -115,6 +120,9 @@ public:
     Expected<boost::optional<std::string>> remoteSetting(const char* key);
     // Sets `key` (none: removes it), inside the open transaction if there is one.
     Expected<void> setRemoteSetting(const char* key, const boost::optional<std::string>& value);
+    // Sets the author of the commits `first` to `last` (a push's, which the server records as
+    // its login's), inside the open transaction if there is one.
+    Expected<void> setAuthors(std::uint64_t first, std::uint64_t last, const OdString& author);
     // Deletes every commit after `id` and its files, inside the transaction begin() started: a
     // pull takes the clone's own commits off before it puts them back on top of the server's.
     Expected<void> deleteCommitsAfter(std::uint64_t id);

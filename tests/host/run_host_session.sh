@@ -34,6 +34,8 @@ skip_on_windows() { [[ -z $windows ]] || echo "skipped on Windows: $*" >&2; [[ -
 # Paths as the database holds them on this system.
 native() { if [[ -n $windows ]]; then printf '%s' "${1//\//\\}"; else printf '%s' "$1"; fi; }
 if [[ -n $windows ]]; then rvk_command=(rvk_exe); else rvk_command=("$rvk"); fi
+# Who the log names as the author of what this session commits: the system's user.
+me=$(id -un)
 # Everything a failed command could have changed: the state file and the history.
 snapshot() { cat .rvk/rvk.state; "${rvk_command[@]}" log; }
 
@@ -183,8 +185,8 @@ EOF
 RVK_COMMIT_TIME=1700003600 ok commit -m $'second\tround\nof plans' <<<"committed 2: 4 files"
 ok status </dev/null
 refused "There are no modified or untracked files for commit." stage --all
-ok log < <(printf '%s\t%s\t%s\t%s\n' 2 2023-11-14T23:13:20Z 4 "second round of plans" \
-    1 2023-11-14T22:13:20Z 3 "first plans")
+ok log < <(printf '%s\t%s\t%s\t%s\t%s\n' 2 2023-11-14T23:13:20Z "$me" 4 "second round of plans" \
+    1 2023-11-14T22:13:20Z "$me" 3 "first plans")
 
 # --- a commit whose stored copies cannot be written leaves state and history as they were --------
 printf 'notes, third\n' >notes.txt
@@ -269,8 +271,8 @@ M+ notes.txt
 M+ plans/a.dwg
 EOF
 RVK_COMMIT_TIME=1700000100 ok commit -m two <<<"committed 2: 5 files"
-ok log notes.txt < <(printf '%s\t%s\t%s\t%s\n' 2 2023-11-14T22:15:00Z 5 two 1 2023-11-14T22:13:20Z 5 one)
-ok log README < <(printf '%s\t%s\t%s\t%s\n' 1 2023-11-14T22:13:20Z 5 one)
+ok log notes.txt < <(printf '%s\t%s\t%s\t%s\t%s\n' 2 2023-11-14T22:15:00Z "$me" 5 two 1 2023-11-14T22:13:20Z "$me" 5 one)
+ok log README < <(printf '%s\t%s\t%s\t%s\t%s\n' 1 2023-11-14T22:13:20Z "$me" 5 one)
 
 # A name with a tab and a line end takes one quoted line; -z gives it raw.
 printf 'x' >$'odd\tname\n.txt'
@@ -387,7 +389,7 @@ cd sub
 ok restore --force plan.dwg <<<"restored sub/plan.dwg"
 [[ $(<../plan.dwg) == "root plan, uncommitted work" ]] || fail "restore in sub/ replaced the root's plan.dwg"
 [[ $(<plan.dwg) == "sub plan" ]] || fail "restore in sub/ did not restore sub/plan.dwg"
-one_commit=$(printf '1\t%s\t5\tone' "$(date -u -d @1700000000 +%Y-%m-%dT%H:%M:%SZ)")
+one_commit=$(printf '1\t%s\t%s\t5\tone' "$(date -u -d @1700000000 +%Y-%m-%dT%H:%M:%SZ)" "$me")
 ok log ./plan.dwg <<<"$one_commit"
 ok log ../plan.dwg <<<"$one_commit"
 ok log "$work/sub/plan.dwg" <<<"$one_commit"
@@ -530,7 +532,7 @@ printf 'b\n' >b.txt
 RVK_COMMIT_TIME=1700000100 ok stage b.txt <<<"A+ b.txt"
 RVK_COMMIT_TIME=1700000100 ok commit -m $'two\e]0;owned\a' <<<"committed 2: 6 files"
 # Control characters of a message never reach the terminal.
-ok log < <(printf '2\t%s\t6\t%s\n1\t%s\t5\tone\n' 2023-11-14T22:15:00Z 'two\033]0;owned\a' 2023-11-14T22:13:20Z)
+ok log < <(printf '2\t%s\t%s\t6\t%s\n1\t%s\t%s\t5\tone\n' 2023-11-14T22:15:00Z "$me" 'two\033]0;owned\a' 2023-11-14T22:13:20Z "$me")
 sqlite3 .rvk/rvk.db "PRAGMA ignore_check_constraints = 1; UPDATE commits SET parent = 2 WHERE id = 1"
 refused "database '$work/.rvk/rvk.db' is damaged: commit 1 names 2 as its parent, which is not an older commit" log
 cp .rvk/rvk.db "$base/work.db"

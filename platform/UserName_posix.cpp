@@ -1,0 +1,22 @@
+#include <platform/UserName.h>
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <vector>
+
+namespace ut {
+
+std::string userName() {
+    const uid_t uid = ::geteuid();
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+        found->pw_name != nullptr && found->pw_name[0] != '\0')
+        return found->pw_name;
+    // A container's user often has no entry in the password file.
+    return "uid " + std::to_string(uid);
+}
+
+}  // namespace ut
