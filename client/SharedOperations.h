@@ -88,12 +88,15 @@ struct Pushed {
     std::int64_t bytes = 0;   // their bytes
     std::uint64_t head = 0;   // the server's head afterwards
     bool appended = false;    // this push appended commits (not only found those of a cut-off one)
+    std::vector<OdString> released;  // this role's locks that the push released, by path
 };
 
 // Sends the commits the server lacks, with their stored copies. Refused when the server has
-// commits this clone lacks (pull first), and when a commit changes files that other roles have
-// locked (naming them): then the server's history is unchanged.
-RVKCLIENT_API Expected<Pushed> push(const Session& session);
+// commits this clone lacks (pull first), when a commit changes files that other roles have
+// locked, and when it changes or removes a lockable file the server has whose lock this role does
+// not hold ("lock it first"), naming them: then the server's history is unchanged. Unless
+// `keepLocks`, the push releases this role's locks on the files it pushed.
+RVKCLIENT_API Expected<Pushed> push(const Session& session, bool keepLocks = false);
 
 // What uncommit did.
 struct Uncommitted {

@@ -108,6 +108,10 @@ RVKPLATFORM_EXPORT bool copyAccess(Handle file, const Path& like);
 // Makes the open file read-only, or as writable as a new file of the user's is, and gives it the
 // modification time `*modifiedNs` unless that is null.
 RVKPLATFORM_EXPORT bool setAccess(Handle file, bool readOnly, const std::int64_t* modifiedNs);
+// Makes the file at `path` read-only (POSIX: no write bits; Windows: FILE_ATTRIBUTE_READONLY), or
+// writable again as a new file of the user's is, leaving the rest of its access as it is. A link
+// is never changed nor followed: false with ELOOP. Nothing is written when the file is so already.
+RVKPLATFORM_EXPORT bool setReadOnly(const Path& path, bool readOnly);
 // Gives the file at `path` (a link itself, never what it leads to) the modification time
 // `modifiedNs`.
 RVKPLATFORM_EXPORT bool setModifiedTime(const Path& path, std::int64_t modifiedNs);

@@ -171,6 +171,27 @@ bool setAccess(Handle file, bool readOnly, const std::int64_t* modifiedNs) {
     return ::futimens(fdOf(file), times) == 0;
 }
 
+bool setReadOnly(const Path& path, bool readOnly) {
+    if (shouldFail(Call::kAccess))
+        return false;
+    // Opened, not named, for the change: a link put in the file's place meanwhile is refused
+    // rather than followed.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    bool done = ::fstat(fd, &st) == 0;
+    if (done) {
+        const mode_t now = st.st_mode & 07777;
+        const mode_t wanted = readOnly ? now & ~mode_t{0222} : now | (newFileMode() & 0222) | 0200;
+        done = wanted == now || ::fchmod(fd, wanted) == 0;
+    }
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return done;
+}
+
 bool setModifiedTime(const Path& path, std::int64_t modifiedNs) {
     const timespec times[2] = {{0, UTIME_OMIT}, timespecOf(modifiedNs)};
     return !shouldFail(Call::kAccess) &&

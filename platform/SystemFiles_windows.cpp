@@ -352,6 +352,25 @@ bool setAccess(Handle file, bool readOnly, const std::int64_t* modifiedNs) {
         SetFileInformationByHandle(handleOf(file), FileBasicInfo, &basic, sizeof basic));
 }
 
+bool setReadOnly(const Path& path, bool readOnly) {
+    if (shouldFail(Call::kAccess))
+        return false;
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return succeeded(FALSE);
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        errno = ELOOP;
+        return false;
+    }
+    DWORD wanted = readOnly ? attributes | FILE_ATTRIBUTE_READONLY
+                            : attributes & ~DWORD{FILE_ATTRIBUTE_READONLY};
+    if (wanted == attributes)
+        return true;
+    if (wanted == 0)
+        wanted = FILE_ATTRIBUTE_NORMAL;
+    return succeeded(SetFileAttributesW(path.c_str(), wanted));
+}
+
 bool setModifiedTime(const Path& path, std::int64_t modifiedNs) {
     if (shouldFail(Call::kAccess))
         return false;

@@ -86,8 +86,9 @@ Expected<void> sendPush(Repository& r, ServerConnection& server, const Session& 
     return {};
 }
 
-Expected<std::uint64_t> appendPush(Repository& r, ServerConnection& server, const PushPlan& plan) {
-    const auto appended = appendCommits(server, plan.standing.base, plan.standing.own.sent);
+Expected<Appended> appendPush(Repository& r, ServerConnection& server, const PushPlan& plan,
+                              bool keepLocks) {
+    auto appended = appendCommits(server, plan.standing.base, plan.standing.own.sent, keepLocks);
     if (!appended.hasValue())
         return appended.error();
     if (appended.value().behind)
@@ -99,13 +100,29 @@ Expected<std::uint64_t> appendPush(Repository& r, ServerConnection& server, cons
                     l.taken + ")";
         return hostError(text);
     }
+    if (!appended.value().unlocked.empty()) {
+        std::string text = "push changes nothing: it changes lockable files without their lock:";
+        for (const std::string& path : appended.value().unlocked)
+            text += "\n  " + shownPath(path) + " is not locked by you: lock it first";
+        return hostError(text);
+    }
+    // The commits are the server's now, and so is their author: the login that pushed them.
+    DatabaseTransaction transaction(r.db);
+    if (auto begun = transaction.begin(); !begun.hasValue())
+        return begun.error();
+    const auto named = r.db.setAuthors(plan.standing.base + 1, appended.value().head,
+                                       fromUtf8(server.role()));
+    if (!named.hasValue())
+        return named.error();
     const auto moved = r.db.setRemoteSetting(kBaseKey, std::to_string(appended.value().head));
     if (!moved.hasValue())
         return moved.error();
-    return appended.value().head;
+    if (auto committed = transaction.commit(); !committed.hasValue())
+        return committed.error();
+    return std::move(appended.value());
 }
 
-Expected<Pushed> push(const Session& session) {
+Expected<Pushed> push(const Session& session, bool keepLocks) {
     auto linked = openLinked(session, LockMode::exclusive);
     if (!linked.hasValue())
         return linked.error();
@@ -124,14 +141,16 @@ Expected<Pushed> push(const Session& session) {
         return pushed;
     if (const auto sent = sendPush(r, server, session, plan.value()); !sent.hasValue())
         return sent.error();
-    const auto head = appendPush(r, server, plan.value());
-    if (!head.hasValue())
-        return head.error();
+    const auto appended = appendPush(r, server, plan.value(), keepLocks);
+    if (!appended.hasValue())
+        return appended.error();
     pushed.appended = true;
     pushed.commits += plan.value().standing.own.sent.size();
     pushed.copies = plan.value().copies.size();
     pushed.bytes = plan.value().bytes;
-    pushed.head = head.value();
+    pushed.head = appended.value().head;
+    for (const std::string& path : appended.value().released)
+        pushed.released.push_back(localPath(path));
     return pushed;
 }
 

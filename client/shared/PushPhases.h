@@ -30,7 +30,9 @@ Expected<PushPlan> planPush(Repository& r, ServerConnection& server);
 Expected<void> sendPush(Repository& r, ServerConnection& server, const Session& session,
                         const PushPlan& plan);
 
-// Appends the commits of `plan`; the server's head afterwards.
-Expected<std::uint64_t> appendPush(Repository& r, ServerConnection& server, const PushPlan& plan);
+// Appends the commits of `plan`, releasing the login's locks on their paths unless `keepLocks`;
+// what the server did.
+Expected<Appended> appendPush(Repository& r, ServerConnection& server, const PushPlan& plan,
+                              bool keepLocks);
 
 }  // namespace client

@@ -170,7 +170,7 @@ Expected<std::vector<ServerCommit>> fetchCommits(ServerConnection& server, std::
 }
 
 Expected<Appended> appendCommits(ServerConnection& server, std::uint64_t base,
-                                 const std::vector<ServerCommit>& commits) {
+                                 const std::vector<ServerCommit>& commits, bool keepLocks) {
     std::string json = "[";
     for (const ServerCommit& commit : commits) {
         if (commit.message.size() > kMessageLimit)
@@ -200,8 +200,9 @@ Expected<Appended> appendCommits(ServerConnection& server, std::uint64_t base,
     // One statement, and so one transaction on the server: a push cut off anywhere leaves either
     // all its commits and the head moved, or nothing.
     auto rows = server.query(
-        "SELECT outcome, head_id, lock_path, lock_holder, lock_taken FROM rvk.push($1, $2::jsonb)",
-        {static_cast<std::int64_t>(base), json});
+        "SELECT outcome, head_id, lock_path, lock_holder, lock_taken "
+        "FROM rvk.push($1, $2::jsonb, $3::boolean)",
+        {static_cast<std::int64_t>(base), json, std::string(keepLocks ? "true" : "false")});
     if (!rows.hasValue())
         return rows.error();
     const QueryResult& r = rows.value();
@@ -213,6 +214,10 @@ Expected<Appended> appendCommits(ServerConnection& server, std::uint64_t base,
             outcome.behind = true;
         } else if (what == "locked") {
             outcome.lockedByOthers.push_back(LockRecord{r.text(i, 2), r.text(i, 3), r.text(i, 4)});
+        } else if (what == "unlocked") {
+            outcome.unlocked.push_back(r.text(i, 2));
+        } else if (what == "released") {
+            outcome.released.push_back(r.text(i, 2));
         } else if (what != "pushed") {
             return hostError("the server answered a push with " + quoteName(what));
         }

@@ -60,14 +60,18 @@ struct Appended {
     bool behind = false;  // the server's head was no longer `base`: nothing changed
     std::uint64_t head = 0;  // the server's head afterwards
     std::vector<LockRecord> lockedByOthers;  // paths the commits change that others hold
+    // Lockable files the server has that the commits change without the pusher's lock on them.
+    std::vector<std::string> unlocked;
+    std::vector<std::string> released;  // the pusher's locks that the push released
 };
 
 // Appends `commits` (ids `base` + 1 onwards, their copies on the server already) through the
 // server's rvk.push(), in one transaction that first takes the head row and finds it still at
-// `base`, and that changes nothing when a path they change is locked by another role. Their
-// author is the login's, which the server sets. Commits that the server would refuse (a message
+// `base`, and that changes nothing when a path they change is locked by another role, or is a
+// lockable file the server has whose lock the login does not hold. Their author is the login's,
+// which the server sets. Unless `keepLocks`, the login's locks on the paths they change go. Commits that the server would refuse (a message
 // or a path too long, a path it may not hold) are refused here first, with nothing sent.
 Expected<Appended> appendCommits(ServerConnection& server, std::uint64_t base,
-                                 const std::vector<ServerCommit>& commits);
+                                 const std::vector<ServerCommit>& commits, bool keepLocks);
 
 }  // namespace client

@@ -1,6 +1,6 @@
 // The shared repository's tables, in the schema "rvk":
 //
-//   version     (version)                         the format; 2
+//   version     (version)                         the format; 3
 //   head        (one, id)                         one row: the newest commit, NULL before the first
 //   commits     (id, parent, time, message, author, digest)
 //                                                 the linear history: ids count from 1 and every
@@ -13,6 +13,9 @@
 //   copy_chunks (url, sha256, seq, data, chunk_sha256)
 //                                                 their bytes, in chunks of at most 1 MiB
 //   locks       (path, holder, taken)             drawing locks, held by logins
+//   lockable_rules (seq, rule, regex, has_slash)  the file-name patterns of files that, besides
+//                                                 drawings, need a lock (rule_regex() of each)
+//   labels      (name, commit_id, author, made)   names of issued commits
 //
 // Paths are '/'-separated. A change names a copy by URL and digest, so copies of the same URL that
 // two clones stored independently never mix.
@@ -28,13 +31,17 @@
 //
 //   put_chunk(url, sha256, seq, data)   stores a chunk of an unfinished copy (writers, admin)
 //   finish_copy(url, sha256, size)      checks the chunks and records the copy as whole
-//   push(base, commits)                 adds commits and moves the head, or changes nothing
+//   push(base, commits, keep_locks)     adds commits and moves the head, or changes nothing
 //   take_lock(path), release_lock(path, force)
 //                                       locks held by the session's login
+//   make_label(name, commit), move_label(name, commit)
+//                                       labels: writers make them, rvk_admin moves them
+//   set_lockable(rules)                 the lockable rules (rvk_admin)
 //
 // The functions that wait for a lock carry their own lock_timeout, which no caller can lift, and
 // say what they waited for when they give up. `rvk remote create` makes all this and brings a
-// repository of format 1 (whose tables rvk_admin owned and writers wrote directly) up to it.
+// repository of an older format (format 1's tables rvk_admin owned and writers wrote directly)
+// up to it.
 #include <client/shared/ServerConnection.h>
 
 #include <client/Text.h>
@@ -43,7 +50,7 @@ namespace client {
 
 namespace {
 
-constexpr int kServerFormat = 2;
+constexpr int kServerFormat = 3;
 
 constexpr const char* kRoles = R"sql(
 DO $$
@@ -464,6 +471,387 @@ UPDATE rvk.version SET version = 2;
 RESET ROLE;
 )sql";
 
+// Format 3: what a drawing office needs besides the history. Files that need a lock before a change
+// to them is pushed (drawings, and those of the rules rvk_admin sets), labels that name issued
+// commits, and a push that releases the pusher's locks on what it pushed.
+constexpr const char* kFormat3 = R"sql(
+SET LOCAL ROLE rvk_owner;
+-- The newest change of a path up to a commit: whether the file is there at the server's head.
+CREATE INDEX changes_path ON rvk.changes (path, commit_id);
+
+-- A drawing, as the client's library classifies files: the extension of the last name, the text
+-- after its last dot when that dot is neither its first nor its last character, is exactly "dwg".
+CREATE FUNCTION rvk.is_drawing(p text) RETURNS boolean
+LANGUAGE sql IMMUTABLE SET search_path = pg_catalog, pg_temp AS $f$
+SELECT substring(p FROM '[^/]*$') ~ '^.+\.dwg$'
+$f$;
+
+-- The anchored regular expression of the file-name pattern `rule`, or an error naming what is
+-- wrong with it. '*' stands for any run of characters but '/', '**' for any run, '?' for one
+-- character but '/', '[abc]', '[a-z]' and '[!abc]' for one of a set, and '\' takes the next
+-- character as it is. A rule with a '/' matches whole paths from the root, one without a name in
+-- any folder. Every character the translation does not make special is escaped, so the
+-- expression means the same to every engine that reads it, the client's included.
+CREATE FUNCTION rvk.rule_regex(rule text) RETURNS text
+LANGUAGE plpgsql IMMUTABLE SET search_path = pg_catalog, pg_temp AS $f$
+DECLARE
+    out text := '';
+    i integer := 1;
+    n integer := char_length(rule);
+    c text;
+    j integer;
+    first boolean;
+    low text;
+BEGIN
+    IF rule IS NULL OR rule = '' THEN
+        RAISE EXCEPTION 'a lockable rule cannot be empty' USING ERRCODE = 'invalid_parameter_value';
+    END IF;
+    IF octet_length(rule) > 256 THEN
+        RAISE EXCEPTION 'the lockable rule % is longer than 256 bytes', left(rule, 40) || '...'
+            USING ERRCODE = 'invalid_parameter_value';
+    END IF;
+    IF rule ~ '[\x01-\x1f\x7f\u0080-\u009f]' THEN
+        RAISE EXCEPTION 'a lockable rule cannot hold a control character'
+            USING ERRCODE = 'invalid_parameter_value';
+    END IF;
+    IF left(rule, 1) = '/' OR right(rule, 1) = '/' THEN
+        RAISE EXCEPTION 'the lockable rule "%" does not compile: it begins or ends with /', rule
+            USING ERRCODE = 'invalid_parameter_value';
+    END IF;
+    WHILE i <= n LOOP
+        c := substr(rule, i, 1);
+        IF c = '*' AND substr(rule, i + 1, 1) = '*' THEN
+            out := out || '.*';
+            i := i + 2;
+            CONTINUE;
+        ELSIF c = '*' THEN
+            out := out || '[^/]*';
+        ELSIF c = '?' THEN
+            out := out || '[^/]';
+        ELSIF c = '\' THEN
+            IF i = n THEN
+                RAISE EXCEPTION 'the lockable rule "%" does not compile: it ends with \', rule
+                    USING ERRCODE = 'invalid_parameter_value';
+            END IF;
+            i := i + 1;
+            c := substr(rule, i, 1);
+            out := out || CASE WHEN c ~ '^[A-Za-z0-9]$' OR ascii(c) > 127 THEN c ELSE '\' || c END;
+        ELSIF c = '[' THEN
+            j := i + 1;
+            out := out || '[';
+            IF substr(rule, j, 1) = '!' THEN
+                out := out || '^';
+                j := j + 1;
+            END IF;
+            first := true;
+            low := NULL;
+            LOOP
+                IF j > n THEN
+                    RAISE EXCEPTION 'the lockable rule "%" does not compile: a [ is not closed', rule
+                        USING ERRCODE = 'invalid_parameter_value';
+                END IF;
+                c := substr(rule, j, 1);
+                EXIT WHEN c = ']' AND NOT first;
+                IF c = '/' THEN
+                    RAISE EXCEPTION 'the lockable rule "%" does not compile: a set cannot hold /', rule
+                        USING ERRCODE = 'invalid_parameter_value';
+                END IF;
+                IF c = '-' AND low IS NOT NULL AND j < n AND substr(rule, j + 1, 1) <> ']' THEN
+                    c := substr(rule, j + 1, 1);
+                    IF c = '/' OR ascii(c) < ascii(low) THEN
+                        RAISE EXCEPTION 'the lockable rule "%" does not compile: the range %-% is empty or holds /',
+                            rule, low, c USING ERRCODE = 'invalid_parameter_value';
+                    END IF;
+                    out := out || '-' || CASE WHEN c ~ '^[A-Za-z0-9]$' OR ascii(c) > 127 THEN c ELSE '\' || c END;
+                    low := NULL;
+                    j := j + 2;
+                ELSE
+                    out := out || CASE WHEN c ~ '^[A-Za-z0-9]$' OR ascii(c) > 127 THEN c ELSE '\' || c END;
+                    low := c;
+                    j := j + 1;
+                END IF;
+                first := false;
+            END LOOP;
+            out := out || CASE WHEN substr(rule, i + 1, 1) = '!' THEN '/]' ELSE ']' END;
+            i := j;
+        ELSIF c ~ '^[A-Za-z0-9]$' OR ascii(c) > 127 THEN
+            out := out || c;
+        ELSE
+            out := out || '\' || c;
+        END IF;
+        i := i + 1;
+    END LOOP;
+    RETURN '^(?:' || out || ')$';
+END
+$f$;
+
+CREATE TABLE rvk.lockable_rules (
+    seq   integer PRIMARY KEY,
+    rule  text    NOT NULL,
+    regex text    NOT NULL,
+    has_slash boolean NOT NULL
+);
+
+-- Whether a change to the tracked file `p` needs its pusher to hold the lock on it.
+CREATE FUNCTION rvk.is_lockable(p text) RETURNS boolean
+LANGUAGE sql STABLE SET search_path = pg_catalog, pg_temp AS $f$
+SELECT rvk.is_drawing(p) OR EXISTS (
+    SELECT FROM rvk.lockable_rules r
+    WHERE CASE WHEN r.has_slash THEN p ELSE substring(p FROM '[^/]*$') END ~ r.regex)
+$f$;
+
+-- Replaces the lockable rules with `rules`, each compiled first: one that does not compile
+-- changes nothing. Members of rvk_admin only.
+CREATE FUNCTION rvk.set_lockable(rules text[]) RETURNS integer
+LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, rvk, pg_temp
+SET lock_timeout = '10s' AS $f$
+DECLARE
+    r text;
+    k integer := 0;
+BEGIN
+    IF NOT pg_has_role(session_user, 'rvk_admin', 'MEMBER') THEN
+        RAISE EXCEPTION 'only members of rvk_admin set the lockable rules'
+            USING ERRCODE = 'insufficient_privilege';
+    END IF;
+    IF rules IS NULL OR cardinality(rules) > 1000 THEN
+        RAISE EXCEPTION 'give at most 1000 lockable rules' USING ERRCODE = 'invalid_parameter_value';
+    END IF;
+    BEGIN
+        LOCK TABLE rvk.lockable_rules IN EXCLUSIVE MODE;
+    EXCEPTION WHEN lock_not_available THEN
+        RAISE EXCEPTION 'another session is setting the lockable rules; gave up after 10 s'
+            USING ERRCODE = 'lock_not_available';
+    END;
+    DELETE FROM rvk.lockable_rules;
+    FOREACH r IN ARRAY rules LOOP
+        k := k + 1;
+        INSERT INTO rvk.lockable_rules (seq, rule, regex, has_slash)
+        VALUES (k, r, rvk.rule_regex(r), strpos(r, '/') > 0);
+    END LOOP;
+    RETURN k;
+END
+$f$;
+
+-- Labels name the commits an office issued ("Rev B, for tender"): writers make them, a name once
+-- made stays on its commit unless a member of rvk_admin moves or removes it.
+CREATE TABLE rvk.labels (
+    name      text        PRIMARY KEY,
+    commit_id bigint      NOT NULL REFERENCES rvk.commits (id),
+    author    text        NOT NULL,
+    made      timestamptz NOT NULL DEFAULT now()
+);
+
+CREATE FUNCTION rvk.label_problem(label_name text) RETURNS text
+LANGUAGE sql IMMUTABLE SET search_path = pg_catalog, pg_temp AS $f$
+SELECT CASE
+    WHEN label_name IS NULL OR label_name = '' THEN 'it is empty'
+    WHEN char_length(label_name) > 100 THEN 'it is longer than 100 characters'
+    WHEN label_name ~ '[\x01-\x1f\x7f\u0080-\u009f]' THEN 'it holds a control character'
+    WHEN label_name ~ '["''`]' THEN 'it holds a quotation mark'
+    WHEN label_name ~ '^\s|\s$' THEN 'it begins or ends with a space'
+    WHEN label_name ~ '^[0-9]+$' THEN 'it is a number, which names a commit'
+END
+$f$;
+
+-- Checks a label's name and commit, and waits for the head row, so that no push is half-way.
+CREATE FUNCTION rvk.label_checked(label_name text, label_commit bigint) RETURNS void
+LANGUAGE plpgsql SET search_path = pg_catalog, rvk, pg_temp AS $f$
+DECLARE
+    problem text := rvk.label_problem(label_name);
+    top bigint;
+BEGIN
+    IF problem IS NOT NULL THEN
+        RAISE EXCEPTION 'the label % cannot be made: %', left(label_name, 100), problem
+            USING ERRCODE = 'invalid_parameter_value';
+    END IF;
+    BEGIN
+        SELECT h.id INTO top FROM rvk.head h FOR KEY SHARE;
+    EXCEPTION WHEN lock_not_available THEN
+        RAISE EXCEPTION 'another session holds the head of the shared history; gave up after 10 s'
+            USING ERRCODE = 'lock_not_available';
+    END;
+    IF label_commit IS NULL OR label_commit < 1 OR label_commit > coalesce(top, 0) THEN
+        RAISE EXCEPTION 'the server has no commit %', coalesce(label_commit::text, 'none')
+            USING ERRCODE = 'invalid_parameter_value';
+    END IF;
+END
+$f$;
+
+-- Makes the label `label_name` on `label_commit` for the session's login; the label as it is
+-- afterwards (this one, or the one of that name that stays).
+CREATE FUNCTION rvk.make_label(label_name text, label_commit bigint)
+RETURNS TABLE (was_made boolean, on_commit bigint, made_by text, made_at text)
+LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, rvk, pg_temp
+SET lock_timeout = '10s' AS $f$
+BEGIN
+    PERFORM rvk.label_checked(label_name, label_commit);
+    BEGIN
+        INSERT INTO rvk.labels AS l (name, commit_id, author)
+        VALUES (label_name, label_commit, session_user) ON CONFLICT (name) DO NOTHING;
+    EXCEPTION WHEN lock_not_available THEN
+        RAISE EXCEPTION 'another session is making this label; gave up after 10 s'
+            USING ERRCODE = 'lock_not_available';
+    END;
+    RETURN QUERY
+        SELECT FOUND, l.commit_id, l.author,
+               to_char(l.made AT TIME ZONE 'UTC', 'YYYY-MM-DD"T"HH24:MI:SS"Z"')
+        FROM rvk.labels l WHERE l.name = label_name;
+END
+$f$;
+
+-- Moves the label to `label_commit`, or with NULL removes it. Members of rvk_admin only. False
+-- when there was no such label.
+CREATE FUNCTION rvk.move_label(label_name text, label_commit bigint) RETURNS boolean
+LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, rvk, pg_temp
+SET lock_timeout = '10s' AS $f$
+BEGIN
+    IF NOT pg_has_role(session_user, 'rvk_admin', 'MEMBER') THEN
+        RAISE EXCEPTION 'only members of rvk_admin move or remove a label'
+            USING ERRCODE = 'insufficient_privilege';
+    END IF;
+    BEGIN
+        IF label_commit IS NULL THEN
+            DELETE FROM rvk.labels l WHERE l.name = label_name;
+        ELSE
+            PERFORM rvk.label_checked(label_name, label_commit);
+            UPDATE rvk.labels l SET commit_id = label_commit, author = session_user, made = now()
+            WHERE l.name = label_name;
+        END IF;
+    EXCEPTION WHEN lock_not_available THEN
+        RAISE EXCEPTION 'another session is changing this label; gave up after 10 s'
+            USING ERRCODE = 'lock_not_available';
+    END;
+    RETURN FOUND;
+END
+$f$;
+
+-- Push, from this format on: as before, and a change to or a removal of a lockable file that the
+-- server has needs the pusher's lock on it ("unlocked", a row a path: nothing changes). A new
+-- lockable file needs none. Unless `keep_locks`, the pusher's locks on the paths it pushed are
+-- released with the push ("released", a row a path).
+DROP FUNCTION rvk.push(bigint, jsonb);
+CREATE FUNCTION rvk.push(base_id bigint, pushed jsonb, keep_locks boolean)
+RETURNS TABLE (outcome text, head_id bigint, lock_path text, lock_holder text, lock_taken text)
+LANGUAGE plpgsql SECURITY DEFINER SET search_path = pg_catalog, rvk, pg_temp
+SET lock_timeout = '10s' AS $f$
+DECLARE
+    top bigint;
+    next_id bigint;
+    c jsonb;
+    ch jsonb;
+    problem text;
+    paths text[] := '{}';
+BEGIN
+    IF base_id IS NULL OR base_id < 0 OR jsonb_typeof(pushed) IS DISTINCT FROM 'array'
+       OR keep_locks IS NULL THEN
+        RAISE EXCEPTION 'push takes the commit it builds on, an array of commits and whether to keep locks'
+            USING ERRCODE = 'invalid_parameter_value';
+    END IF;
+    -- The head row, held to the end of the transaction: pushes queue up here, one at a time.
+    BEGIN
+        SELECT h.id INTO top FROM rvk.head h FOR UPDATE;
+    EXCEPTION WHEN lock_not_available THEN
+        RAISE EXCEPTION 'another session holds the head of the shared history; gave up after 10 s'
+            USING ERRCODE = 'lock_not_available';
+    END;
+    top := coalesce(top, 0);
+    IF top <> base_id THEN
+        RETURN QUERY SELECT 'behind'::text, top, NULL::text, NULL::text, NULL::text;
+        RETURN;
+    END IF;
+    next_id := top;
+    FOR c IN SELECT e.value FROM jsonb_array_elements(pushed) AS e LOOP
+        next_id := next_id + 1;
+        IF jsonb_typeof(c) IS DISTINCT FROM 'object' OR (c->>'id') IS DISTINCT FROM next_id::text THEN
+            RAISE EXCEPTION 'commit % would not follow commit %', left(c->>'id', 20), next_id - 1
+                USING ERRCODE = 'invalid_parameter_value';
+        END IF;
+        IF jsonb_typeof(c->'time') IS DISTINCT FROM 'number' OR (c->>'time') !~ '^-?[0-9]{1,18}$' THEN
+            RAISE EXCEPTION 'commit % has no time', next_id USING ERRCODE = 'invalid_parameter_value';
+        END IF;
+        IF jsonb_typeof(c->'message') IS DISTINCT FROM 'string' THEN
+            RAISE EXCEPTION 'commit % has no message', next_id USING ERRCODE = 'invalid_parameter_value';
+        END IF;
+        IF octet_length(c->>'message') > 65536 THEN
+            RAISE EXCEPTION 'the message of commit % is longer than 64 KiB', next_id
+                USING ERRCODE = 'invalid_parameter_value';
+        END IF;
+        IF jsonb_typeof(c->'digest') IS DISTINCT FROM 'string' OR (c->>'digest') !~ '^[0-9a-f]{64}$' THEN
+            RAISE EXCEPTION 'commit % has no sound digest', next_id USING ERRCODE = 'invalid_parameter_value';
+        END IF;
+        IF jsonb_typeof(c->'changes') IS DISTINCT FROM 'array' THEN
+            RAISE EXCEPTION 'commit % lists no changes', next_id USING ERRCODE = 'invalid_parameter_value';
+        END IF;
+        FOR ch IN SELECT e.value FROM jsonb_array_elements(c->'changes') AS e LOOP
+            IF jsonb_typeof(ch) IS DISTINCT FROM 'object' OR jsonb_typeof(ch->'path') IS DISTINCT FROM 'string' THEN
+                RAISE EXCEPTION 'a change of commit % names no path', next_id
+                    USING ERRCODE = 'invalid_parameter_value';
+            END IF;
+            problem := rvk.path_problem(ch->>'path');
+            IF problem IS NOT NULL THEN
+                RAISE EXCEPTION 'commit % cannot change the path %: %', next_id,
+                    left(ch->>'path', 200), problem USING ERRCODE = 'invalid_parameter_value';
+            END IF;
+            IF coalesce(jsonb_typeof(ch->'url'), 'null') = 'null'
+               AND coalesce(jsonb_typeof(ch->'sha256'), 'null') = 'null' THEN
+                NULL;  -- a removal
+            ELSIF jsonb_typeof(ch->'url') = 'string' AND jsonb_typeof(ch->'sha256') = 'string' THEN
+                IF NOT EXISTS (SELECT FROM rvk.copies p
+                               WHERE p.url = ch->>'url' AND p.sha256 = ch->>'sha256') THEN
+                    RAISE EXCEPTION 'commit % names a copy of % that is not whole on the server: push again',
+                        next_id, left(ch->>'path', 200) USING ERRCODE = 'foreign_key_violation';
+                END IF;
+            ELSE
+                RAISE EXCEPTION 'commit % names a copy of % without its digest', next_id,
+                    left(ch->>'path', 200) USING ERRCODE = 'invalid_parameter_value';
+            END IF;
+            paths := paths || (ch->>'path');
+        END LOOP;
+    END LOOP;
+    -- Another's lock stands in the way of any change; a lockable file the server has needs the
+    -- pusher's own.
+    RETURN QUERY
+        SELECT CASE WHEN l.holder IS NULL THEN 'unlocked' ELSE 'locked' END, top, p.path, l.holder,
+               to_char(l.taken AT TIME ZONE 'UTC', 'YYYY-MM-DD"T"HH24:MI:SS"Z"')
+        FROM (SELECT DISTINCT u.path FROM unnest(paths) AS u (path)) p
+        LEFT JOIN rvk.locks l ON l.path = p.path
+        WHERE (l.holder IS NOT NULL AND l.holder <> session_user)
+           OR (l.holder IS NULL AND rvk.is_lockable(p.path)
+               AND (SELECT x.url IS NOT NULL FROM rvk.changes x
+                    WHERE x.path = p.path AND x.commit_id <= top
+                    ORDER BY x.commit_id DESC LIMIT 1))
+        ORDER BY convert_to(p.path, 'UTF8');
+    IF FOUND THEN
+        RETURN;
+    END IF;
+    next_id := top;
+    FOR c IN SELECT e.value FROM jsonb_array_elements(pushed) AS e LOOP
+        next_id := next_id + 1;
+        INSERT INTO rvk.commits (id, parent, time, message, author, digest)
+        VALUES (next_id, CASE WHEN next_id > 1 THEN next_id - 1 END, (c->>'time')::bigint,
+                c->>'message', session_user, c->>'digest');
+        INSERT INTO rvk.changes (commit_id, path, url, sha256)
+        SELECT next_id, e.value->>'path', e.value->>'url', e.value->>'sha256'
+        FROM jsonb_array_elements(c->'changes') AS e;
+    END LOOP;
+    IF next_id > top THEN
+        UPDATE rvk.head SET id = next_id;
+    END IF;
+    IF NOT keep_locks THEN
+        RETURN QUERY
+            WITH gone AS (
+                DELETE FROM rvk.locks l WHERE l.holder = session_user AND l.path = ANY (paths)
+                RETURNING l.path)
+            SELECT 'released'::text, next_id, g.path, NULL::text, NULL::text FROM gone g;
+    END IF;
+    RETURN QUERY SELECT 'pushed'::text, next_id, NULL::text, NULL::text, NULL::text;
+END
+$f$;
+
+UPDATE rvk.version SET version = 3;
+RESET ROLE;
+)sql";
+
 // Granted every time, by the owner: a role made again later gets its privileges back, and one
 // granted more by hand loses it.
 constexpr const char* kGrants = R"sql(
@@ -475,10 +863,16 @@ GRANT SELECT ON ALL TABLES IN SCHEMA rvk TO rvk_readers, rvk_writers, rvk_admin;
 REVOKE ALL ON ALL FUNCTIONS IN SCHEMA rvk FROM PUBLIC, rvk_readers, rvk_writers, rvk_admin;
 GRANT EXECUTE ON FUNCTION rvk.put_chunk(text, text, integer, bytea),
                           rvk.finish_copy(text, text, bigint),
-                          rvk.push(bigint, jsonb),
+                          rvk.push(bigint, jsonb, boolean),
                           rvk.take_lock(text),
-                          rvk.release_lock(text, boolean)
+                          rvk.release_lock(text, boolean),
+                          rvk.make_label(text, bigint),
+                          rvk.move_label(text, bigint),
+                          rvk.set_lockable(text[])
     TO rvk_writers, rvk_admin;
+-- What every reader may ask: whether a path needs a lock, and the expression of a rule.
+GRANT EXECUTE ON FUNCTION rvk.is_drawing(text), rvk.is_lockable(text), rvk.rule_regex(text)
+    TO rvk_readers, rvk_writers, rvk_admin;
 RESET ROLE;
 )sql";
 
@@ -562,7 +956,7 @@ Expected<Created> ServerConnection::create() {
         return undo(hostError("the server's repository has format " + std::to_string(found) +
                               ", newer than this rvk's (" + std::to_string(kServerFormat) +
                               "): upgrade rvk"));
-    const char* steps[] = {kFormat1, kFormat2};
+    const char* steps[] = {kFormat1, kFormat2, kFormat3};
     for (std::int64_t step = found; step < kServerFormat; ++step) {
         auto done = run(steps[step]);
         if (!done.hasValue())

@@ -46,16 +46,17 @@ TEST_F(SharedOperations, TwoDraftersShareOneHistoryAndItsLocks) {
     EXPECT_EQ(client::utf8(others.value()[0].path), "plan.dwg");
 
     commitFile(b, "plan.dwg", "ground floor, revised");
-    ASSERT_TRUE(client::push(in(b)).hasValue());
+    const auto revised = client::push(in(b));
+    ASSERT_TRUE(revised.hasValue()) << message(revised.error());
+    // The push released b's lock on what it pushed.
+    ASSERT_EQ(revised.value().released.size(), 1u);
+    EXPECT_EQ(client::utf8(revised.value().released[0]), "plan.dwg");
     const auto pulled = client::pull(in(a));
     ASSERT_TRUE(pulled.hasValue()) << message(pulled.error());
     EXPECT_EQ(pulled.value().kind, client::Pulled::Kind::pulled);
     EXPECT_EQ(pulled.value().head, 2u);
     EXPECT_EQ(pulled.value().files, 1u);
     EXPECT_EQ(testing_support::readFile(a.dir / "clone/plan.dwg"), "ground floor, revised");
-    const auto released = client::unlock(in(b), {OdString(L"plan.dwg")}, false);
-    ASSERT_TRUE(released.hasValue());
-    EXPECT_TRUE(released.value()[0].done);
     EXPECT_TRUE(client::locks(in(a)).value().empty());
 }
 
@@ -75,7 +76,7 @@ TEST_F(SharedOperations, AnAppendAfterTheHeadMovedChangesNothing) {
 
         ASSERT_TRUE(client::push(in(a)).hasValue());  // the head moves under b's plan
 
-        const auto appended = client::appendPush(repo, server, plan.value());
+        const auto appended = client::appendPush(repo, server, plan.value(), false);
         ASSERT_FALSE(appended.hasValue());
         EXPECT_TRUE(contains(message(appended.error()), "run rvk pull first"));
         EXPECT_EQ(client::serverHead(server).value(), 1u);
@@ -102,6 +103,7 @@ TEST_F(SharedOperations, AFileChangedOnBothSidesIsAConflictOfTheReplay) {
     commitFile(a, "plan.dwg", "v1");
     ASSERT_TRUE(client::push(in(a)).hasValue());
     cloneInto(b, drafter2);
+    ASSERT_TRUE(client::lock(in(a), {OdString(L"plan.dwg")}).hasValue());
     commitFile(a, "plan.dwg", "v2 from a");
     ASSERT_TRUE(client::push(in(a)).hasValue());
     commitFile(b, "plan.dwg", "v2 from b");

@@ -204,8 +204,10 @@ Step steps(Steps... each) {
 Step asSuper(const char* sql) {
     return [=](Scene& t) { t.asSuper(sql); };
 }
+// A pusher holds the lock of what it changes, as a drawing needs; the push releases it.
 Step pushedByA(const char* path, const char* content) {
     return [=](Scene& t) {
+        ASSERT_TRUE(client::lock(t.in(t.a), {od(path)}).hasValue());
         t.commitFile(t.a, path, content);
         ASSERT_TRUE(client::push(t.in(t.a)).hasValue());
     };
@@ -300,6 +302,8 @@ const Refusal kPush[] = {
      "run rvk pull first"},
     {"OfAFileAnotherRoleLocked", steps(&Scene::lockInA, committedInB("plan.dwg")), pushB,
      "it changes files that others have locked:\n  plan.dwg (locked by 'drafter1'"},
+    {"OfADrawingWithoutItsLock", committedInB("plan.dwg"), pushB,
+     "it changes lockable files without their lock:\n  plan.dwg is not locked by you: lock it first"},
     {"AsAReader",
      steps(&Scene::cloneReader, [](Scene& t) { t.commitFile(t.c, "r.txt", "by the reader"); }),
      [](Scene& t) { return text(client::push(t.in(t.c))); }, "permission denied"},

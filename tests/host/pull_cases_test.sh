@@ -50,6 +50,7 @@ grep -q 'plan by s' plan.txt || fail "pull after uncommit lost s's edit: $(cat p
 
 # uncommit stages what the commits changed against the server's head, keeps what was staged, and
 # leaves working files alone; run again, it has nothing to take back.
+rvk lock site.dwg >/dev/null
 head -c 1000 /dev/urandom >>site.dwg && printf 'new\n' >new.txt && commit_all "t two"
 rm old.txt && rvk stage old.txt >/dev/null
 cp site.dwg "$base/site.kept"

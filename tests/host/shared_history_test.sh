@@ -42,6 +42,7 @@ printf 'by b\n' >>plan.txt
 rvk stage plan.txt >/dev/null && rvk commit -m "b edits plan" >/dev/null
 expect 0 "pushed 1 commit" -- rvk push
 cd "$base/a"
+rvk lock site.dwg >/dev/null
 head -c 1000 /dev/urandom >>site.dwg
 rvk stage site.dwg >/dev/null && rvk commit -m "a edits site" >/dev/null
 expect 1 "run rvk pull first" -- rvk push
@@ -52,7 +53,7 @@ expect 0 "pushed 1 commit" -- rvk push
 cd "$base/c"
 expect 0 "pulled 2 commits" -- rvk pull
 cmp -s site.dwg "$base/a/site.dwg" || fail "c did not get a's drawing"
-[ "$(cut -f1,4 <(rvk log) | tr '\n' ' ')" = "3	a edits site 2	b edits plan 1	first " ] ||
+[ "$(cut -f1,5 <(rvk log) | tr '\n' ' ')" = "3	a edits site 2	b edits plan 1	first " ] ||
     fail "the log of c is $(rvk log)"
 
 # A pull refuses to overwrite a local change, and changes nothing.
@@ -89,7 +90,10 @@ expect 1 "rvk_admin" -- rvk unlock --force site.dwg
 mkdir "$base/admin" && cd "$base/admin" && rvk init >/dev/null && rvk remote set "$pg_admin" >/dev/null
 expect 0 "unlocked site.dwg" -- rvk unlock --force site.dwg
 cd "$base/b"
+expect 1 "site.dwg is not locked by you: lock it first" -- rvk push
+expect 0 "locked site.dwg" -- rvk lock site.dwg
 expect 0 "pushed 1 commit" -- rvk push
+[ -z "$(super "SELECT path FROM rvk.locks WHERE holder = 'drafter2'")" ] || fail "the push kept b's lock"
 
 # A hostile server: rows edited by hand. Each pull is refused, reported, and writes nothing
 # outside the repository.
