@@ -26,6 +26,8 @@
 
 namespace client {
 
+struct DrawingLock;
+
 // What init did.
 struct Initialized {
     enum class Kind {
@@ -55,6 +57,11 @@ struct StatusEntry {
     // From the root, with the system's separator, UTF-8, valid during the call that gets it:
     // status lists whole trees, half a million files and more, without a copy a file.
     std::string_view path;
+    // In a clone's status with its locks (statusWithLocks()): the lock on the file, valid during
+    // the call, or null; and whether this clone's role holds it. There a file this role has
+    // locked is listed even when nothing else is to say of it, with the code "L".
+    const DrawingLock* lock = nullptr;
+    bool lockIsMine = false;
 };
 
 // The code of a staged file in listings: "M+", "A+" or "D+".

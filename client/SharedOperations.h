@@ -21,6 +21,7 @@
 #include <boost/optional.hpp>
 
 #include <client/Export.h>
+#include <client/LocalOperations.h>
 #include <client/Session.h>
 #include <common/Expected.h>
 #include <common/FileRecords.h>
@@ -137,6 +138,14 @@ RVKCLIENT_API Expected<std::vector<LockOutcome>> unlock(const Session& session,
                                                         bool force);
 // Every lock, by path.
 RVKCLIENT_API Expected<std::vector<DrawingLock>> locks(const Session& session);
+// Status in a clone: as status() lists, each entry with the lock on its file, and the files this
+// role has locked that status would not list, with the code "L", in the order of the paths. The
+// locks are asked of the remote's server before the listing, giving up after `seconds` in all;
+// a server that cannot be asked leaves them out, with a note to the Reporter. Without a remote,
+// status() itself.
+RVKCLIENT_API Expected<void> statusWithLocks(const Session& session, int seconds,
+                                             const std::function<void(const StatusEntry&)>& each);
+
 // The locks that roles other than that of `conninfo` hold, giving up after `seconds` in all
 // (connecting included): what a host shows beside status without making it wait.
 RVKCLIENT_API Expected<std::vector<DrawingLock>> locksOfOthers(const std::string& conninfo,

@@ -118,8 +118,11 @@ int pull(const std::vector<std::string>& args, const Session& session) {
 }
 
 int push(const std::vector<std::string>& args, const Session& session) {
-    noArguments("push", args);
-    const auto pushed = orFail(client::push(orFail(session.kit())));
+    const Arguments parsed = parseArguments("push", args, {"--keep-locks"});
+    if (!parsed.operands.empty())
+        throw BadUsage{"push: takes no arguments but --keep-locks"};
+    const auto pushed =
+        orFail(client::push(orFail(session.kit()), parsed.has("--keep-locks")));
     session.reporter.endProgress();
     if (!pushed.appended)
         std::printf("pushed %s: the server's head is commit %llu\n",
@@ -131,6 +134,8 @@ int push(const std::vector<std::string>& args, const Session& session) {
                     plural(pushed.commits, "commit", "commits").c_str(),
                     plural(pushed.copies, "copy", "copies").c_str(), mib(pushed.bytes).c_str(),
                     static_cast<unsigned long long>(pushed.head));
+    for (const OdString& path : pushed.released)
+        std::printf("released the lock of %s\n", quotePath(path).c_str());
     return 0;
 }
 

@@ -30,6 +30,11 @@ public:
             m_out += quotePath(std::string(entry.path));
         else
             m_out += entry.path;
+        // Who holds the file's lock, for people; scripts (-z) get the code and the path alone.
+        if (!m_zero && entry.lock != nullptr)
+            m_out += "  (locked by " +
+                     (entry.lockIsMine ? std::string("you") : quoteName(entry.lock->holder)) +
+                     " since " + entry.lock->taken + ")";
         m_out += m_zero ? '\0' : '\n';
         if (m_out.size() >= (std::size_t{1} << 16))
             flush();
@@ -44,27 +49,17 @@ private:
     std::string m_out;
 };
 
-// The notes of a clone: a pull that was cut off, and the locks that other roles hold (asked of
-// the server only for a clone that has a remote, in two seconds at most).
+// The note of a clone whose pull was cut off.
 void noteSharedHistory(const client::Session& kit) {
     const auto sharing = client::sharingState(kit);
-    if (!sharing.hasValue())
-        return;
-    if (sharing.value().pullCutOff)
+    if (sharing.hasValue() && sharing.value().pullCutOff)
         printError(hostError("note: a pull was cut off before it was complete: run rvk pull to "
                              "complete it; until then, status shows files the pull has yet to "
                              "update"));
-    if (!sharing.value().remote)
-        return;
-    const auto held = client::locksOfOthers(*sharing.value().remote, kit.reporter, 2);
-    if (!held.hasValue()) {
-        printError(hostError("note: locks not shown: " + utf8(held.error().message)));
-        return;
-    }
-    for (const client::DrawingLock& l : held.value())
-        printError(hostError("note: " + quotePath(l.path) + " is locked by " +
-                             quoteName(l.holder) + " since " + l.taken));
 }
+
+// How long status waits for the server's locks, connecting included.
+constexpr int kLockSeconds = 2;
 
 }  // namespace
 
@@ -75,8 +70,8 @@ int status(const std::vector<std::string>& args, const Session& session) {
     const auto kit = orFail(session.kit());
     {
         StatusPrinter printer(parsed.has("-z"));
-        const auto listed =
-            client::status(kit, [&](const StatusEntry& entry) { printer.add(entry); });
+        const auto listed = client::statusWithLocks(
+            kit, kLockSeconds, [&](const StatusEntry& entry) { printer.add(entry); });
         session.reporter.endProgress();
         printer.flush();
         orFail(Expected<void>(listed));

@@ -67,8 +67,9 @@ shared history (on a PostgreSQL server):
   remote create CONNINFO
                       make an empty shared repository in the database CONNINFO names
   clone CONNINFO DIR  make DIR a clone of the shared repository at CONNINFO
-  push                send the commits the server lacks (refused when it has commits this
-                      clone lacks: run rvk pull first)
+  push [--keep-locks] send the commits the server lacks (refused when it has commits this
+                      clone lacks: run rvk pull first), releasing this role's locks on the
+                      files they change unless --keep-locks
   pull                bring the server's commits, update the files it changed, and put this
                       clone's own commits on top
   uncommit            turn this clone's commits that the server lacks back into staged
@@ -77,6 +78,9 @@ shared history (on a PostgreSQL server):
   unlock [--force] PATH...
                       release locks (--force: another role's; rvk_admin members only)
   locks               list the locks: path, role, time taken
+
+In a clone, drawings (*.dwg) and the files the server's lockable rules name are read-only until
+this role locks them; a push that changes or removes one needs its lock ("lock it first").
 )";
 
 constexpr const char* kDetails = R"(
@@ -85,6 +89,10 @@ then the path relative to the repository root. Unchanged files are not listed.
   M   changed since HEAD's commit         M+  staged as modified
   ?   not tracked                         A+  staged as added
   D   tracked, gone from the folder       D+  staged as removed
+
+In a clone, status asks the server for the locks (two seconds at most): a listed file that is
+locked is followed by (locked by ROLE since TIME), ROLE "you" for this clone's role, and a
+file this role has locked with nothing else to say of it is listed with the code "L".
 
 -z ends each line with a zero byte instead of a line end and prints paths as they are, for
 scripts; otherwise a path that holds a control character, a double quote or a backslash is shown
@@ -119,8 +127,9 @@ checked for presence only). It prints one line for each copy that is missing or 
 paths and commits that name it, and then fails. status says on stderr when files it lists as
 modified have lost their stored copies.
 
-log prints one line per commit: the id, a tab, the time (UTC), a tab, the number of files the
-commit tracks, a tab, the message (line ends and tabs as spaces, other control characters
+log prints one line per commit: the id, a tab, the time (UTC), a tab, the author (the system's
+user for a commit made here, the role that pushed it once it is on the server; "-" for commits
+made before authors were kept), a tab, the number of files the commit tracks, a tab, the message (line ends and tabs as spaces, other control characters
 escaped). RVK_COMMIT_TIME=SECONDS (since 1970) sets the time of the next
 commit, for sessions that must repeat exactly.
 

@@ -2,6 +2,7 @@
 #include <client/SharedOperations.h>
 #include <client/Text.h>
 #include <client/base/Repository.h>
+#include <client/shared/Lockable.h>
 #include <client/shared/RemoteSettings.h>
 #include <client/shared/ServerHistory.h>
 #include <client/shared/ServerLocks.h>
@@ -132,13 +133,21 @@ Expected<std::vector<LockOutcome>> lock(const Session& session, const std::vecto
         return linked.error();
     ServerConnection& server = linked.value().server;
     std::vector<LockOutcome> outcomes;
+    LockView mine;
+    std::vector<OdString> taken;
     for (const std::string& path : paths) {
         const auto held = takeLock(server, path);
         if (!held.hasValue())
             return held.error();
-        const bool mine = held.value().holder == server.role();
-        outcomes.push_back(LockOutcome{localPath(path), mine, drawingLock(held.value())});
+        const bool done = held.value().holder == server.role();
+        outcomes.push_back(LockOutcome{localPath(path), done, drawingLock(held.value())});
+        if (done) {
+            mine.held.insert(path);
+            taken.push_back(localPath(path));
+        }
     }
+    // What this role holds, it may change: a drawing read-only until now opens for writing.
+    applyAccess(linked.value().repo.root, taken, mine, session.reporter);
     return outcomes;
 }
 
@@ -150,7 +159,11 @@ Expected<std::vector<LockOutcome>> unlock(const Session& session,
     auto linked = openLinked(session, LockMode::shared);
     if (!linked.hasValue())
         return linked.error();
+    auto rules = fetchLockableRules(linked.value().server);
+    if (!rules.hasValue())
+        return rules.error();
     std::vector<LockOutcome> outcomes;
+    std::vector<OdString> released;
     for (const std::string& path : named.value().paths) {
         const auto kept = releaseLock(linked.value().server, path, force);
         if (!kept.hasValue())
@@ -158,8 +171,14 @@ Expected<std::vector<LockOutcome>> unlock(const Session& session,
         LockOutcome outcome{localPath(path), !kept.value(), {}};
         if (kept.value())
             outcome.held = drawingLock(*kept.value());
+        else
+            released.push_back(localPath(path));
         outcomes.push_back(std::move(outcome));
     }
+    // Released, a lockable file is read-only again here; another role's released by force is
+    // another clone's file, and this one's copy of it was read-only already.
+    applyAccess(linked.value().repo.root, released, LockView{std::move(rules.value()), {}},
+                session.reporter);
     return outcomes;
 }
 

@@ -11,6 +11,7 @@
 
 #include <client/SharedOperations.h>
 #include <client/Text.h>
+#include <client/shared/Lockable.h>
 #include <client/shared/RemoteCopies.h>
 #include <client/shared/RemoteSettings.h>
 #include <client/shared/ServerPaths.h>
@@ -269,8 +270,34 @@ Expected<Pulled> pullHere(const Session& session, const PullEvents& events, bool
     auto linked = openLinked(session, LockMode::exclusive);
     if (!linked.hasValue())
         return linked.error();
-    const common::RootPath& root = linked.value().repo.root;
-    auto pulled = pullInto(linked.value().repo, linked.value().server, session, events);
+    Repository& r = linked.value().repo;
+    const common::RootPath& root = r.root;
+    auto pulled = pullInto(r, linked.value().server, session, events);
+    // The working files' access follows the locks as they are now, whatever the pull changed:
+    // another role's release, or an administrator's, is news too.
+    // The pull itself is complete: what fails now is a note, not the pull's failure.
+    if (pulled.hasValue()) {
+        const auto marked = [&]() -> Expected<void> {
+            const auto view = fetchLockView(linked.value().server);
+            if (!view.hasValue())
+                return view.error();
+            if (const auto kept = keepLockableRules(r.db, view.value().rules); !kept.hasValue())
+                return kept.error();
+            const auto files = r.db.trackedFiles(r.cache.value().read().head.commit);
+            if (!files.hasValue())
+                return files.error();
+            std::vector<OdString> paths;
+            paths.reserve(files.value().size());
+            for (const auto& tracked : files.value())
+                paths.push_back(tracked.first);
+            applyAccess(root, paths, view.value(), session.reporter);
+            return {};
+        }();
+        if (!marked.hasValue())
+            session.reporter.note(hostError("the working files' access was not brought up to "
+                                            "date with the locks: " +
+                                            utf8(marked.error().message)));
+    }
     if (cloning && pulled.hasValue() &&
         !ut::FileName(root.ignorePath()).exists(ut::FileName::kAnyObject)) {
         if (auto written = common::RepoIgnore::write(root); !written.hasValue())

@@ -7,6 +7,7 @@
 
 #include <client/SharedOperations.h>
 #include <client/Text.h>
+#include <client/shared/Lockable.h>
 #include <client/shared/RemoteCopies.h>
 #include <client/shared/RemoteSettings.h>
 #include <client/shared/ServerPaths.h>
@@ -151,6 +152,17 @@ Expected<Pushed> push(const Session& session, bool keepLocks) {
     pushed.head = appended.value().head;
     for (const std::string& path : appended.value().released)
         pushed.released.push_back(localPath(path));
+    // The locks the push gave back leave their files read-only here, as in every other clone.
+    // The push has landed: a failure now is the user's to hear of, not the push's.
+    if (!pushed.released.empty()) {
+        auto rules = fetchLockableRules(server);
+        if (rules.hasValue())
+            applyAccess(r.root, pushed.released, LockView{std::move(rules.value()), {}},
+                        session.reporter);
+        else
+            session.reporter.note(hostError("the files whose locks the push released stay as "
+                                            "they were: " + utf8(rules.error().message)));
+    }
     return pushed;
 }
 

@@ -10,6 +10,7 @@
 #include <client/LocalOperations.h>
 #include <client/Text.h>
 #include <client/base/Repository.h>
+#include <client/shared/Lockable.h>
 #include <client/shared/RemoteSettings.h>
 #include <client/store/HostStorage.h>
 #include <client/tree/HostFiles.h>
@@ -165,6 +166,13 @@ Expected<Restored> restore(const Session& session, const RestoreRequest& request
     });
     if (!placed.hasValue())
         return placed.error();
+    // In a clone, a restored lockable file is read-only unless this role holds its lock, as pull
+    // leaves it.
+    const auto view = viewWithoutWaiting(r.db, session.reporter);
+    if (!view.hasValue())
+        session.reporter.note(view.error());
+    else if (view.value())
+        applyAccess(r.root, outcome.files, *view.value(), session.reporter);
     return outcome;
 }
 
