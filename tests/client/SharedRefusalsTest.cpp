@@ -216,7 +216,7 @@ Step committedInB(const char* path, const char* content = "by b") {
     return [=](Scene& t) { t.commitFile(t.b, path, content); };
 }
 Step writtenInB(const char* path, const char* content) {
-    return [=](Scene& t) { t.b.dir.writeFile(std::string("clone/") + path, content); };
+    return [=](Scene& t) { t.writeAnyway(t.b, path, content); };
 }
 Step writtenInC(const char* path, const char* content) {
     return [=](Scene& t) { t.c.dir.writeFile(path, content); };

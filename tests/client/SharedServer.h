@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -55,8 +56,16 @@ public:
         ASSERT_TRUE(cloned.hasValue()) << message(cloned.error());
     }
     client::Session in(WorkingCopy& w) { return w.session("clone"); }
-    void commitFile(WorkingCopy& w, const std::string& path, const std::string& content) {
+    // Writes the clone's file at `path` as a drafter who writes a read-only drawing anyway would:
+    // its write permission given back first.
+    static void writeAnyway(WorkingCopy& w, const std::string& path, const std::string& content) {
+        std::error_code ignored;  // a file not there yet
+        std::filesystem::permissions(w.dir / ("clone/" + path), std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::add, ignored);
         w.dir.writeFile("clone/" + path, content);
+    }
+    void commitFile(WorkingCopy& w, const std::string& path, const std::string& content) {
+        writeAnyway(w, path, content);
         const auto staged = client::stage(in(w), {OdString(path.c_str(), kCodePageUtf8)}, false);
         ASSERT_TRUE(staged.hasValue() && staged.value().refused.empty());
         const auto made = client::commit(in(w), OdString(path.c_str(), kCodePageUtf8), 100);
