@@ -31,6 +31,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -601,6 +602,50 @@ std::int64_t bytesSent(const std::vector<std::string>& args, const std::string& 
     return sent;
 }
 
+void makeStatusTree(const fs::path& root, std::size_t files, std::size_t largeFiles, bool commit,
+                    const std::vector<const char*>& copied);
+
+// rvk status in a clone, which asks the server for the locks, against the same clone without a
+// remote: the difference should be no more than one round trip to the server, whose reference
+// here is psql asking for the locks (a process, a connection and a query).
+void compareStatusWithRemote(const Options& options, const std::string& base,
+                             const std::function<std::string(const std::string&, const std::string&)>& conn,
+                             std::vector<Row>& rows) {
+    constexpr std::size_t kFiles = 20000;
+    std::printf("sharing: status of a clone of %zu files, with and without its remote...\n", kFiles);
+    std::fflush(stdout);
+    const std::string tree = base + "/status-tree", clone = base + "/status-clone",
+                      alone = base + "/status-alone", db = "statusdb";
+    makeStatusTree(tree, kFiles, 0, true, {});
+    mustRun({"psql", "-X", "-q", conn("postgres", "postgres"), "-c",
+             "CREATE DATABASE " + db + " OWNER admin"});
+    mustRun({RVK_BINARY, "remote", "create", conn("admin", db)});
+    mustRun({RVK_BINARY, "remote", "set", conn("drafter1", db)}, false, tree.c_str());
+    mustRun({RVK_BINARY, "push"}, false, tree.c_str());
+    mustRun({RVK_BINARY, "clone", conn("drafter2", db), clone});
+    mustRun({"cp", "-a", clone, alone});
+    mustRun({"sqlite3", alone + "/.rvk/rvk.db", "DROP TABLE remote"});
+    // A lock of this role's and one of another's, so that the answer is not empty.
+    mustRun({RVK_BINARY, "lock", "part00/dir0000/file-0000000.dwg"}, false, clone.c_str());
+    mustRun({RVK_BINARY, "lock", "part00/dir0000/file-0000004.dwg"}, false, tree.c_str());
+    const std::vector<std::string> status = {RVK_BINARY, "status"};
+    for (const std::string& folder : {clone, alone})
+        mustRun(status, false, folder.c_str());  // the stat caches filled
+    std::vector<double> withMs, withoutMs, psqlMs;
+    for (int round = 0; round < std::max(options.rounds, 7); ++round) {
+        withMs.push_back(mustRun(status, false, clone.c_str()).milliseconds);
+        withoutMs.push_back(mustRun(status, false, alone.c_str()).milliseconds);
+        psqlMs.push_back(mustRun({"psql", "-X", "-At", conn("drafter2", db), "-c",
+                                  "SELECT path, holder, taken FROM rvk.locks"})
+                             .milliseconds);
+    }
+    const double w = median(withMs), wo = median(withoutMs), trip = median(psqlMs);
+    rows.push_back({"rvk status, clean clone of 20,000 files: with its remote vs without",
+                    format("%.1f ms", w), format("%.1f ms", wo),
+                    format("+%.1f ms", w - wo), format("<= +%.1f ms (psql's locks)", trip),
+                    w - wo <= trip});
+}
+
 void compareSharing(const Options& options, std::vector<Row>& rows) {
     const std::size_t files = options.quick ? 200 : 2000;
     const std::uint64_t total = options.quick ? std::uint64_t{150} << 20 : std::uint64_t{1536} << 20;
@@ -704,6 +749,8 @@ void compareSharing(const Options& options, std::vector<Row>& rows) {
         edit.seekp(100);
         edit << "a changed line";
     }
+    // A change to a drawing the server has is pushed by the holder of its lock.
+    mustRun({RVK_BINARY, "lock", drawing}, false, src.c_str());
     mustRun({RVK_BINARY, "stage", "--all"}, false, src.c_str());
     mustRun({RVK_BINARY, "commit", "-m", "one drawing"}, false, src.c_str());
     const std::int64_t sent =
@@ -726,6 +773,7 @@ void compareSharing(const Options& options, std::vector<Row>& rows) {
                     format("%.1f KiB", static_cast<double>(sent - drawingSize) / 1024),
                     format("%.0f KiB drawing", static_cast<double>(drawingSize) / 1024), "",
                     "< 64 KiB", sent - drawingSize < 64 * 1024});
+    compareStatusWithRemote(options, base, conn, rows);
 }
 
 // --- rvk status against git status --------------------------------------------------------------

@@ -6,6 +6,7 @@
 # number of parallel compile jobs (default: all processors).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+repo=$PWD
 bash scripts/setup.sh
 
 build=build/example
@@ -88,5 +89,52 @@ step rvk status
 step rvk log notes.txt
 note "every stored copy that a commit names is there and whole"
 step rvk verify
+
+# --- two drafters and one shared history --------------------------------------------------------
+# A throwaway PostgreSQL cluster on this machine stands for the office's server; drafter1 works in
+# the sample folder, drafter2 in a clone of it.
+if ! ls /usr/lib/postgresql/*/bin/initdb >/dev/null 2>&1; then
+    printf '\nno PostgreSQL server on this machine: the shared part of the session is left out\n'
+    printf '\nexample session finished\n'
+    exit 0
+fi
+office=$(mktemp -d "${TMPDIR:-/tmp}/rvk-office-XXXXXX")
+chmod 755 "$office"  # the server may run as another user, who must reach its folder
+pg_server=$repo/scripts/pg-server.sh
+trap 'bash "$pg_server" stop "$office/pg" >/dev/null 2>&1 || true; rm -rf "$sample" "$office"' EXIT
+bash "$pg_server" start "$office/pg" >"$office/roles"
+role() { sed -n "s/^$1 //p" "$office/roles"; }
+admin=$(role admin) drafter1=$(role drafter1) drafter2=$(role drafter2)
+
+note "the administrator makes the shared repository; drafter1 sends the history there"
+step rvk remote create "$admin"
+step rvk remote set "$drafter1"
+step rvk push
+note "drafter2 clones it: drawings are read-only until drafter2 holds their lock"
+step rvk clone "$drafter2" "$office/clone"
+cd "$office/clone"
+step ls -l details
+step rvk lock details/stair.dwg
+step ls -l details
+printf 'stair detail, revised by drafter2\n' >details/stair.dwg
+step rvk status
+step rvk stage stair
+step rvk commit -m "Stair revised"
+note "the push gives the lock back: the drawing is read-only again"
+step rvk push
+step ls -l details
+
+note "drafter1 edits the stair without its lock: the push is refused before any work is lost"
+cd "$sample"
+step rvk pull
+step rvk log
+chmod u+w details/stair.dwg
+printf 'stair detail, drafter1 without the lock\n' >details/stair.dwg
+step rvk stage stair
+step rvk commit -m "Stair by drafter1"
+step_failing rvk push
+step rvk lock details/stair.dwg
+step rvk status
+step rvk push
 
 printf '\nexample session finished\n'

@@ -38,7 +38,9 @@ done
 win status >"$out" 2>&1 || fail "status failed in the Windows clone: $(cat "$out")"
 [ ! -s "$out" ] || fail "a fresh Windows clone has changes: $(cat "$out")"
 
-# Windows edits the drawing, pushes and locks it; Linux pulls the edit and sees the lock.
+# Windows locks the drawing, edits and pushes it (which gives the lock back), and locks it again;
+# Linux pulls the edit and sees the lock.
+expect 0 'locked plans\level1\ground.dwg' -- win lock plans/level1/ground.dwg
 printf 'from Windows\n' >>plans/level1/ground.dwg
 expect 0 'M+ plans\level1\ground.dwg' -- win stage 'plans\level1\ground.dwg'
 expect 0 "committed 2" -- win commit -m "windows edit"
@@ -56,6 +58,8 @@ expect 1 "locked by 'drafter2'" -- lin push
 cd "$base/windows"
 expect 0 'unlocked plans\level1\ground.dwg' -- win unlock plans/level1/ground.dwg
 cd "$base/linux"
+expect 1 "plans/level1/ground.dwg is not locked by you: lock it first" -- lin push
+expect 0 "locked plans/level1/ground.dwg" -- lin lock plans/level1/ground.dwg
 expect 0 "pushed 1 commit" -- lin push
 cd "$base/windows"
 expect 0 "pulled 1 commit" -- win pull

@@ -89,20 +89,22 @@ for i in $(seq "$clients"); do
     [ "$(wc -l <"$base/final/c$i.txt")" = "$rounds" ] || fail "client $i lost commits: $(cat "$base/final/c$i.txt")"
 done
 
-# Killed pushes: each kill leaves whole commits on the server, and a push run again lands.
+# Killed pushes: each kill leaves whole commits on the server, and a push run again lands. w1
+# changes the same drawings again and again: it holds their locks, and keeps them when it pushes.
 cd "$base/w1"
 "$rvk" pull >/dev/null
+"$rvk" lock big0.dwg big1.dwg big2.dwg step.dwg huge.dwg >/dev/null
 killed=0
 for k in $(seq "$kills"); do
     head -c $((200000 + RANDOM * 30)) /dev/urandom >"big$((k % 3)).dwg"
     "$rvk" stage --all >/dev/null && "$rvk" commit -m "kill $k" >/dev/null
-    "$rvk" push >/dev/null 2>&1 &
+    "$rvk" push --keep-locks >/dev/null 2>&1 &
     pid=$!
     sleep "0.0$((RANDOM % 10))$((RANDOM % 10))"
     kill -KILL "$pid" 2>/dev/null && killed=$((killed + 1))
     wait "$pid" 2>/dev/null || true
     check_server "push killed ($k)"
-    "$rvk" push >"$base/out" 2>&1 || fail "push after a kill: $(cat "$base/out")"
+    "$rvk" push --keep-locks >"$base/out" 2>&1 || fail "push after a kill: $(cat "$base/out")"
 done
 [ "$("$rvk" log | head -n 1 | cut -f1)" = "$(sql 'SELECT id FROM rvk.head')" ] || fail "pushes after kills did not all land"
 echo "faults: push killed $killed times at random moments"
@@ -113,7 +115,7 @@ killed=0
 for k in $(seq "$kills"); do
     (cd "$base/w1" && head -c $((200000 + RANDOM * 30)) /dev/urandom >"big$((k % 3)).dwg" &&
         printf '%d\n' "$k" >>pulled.txt && "$rvk" stage --all >/dev/null &&
-        "$rvk" commit -m "pull kill $k" >/dev/null && "$rvk" push >/dev/null)
+        "$rvk" commit -m "pull kill $k" >/dev/null && "$rvk" push --keep-locks >/dev/null)
     "$rvk" pull >/dev/null 2>&1 &
     pid=$!
     sleep "0.0$((RANDOM % 10))$((RANDOM % 10))"
@@ -144,7 +146,7 @@ if command -v strace >/dev/null && strace -f -o /dev/null true 2>/dev/null; then
     change() {  # a new commit in w1, pushed unless told not to
         (cd "$base/w1" && printf 'step %s\n' "$1" >>steps.txt &&
             head -c 100000 /dev/urandom >step.dwg && "$rvk" stage --all >/dev/null &&
-            "$rvk" commit -m "step $1" >/dev/null && { [ "${2:-}" = keep ] || "$rvk" push >/dev/null; })
+            "$rvk" commit -m "step $1" >/dev/null && { [ "${2:-}" = keep ] || "$rvk" push --keep-locks >/dev/null; })
     }
     calls() {  # calls SYSCALL COMMAND...: how often one run makes the call
         strace -f -c -U name,calls -e trace="$1" "${@:2}" 2>&1 >/dev/null |
@@ -160,12 +162,12 @@ if command -v strace >/dev/null && strace -f -o /dev/null true 2>/dev/null; then
     }
     cd "$base/w1"
     change counted keep
-    total=$(calls sendto "$rvk" push)
+    total=$(calls sendto "$rvk" push --keep-locks)
     for n in $(seq "${total:-0}"); do
         change "push $n" keep
-        kill_at sendto "$n" "$rvk" push
+        kill_at sendto "$n" "$rvk" push --keep-locks
         check_server "push killed at send $n"
-        "$rvk" push >"$base/out" 2>&1 || fail "push after a kill at send $n: $(cat "$base/out")"
+        "$rvk" push --keep-locks >"$base/out" 2>&1 || fail "push after a kill at send $n: $(cat "$base/out")"
     done
     cd "$base/w4"
     "$rvk" pull >/dev/null
@@ -214,7 +216,7 @@ stopped=
 for attempt in 1 2 3; do
     head -c 60000000 /dev/urandom >huge.dwg
     "$rvk" stage huge.dwg >/dev/null && "$rvk" commit -m "huge $attempt" >/dev/null
-    "$rvk" push >"$base/out" 2>&1 &
+    "$rvk" push --keep-locks >"$base/out" 2>&1 &
     pid=$!
     for _ in $(seq 500); do
         [ -n "$(sql "SELECT 1 FROM pg_stat_activity WHERE query LIKE 'SELECT rvk.put_chunk(%' AND state = 'active'")" ] && break
@@ -232,7 +234,7 @@ for attempt in 1 2 3; do
     fi
 done
 [ -n "$stopped" ] || fail "every push ended before the server stopped"
-"$rvk" push >"$base/out" 2>&1 || fail "push after the server came back: $(cat "$base/out")"
+"$rvk" push --keep-locks >"$base/out" 2>&1 || fail "push after the server came back: $(cat "$base/out")"
 check_server "push after the server came back"
 cd "$base/w3"
 "$rvk" pull >/dev/null || fail "pull of the pushes above"
