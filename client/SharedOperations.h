@@ -96,8 +96,8 @@ enum class Conflicts {
     // The drafter's versions stay in the working tree and are recorded as a new commit of this
     // clone on top of the server's (and of this clone's other commits, replayed without their
     // changes to those files), for the next push to send. Refused, changing nothing, when the
-    // server says that any of those files is lockable and not locked by this role, or is locked by
-    // another role: the push would be refused.
+    // server says that any of those files is lockable, held by the server and not locked by this
+    // role, or is locked by another role: the push would be refused ("lock it first").
     mine,
 };
 
