@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <boost/optional.hpp>
@@ -67,13 +68,54 @@ struct Pulled {
     std::int64_t bytes = 0;    // their bytes
     std::size_t files = 0;     // working files updated
     std::size_t replayed = 0;  // this clone's own commits put on top
+    // Conflicts::theirs: each file changed on both sides whose server version the pull took, and
+    // the untracked copy of the drafter's bytes beside it ("plan.dwg", "plan.mine.dwg"), by path.
+    std::vector<std::pair<OdString, OdString>> setAside;
+    // Conflicts::theirs: the files changed on both sides whose server version the pull took with
+    // nothing to set aside: the drafter had removed them, or held the server's bytes already.
+    std::vector<OdString> taken;
+    // Conflicts::mine: the files whose drafter's versions the new commit `keptIn` records on top
+    // of the server's, by path; `keptIn` is 0 when there was nothing to keep.
+    std::vector<OdString> kept;
+    std::uint64_t keptIn = 0;
+};
+
+// What a pull does with a file changed both here (in the working tree, staged, or in a commit of
+// this clone's that the server lacks) and on the server.
+enum class Conflicts {
+    // The pull changes nothing and fails, naming the files.
+    refuse,
+    // The server's version is taken. The drafter's newest bytes (the working file; when there is
+    // none, the version of this clone's newest commit) are first kept beside it as an untracked,
+    // writable copy, NAME.mine.EXT ("plan.dwg": "plan.mine.dwg"; "notes": "notes.mine"), or
+    // NAME.mine-2.EXT, -3, ... when that name is taken: nothing is ever overwritten. A copy with
+    // those very bytes there already (from a pull cut off after it made it) serves again. The
+    // copies are on disk before the pull changes anything else; this clone's own changes to
+    // those files are dropped from its commits, which the pull replays without them (a commit
+    // left without changes goes), and from the staged files.
+    theirs,
+    // The drafter's versions stay in the working tree and are recorded as a new commit of this
+    // clone on top of the server's (and of this clone's other commits, replayed without their
+    // changes to those files), for the next push to send. Refused, changing nothing, when the
+    // server says that any of those files is lockable, held by the server and not locked by this
+    // role, or is locked by another role: the push would be refused ("lock it first").
+    mine,
+};
+
+// How pull goes about its work.
+struct PullOptions {
+    Conflicts conflicts = Conflicts::refuse;
+    // The time of the commit that Conflicts::mine records, in seconds since 1970; none for now.
+    boost::optional<std::int64_t> keptTime;
 };
 
 // Brings the server's commits, updates the working files the server changed, and puts this
-// clone's own commits on top. It changes nothing and fails naming them when a file changed on
-// both sides (in a commit of this clone's, staged, or in the working tree), or when the working
-// tree cannot take a file of the server's.
-RVKCLIENT_API Expected<Pulled> pull(const Session& session, const PullEvents& events = {});
+// clone's own commits on top. A file changed on both sides (in a commit of this clone's, staged,
+// or in the working tree) is settled as `options.conflicts` says; by default the pull changes
+// nothing and fails naming the files. It always fails so, changing nothing, when the working tree
+// cannot take a file of the server's.
+RVKCLIENT_API Expected<Pulled> pull(const Session& session, const PullEvents& events = {},
+                                    const PullOptions& options = {});
 
 // Makes `folder` (from Session::folder, or absolute; empty or new, and outside any other working
 // tree) a clone of the shared repository at `conninfo`, its remote. A clone that was cut off is

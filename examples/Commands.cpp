@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <regex>
 #include <utility>
 
 namespace rvk {
@@ -18,6 +20,17 @@ int fail(const ErrorMessage& error) {
     if (error.code != kStateNotWritten)
         printError(error);
     return 1;
+}
+
+Expected<std::int64_t> commitTime() {
+    const char* fixed = std::getenv("RVK_COMMIT_TIME");
+    if (fixed == nullptr)
+        return static_cast<std::int64_t>(std::time(nullptr));
+    static const std::regex kSeconds("-?[0-9]{1,18}");
+    if (!std::regex_match(fixed, kSeconds))
+        return hostError("RVK_COMMIT_TIME must be a number of seconds since 1970, not " +
+                         quoteName(shortened(fixed)));
+    return static_cast<std::int64_t>(std::stoll(fixed));
 }
 
 Expected<std::chrono::milliseconds> parseLockTimeout(const std::string& text,

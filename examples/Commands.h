@@ -91,6 +91,9 @@ inline void orFail(Expected<void>&& result) {
 
 using Command = int (*)(const std::vector<std::string>&, const Session&);
 
+// The time of a new commit: RVK_COMMIT_TIME when set, otherwise now.
+Expected<std::int64_t> commitTime();
+
 // A command-line word as text.
 OdString fromArg(const std::string& arg);
 

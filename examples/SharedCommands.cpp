@@ -111,9 +111,32 @@ int clone(const std::vector<std::string>& args, const Session& session) {
 }
 
 int pull(const std::vector<std::string>& args, const Session& session) {
-    noArguments("pull", args);
-    const auto pulled = orFail(client::pull(orFail(session.kit()), pullEvents(session)));
+    const Arguments parsed = parseArguments("pull", args, {"--theirs", "--mine"});
+    if (!parsed.operands.empty())
+        throw BadUsage{"pull: takes no arguments"};
+    if (parsed.has("--theirs") && parsed.has("--mine"))
+        throw BadUsage{"pull: give --theirs or --mine, not both"};
+    client::PullOptions options;
+    if (parsed.has("--theirs"))
+        options.conflicts = client::Conflicts::theirs;
+    if (parsed.has("--mine")) {
+        options.conflicts = client::Conflicts::mine;
+        options.keptTime = orFail(commitTime());
+    }
+    const auto pulled = orFail(client::pull(orFail(session.kit()), pullEvents(session), options));
     session.reporter.endProgress();
+    // Said first: what became of the drafter's own work.
+    for (const auto& [path, copy] : pulled.setAside)
+        std::printf("kept your %s as %s\n", quotePath(path).c_str(), quotePath(copy).c_str());
+    for (const OdString& path : pulled.taken)
+        std::printf("took the server's %s: yours was removed or the same\n",
+                    quotePath(path).c_str());
+    if (pulled.keptIn > 0) {
+        std::printf("kept your versions in commit %llu (rvk push sends them):\n",
+                    static_cast<unsigned long long>(pulled.keptIn));
+        for (const OdString& path : pulled.kept)
+            std::printf("  %s\n", quotePath(path).c_str());
+    }
     return printPulled(pulled, "pulled");
 }
 

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <ctime>
 #include <exception>
-#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,6 +29,7 @@ namespace {
 using common::EFileChange;
 using common::StagedFile;
 using rvk::BadUsage;
+using rvk::commitTime;
 using rvk::ConsoleIo;
 using rvk::fail;
 using rvk::fromArg;
@@ -70,8 +70,13 @@ shared history (on a PostgreSQL server):
   push [--keep-locks] send the commits the server lacks (refused when it has commits this
                       clone lacks: run rvk pull first), releasing this role's locks on the
                       files they change unless --keep-locks
-  pull                bring the server's commits, update the files it changed, and put this
-                      clone's own commits on top
+  pull [--theirs | --mine]
+                      bring the server's commits, update the files it changed, and put this
+                      clone's own commits on top; a file changed both here and on the server
+                      stops it, unless --theirs takes the server's version and keeps yours
+                      beside it as NAME.mine.EXT (untracked), or --mine keeps yours and records
+                      it in a new commit on top, for rvk push to send (a lockable file needs
+                      your lock)
   uncommit            turn this clone's commits that the server lacks back into staged
                       changes (working files stay as they are)
   lock PATH...        lock files on the server for the role of the connection
@@ -228,18 +233,6 @@ int unstage(const std::vector<std::string>& args, const Session& session) {
     const auto unstaged =
         orFail(client::unstage(orFail(session.kit()), words(parsed.operands), all));
     return unstaged.refused.empty() ? 0 : refused(unstaged.refused);
-}
-
-// The time of a new commit: RVK_COMMIT_TIME when set, otherwise now.
-Expected<std::int64_t> commitTime() {
-    const char* fixed = std::getenv("RVK_COMMIT_TIME");
-    if (fixed == nullptr)
-        return static_cast<std::int64_t>(std::time(nullptr));
-    static const std::regex kSeconds("-?[0-9]{1,18}");
-    if (!std::regex_match(fixed, kSeconds))
-        return hostError("RVK_COMMIT_TIME must be a number of seconds since 1970, not " +
-                         quoteName(shortened(fixed)));
-    return static_cast<std::int64_t>(std::stoll(fixed));
 }
 
 int commit(const std::vector<std::string>& args, const Session& session) {

@@ -83,6 +83,7 @@ Expected<Replayed> replayPull(Repository& r, const TrackedFiles& baseFiles,
             else
                 next[path] = now->second;
         }
+        replayed.commits.push_back(record);
         replayed.files.push_back(next);
         previous = &commitFiles;
     }
@@ -124,10 +125,11 @@ Expected<Received> applyPull(Repository& r, ServerConnection& server, const Sess
             return stored.error();
         const bool there = ut::FileName(stored.value()).exists(ut::FileName::kRegularFile);
         const bool generic = common::urlToType(url) == common::FileStorage::Generic;
-        if (record.value() && utf8(record.value()->digest) != sha256 && !generic)
+        const bool differs = record.value() && utf8(record.value()->digest) != sha256 && !generic;
+        if (differs && replayed.givenUp.count(url) == 0)
             return hostError("the server's copy " + quotePath(url) +
                              " differs from the one this clone holds under that URL");
-        if (!there || (!record.value() && !generic))
+        if (!there || (!record.value() && !generic) || differs)
             missing.emplace_back(url, sha256);
     }
     std::vector<KeptCopy> received;
@@ -182,14 +184,27 @@ Expected<Received> applyPull(Repository& r, ServerConnection& server, const Sess
                 return inserted.error();
         }
         std::uint64_t newHead = top;
-        for (std::size_t i = 0; i < standing.own.local.size(); ++i) {
-            CommitRecord moved = standing.own.local[i].first;
+        for (std::size_t i = 0; i < replayed.commits.size(); ++i) {
+            CommitRecord moved = replayed.commits[i];
             moved.id = ++newHead;
             moved.parent = newHead - 1;
             if (auto inserted = r.db.insertCommit(moved, replayed.files[i]); !inserted.hasValue())
                 return inserted.error();
         }
+        if (replayed.kept) {
+            const Replayed::Kept& kept = *replayed.kept;
+            if (kept.record.id != ++newHead)
+                return hostError("the commit of the versions kept here is out of place");
+            if (auto inserted = r.db.insertCommit(kept.record, kept.files, kept.copies);
+                !inserted.hasValue())
+                return inserted.error();
+        }
         if (auto set = r.db.setRemoteSetting(kBaseKey, std::to_string(top)); !set.hasValue())
+            return set.error();
+        const auto settled = replayed.settled.empty()
+                                 ? boost::optional<std::string>()
+                                 : boost::optional<std::string>(settledText(replayed.settled));
+        if (auto set = r.db.setRemoteSetting(kSettledKey, settled); !set.hasValue())
             return set.error();
         auto noted = r.db.setRemoteSetting(kPendingKey, std::to_string(head) + " " +
                                                             std::to_string(newHead) + " " +
@@ -215,7 +230,7 @@ namespace {
 // Brings the server's commits into the opened repository, replays the clone's own commits on top
 // and updates the working files the server changed.
 Expected<Pulled> pullInto(Repository& r, ServerConnection& server, const Session& session,
-                          const PullEvents& events) {
+                          const PullEvents& events, const PullOptions& options) {
     const auto completed = finishPending(r);
     if (!completed.hasValue())
         return completed.error();
@@ -241,12 +256,16 @@ Expected<Pulled> pullInto(Repository& r, ServerConnection& server, const Session
     const auto fetched = fetchPull(r, server, s.base, s.top, baseFiles.value());
     if (!fetched.hasValue())
         return fetched.error();
-    const auto replayed = replayPull(r, baseFiles.value(), fetched.value().snapshots.back(), s.own,
-                                     fetched.value().digests);
+    const TrackedFiles& serverFiles = fetched.value().snapshots.back();
+    auto replayed = replayPull(r, baseFiles.value(), serverFiles, s.own, fetched.value().digests);
     if (!replayed.hasValue())
         return replayed.error();
+    const auto settled = settleConflicts(r, server, options, s, baseFiles.value(), serverFiles,
+                                         fetched.value(), replayed.value());
+    if (!settled.hasValue())
+        return settled.error();
     if (!replayed.value().plan.conflicts.empty() || !replayed.value().plan.blocked.empty())
-        return refusal(replayed.value().plan);
+        return refusal(replayed.value().plan, options.conflicts == Conflicts::refuse);
     const auto applied = applyPull(r, server, session, s, fetched.value(), replayed.value());
     if (!applied.hasValue())
         return applied.error();
@@ -256,7 +275,13 @@ Expected<Pulled> pullInto(Repository& r, ServerConnection& server, const Session
     pulled.copies = applied.value().copies;
     pulled.bytes = applied.value().bytes;
     pulled.files = applied.value().files;
-    pulled.replayed = s.own.local.size();
+    pulled.replayed = replayed.value().commits.size();
+    pulled.setAside = replayed.value().setAside;
+    pulled.taken = replayed.value().taken;
+    if (replayed.value().kept) {
+        pulled.kept = replayed.value().kept->paths;
+        pulled.keptIn = replayed.value().kept->record.id;
+    }
     return pulled;
 }
 
@@ -266,16 +291,17 @@ namespace {
 
 // A pull of the repository of `session`; a new clone (`cloning`) also gets the ignore file, unless
 // the server's history brought one.
-Expected<Pulled> pullHere(const Session& session, const PullEvents& events, bool cloning) {
+Expected<Pulled> pullHere(const Session& session, const PullEvents& events, bool cloning,
+                          const PullOptions& options = {}) {
     auto linked = openLinked(session, LockMode::exclusive);
     if (!linked.hasValue())
         return linked.error();
     Repository& r = linked.value().repo;
     const common::RootPath& root = r.root;
-    auto pulled = pullInto(r, linked.value().server, session, events);
+    auto pulled = pullInto(r, linked.value().server, session, events, options);
     // The working files' access follows the locks as they are now, whatever the pull changed:
-    // another role's release, or an administrator's, is news too.
-    // The pull itself is complete: what fails now is a note, not the pull's failure.
+    // another role's release, or an administrator's, is news too. The pull itself is complete:
+    // what fails now is a note, not the pull's failure.
     if (pulled.hasValue()) {
         const auto marked = [&]() -> Expected<void> {
             const auto view = fetchLockView(linked.value().server);
@@ -308,8 +334,9 @@ Expected<Pulled> pullHere(const Session& session, const PullEvents& events, bool
 
 }  // namespace
 
-Expected<Pulled> pull(const Session& session, const PullEvents& events) {
-    return pullHere(session, events, false);
+Expected<Pulled> pull(const Session& session, const PullEvents& events,
+                      const PullOptions& options) {
+    return pullHere(session, events, false, options);
 }
 
 Expected<Pulled> clone(const Session& session, const std::string& conninfo,

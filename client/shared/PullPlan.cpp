@@ -98,9 +98,57 @@ std::set<OdString> changedPaths(const TrackedFiles& before, const TrackedFiles& 
     return paths;
 }
 
+std::string settledText(const Settled& settled) {
+    // One line each, the path last and counted in bytes, since a path may hold any character.
+    std::string text;
+    const auto add = [&](char kind, const std::string& digest, const OdString& path) {
+        const std::string bytes = utf8(path);
+        text += std::string(1, kind) + " " + (digest.empty() ? "-" : digest) + " " +
+                std::to_string(bytes.size()) + ":" + bytes + "\n";
+    };
+    for (const auto& [path, digest] : settled.replacing)
+        add('R', digest, path);
+    for (const OdString& path : settled.keeping)
+        add('K', "", path);
+    return text;
+}
+
+Expected<Settled> parseSettled(const std::string& text) {
+    Settled settled;
+    const auto damaged = [] {
+        return hostError("rvk.db holds a damaged note of how an unfinished pull settles conflicts");
+    };
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t digestEnd = text.find(' ', at + 2);
+        const std::size_t colon = text.find(':', digestEnd == std::string::npos ? at : digestEnd);
+        if (text.size() - at < 4 || text[at + 1] != ' ' || digestEnd == std::string::npos ||
+            colon == std::string::npos || colon == digestEnd + 1 || colon - digestEnd > 9)
+            return damaged();
+        const std::string count = text.substr(digestEnd + 1, colon - digestEnd - 1);
+        if (count.find_first_not_of("0123456789") != std::string::npos)
+            return damaged();
+        const std::size_t length = std::stoul(count);
+        if (text.size() - colon - 1 < length + 1 || text[colon + 1 + length] != '\n')
+            return damaged();
+        const std::string digest = text.substr(at + 2, digestEnd - at - 2);
+        const std::string path = text.substr(colon + 1, length);
+        const OdString local = fromUtf8(path);
+        if (text[at] == 'R')
+            settled.replacing[local] = digest == "-" ? std::string() : digest;
+        else if (text[at] == 'K')
+            settled.keeping.insert(local);
+        else
+            return damaged();
+        at = colon + 2 + length;
+    }
+    return settled;
+}
+
 Expected<PullPlan> planPull(Database& db, const common::RootPath& root, const TrackedFiles& before,
                             const TrackedFiles& after,
-                            const std::map<OdString, std::string>& digests) {
+                            const std::map<OdString, std::string>& digests,
+                            const Settled& settled) {
     PullPlan plan;
     const auto digestOf = [&](const OdString& url) -> Expected<std::string> {
         const auto known = digests.find(url);
@@ -112,6 +160,8 @@ Expected<PullPlan> planPull(Database& db, const common::RootPath& root, const Tr
         return utf8(digest.value());
     };
     for (const OdString& path : changedPaths(before, after)) {
+        if (settled.keeping.count(path) > 0)
+            continue;
         const auto old = before.find(path);
         const auto now = after.find(path);
         const std::string working = utf8(root.pathTo(path));
@@ -152,7 +202,10 @@ Expected<PullPlan> planPull(Database& db, const common::RootPath& root, const Tr
         const bool asAfter = present ? now != after.end() && mine == theirs : now == after.end();
         if (asAfter)
             continue;
-        if (!asBefore) {
+        const auto replacing = settled.replacing.find(path);
+        const bool setAside = replacing != settled.replacing.end() &&
+                              (!present || (!replacing->second.empty() && mine == replacing->second));
+        if (!asBefore && !setAside) {
             plan.conflicts.push_back(path);
             continue;
         }
@@ -214,7 +267,7 @@ Expected<std::size_t> updateWorkingTree(const common::RootPath& root, const Pull
     return plan.removing.size() + plan.writing.size();
 }
 
-ErrorMessage refusal(const PullPlan& plan) {
+ErrorMessage refusal(const PullPlan& plan, bool offerChoices) {
     const auto count = [](std::size_t n, const char* one, const char* many) {
         return std::to_string(n) + " " + (n == 1 ? one : many);
     };
@@ -232,6 +285,9 @@ ErrorMessage refusal(const PullPlan& plan) {
         for (const Blocked& b : plan.blocked)
             text += "\n  " + quotePath(b.path) + ": " + b.reason;
     }
+    if (offerChoices && !plan.conflicts.empty())
+        text += "\npull --theirs takes the server's versions and keeps yours beside them as "
+                "NAME.mine.EXT; pull --mine keeps yours and records them in a new commit on top";
     return hostError(text);
 }
 

@@ -35,13 +35,34 @@ struct PullPlan {
     std::vector<Blocked> blocked;        // cannot be written here: the pull changes nothing
 };
 
+// How a pull settles the files changed on both sides, for planPull() to follow, and kept in
+// rvk.db with the note of a pull whose working files are not all placed, so that the pull that
+// completes it follows it too.
+struct Settled {
+    // Files that take the server's version though they hold neither side's: each with the digest
+    // of the only bytes that the pull may replace, those it has set aside (empty: none, only a
+    // missing file is replaced). Bytes that differ from those were written after the pull looked,
+    // and stay a conflict.
+    std::map<OdString, std::string> replacing;
+    // Files left as they are: the drafter's versions, which a commit of this clone's records.
+    std::set<OdString> keeping;
+
+    bool empty() const { return replacing.empty() && keeping.empty(); }
+};
+
+// `settled` as rvk.db keeps it, and back; a damaged text is an error.
+std::string settledText(const Settled& settled);
+Expected<Settled> parseSettled(const std::string& text);
+
 // Plans the update of the working files of `root` that the server changed from `before` to
 // `after`. A working file still as in `before` (or already as in `after`) takes the server's
-// version; any other is a conflict, decided by content as restore decides. `digests` gives the
-// digests of copies that rvk.db does not record yet (a pull's own), by URL.
+// version; any other is a conflict, decided by content as restore decides, unless `settled` says
+// otherwise. `digests` gives the digests of copies that rvk.db does not record yet (a pull's
+// own), by URL.
 Expected<PullPlan> planPull(Database& db, const common::RootPath& root, const TrackedFiles& before,
                             const TrackedFiles& after,
-                            const std::map<OdString, std::string>& digests);
+                            const std::map<OdString, std::string>& digests,
+                            const Settled& settled = {});
 
 // The paths of `files` that a folder of the same snapshot needs as its name: "q" beside "q/r.txt".
 // No folder can hold both.
@@ -51,7 +72,8 @@ std::vector<Blocked> folderClashes(const TrackedFiles& files);
 // folders, then the files, written as restore writes them. How many files changed.
 Expected<std::size_t> updateWorkingTree(const common::RootPath& root, const PullPlan& plan);
 
-// "pull changes nothing: ..." with the conflicts and blocked paths of `plan` listed, one a line.
-ErrorMessage refusal(const PullPlan& plan);
+// "pull changes nothing: ..." with the conflicts and blocked paths of `plan` listed, one a line;
+// with `offerChoices`, followed by the ways of settling the conflicts that pull offers.
+ErrorMessage refusal(const PullPlan& plan, bool offerChoices = false);
 
 }  // namespace client

@@ -13,6 +13,7 @@ namespace client {
 constexpr const char* kRemoteKey = "conninfo";  // the remote's connection string
 constexpr const char* kBaseKey = "base";        // the newest server commit this clone holds
 constexpr const char* kPendingKey = "pending";  // a pull whose working files are not all placed
+constexpr const char* kSettledKey = "settled";  // how that pull settles conflicts (Settled)
 
 // Fails when a pull was cut off after its commits were stored and before HEAD and the working
 // files followed: until rvk pull completes it, HEAD may name the wrong commit and status shows

@@ -53,6 +53,45 @@ Expected<std::vector<LockRecord>> locksOfOthers(ServerConnection& server,
     return found;
 }
 
+namespace {
+
+// `items` as a PostgreSQL array of text, each element quoted.
+std::string textArray(const std::vector<std::string>& items) {
+    std::string literal = "{";
+    for (const std::string& item : items) {
+        if (literal.size() > 1)
+            literal += ',';
+        literal += '"';
+        for (const char c : item) {
+            if (c == '"' || c == '\\')
+                literal += '\\';
+            literal += c;
+        }
+        literal += '"';
+    }
+    return literal + "}";
+}
+
+}  // namespace
+
+Expected<std::vector<LockStanding>> lockStandings(ServerConnection& server,
+                                                  const std::vector<std::string>& paths) {
+    auto rows = server.query(
+        "SELECT p, rvk.is_lockable(p), "
+        "       (SELECT CASE WHEN octet_length(holder) <= 128 THEN holder ELSE '?' END "
+        "        FROM rvk.locks l WHERE l.path = p) "
+        "FROM unnest($1::text[]) AS p",
+        {textArray(paths)});
+    if (!rows.hasValue())
+        return rows.error();
+    std::vector<LockStanding> found;
+    const QueryResult& r = rows.value();
+    for (int i = 0; i < r.rows(); ++i)
+        found.push_back(LockStanding{r.text(i, 0), r.text(i, 1) == "t",
+                                     r.isNull(i, 2) ? std::string() : r.text(i, 2)});
+    return found;
+}
+
 Expected<LockRecord> takeLock(ServerConnection& server, const std::string& path) {
     auto rows = server.query(
         "SELECT CASE WHEN octet_length(lock_holder) <= 128 THEN lock_holder END, lock_taken "

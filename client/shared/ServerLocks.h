@@ -26,6 +26,15 @@ Expected<std::vector<LockRecord>> allLocks(ServerConnection& server);
 // The locks among `paths` that roles other than the connection's hold.
 Expected<std::vector<LockRecord>> locksOfOthers(ServerConnection& server,
                                                 const std::vector<std::string>& paths);
+// Whether a change to a path needs its lock, and who holds that lock (empty: nobody).
+struct LockStanding {
+    std::string path;  // '/'-separated
+    bool lockable = false;
+    std::string holder;
+};
+// The standing of each of `paths`, in one query, as the server decides it.
+Expected<std::vector<LockStanding>> lockStandings(ServerConnection& server,
+                                                  const std::vector<std::string>& paths);
 // Takes the lock on `path`. The record of the lock as it is afterwards: the connection's role's
 // (taken now, or held already), or another role's, which the caller reports.
 Expected<LockRecord> takeLock(ServerConnection& server, const std::string& path);

@@ -13,10 +13,12 @@
 // Interrupted anywhere, a command run again completes the work:
 //   push   copies land whole or not at all, each in a transaction of its own, and the commits
 //          with the head in one; a clone finds its own commits on the server by their digests.
-//   pull   copies are stored before any commit names them; the commits, the new base and a
-//          note of the working files still to update change in one SQLite transaction; the
-//          note goes only when HEAD and every working file are in place, and any command that
-//          pulls finishes a noted update first.
+//   pull   the drafter's bytes of files changed on both sides are set aside (or stored for a
+//          commit that keeps them) before anything else; copies are stored before any commit
+//          names them; the commits, the new base and a note of the working files still to update
+//          (with how conflicts were settled) change in one SQLite transaction; the note goes
+//          only when HEAD and every working file are in place, and any command that pulls
+//          finishes a noted update first.
 #include <client/shared/Standing.h>
 
 #include <algorithm>
@@ -119,9 +121,16 @@ Expected<void> checkChange(const common::RootPath& root, const ServerChange& cha
 }
 
 // Moves HEAD in the state file; the Cache that ends here writes it.
-Expected<void> setHead(Repository& r, std::uint64_t head) {
-    const auto written = changeState(r.cache.value(), *r.io,
-                                     [&](common::State& state) { state.head.commit = head; });
+Expected<void> setHead(Repository& r, std::uint64_t head, const std::set<OdString>& unstaged) {
+    const auto written = changeState(r.cache.value(), *r.io, [&](common::State& state) {
+        state.head.commit = head;
+        auto& staged = state.stagedFiles;
+        staged.erase(std::remove_if(staged.begin(), staged.end(),
+                                    [&](const common::StagedFile& file) {
+                                        return unstaged.count(file.path) > 0;
+                                    }),
+                     staged.end());
+    });
     if (!written.hasValue())
         return hostError("the state file could not be written: run rvk pull again");
     // Loaded again for what follows; a Cache cannot be assigned, so it is made in place.
@@ -148,9 +157,22 @@ Expected<Completed> finishPending(Repository& r) {
     const auto server = numberSetting(r.db, kBaseKey);
     if (!server.hasValue())
         return server.error();
+    const auto note = r.db.remoteSetting(kSettledKey);
+    if (!note.hasValue())
+        return note.error();
+    Settled settled;
+    if (note.value()) {
+        auto parsed = parseSettled(*note.value());
+        if (!parsed.hasValue())
+            return parsed.error();
+        settled = std::move(parsed.value());
+    }
     const auto head = r.cache.value().read().head.commit;
     if (head.value_or(0) == oldHead && oldHead != newHead) {
-        auto moved = setHead(r, newHead);
+        std::set<OdString> unstaged(settled.keeping);
+        for (const auto& [path, digest] : settled.replacing)
+            unstaged.insert(path);
+        auto moved = setHead(r, newHead, unstaged);
         if (!moved.hasValue())
             return moved.error();
     }
@@ -159,7 +181,7 @@ Expected<Completed> finishPending(Repository& r) {
                                                   : boost::none);
     if (!before.hasValue() || !after.hasValue())
         return !before.hasValue() ? before.error() : after.error();
-    auto plan = planPull(r.db, r.root, before.value(), after.value(), {});
+    auto plan = planPull(r.db, r.root, before.value(), after.value(), {}, settled);
     if (!plan.hasValue())
         return plan.error();
     if (!plan.value().conflicts.empty() || !plan.value().blocked.empty())
@@ -167,9 +189,17 @@ Expected<Completed> finishPending(Repository& r) {
     auto applied = updateWorkingTree(r.root, plan.value());
     if (!applied.hasValue())
         return applied.error();
-    auto cleared = r.db.setRemoteSetting(kPendingKey, boost::none);
-    if (!cleared.hasValue())
-        return cleared.error();
+    // Both notes go at once: the settlement alone left behind would not be followed, but the
+    // note alone would find the kept files conflicts.
+    DatabaseTransaction transaction(r.db);
+    if (auto begun = transaction.begin(); !begun.hasValue())
+        return begun.error();
+    for (const char* key : {kPendingKey, kSettledKey}) {
+        if (auto cleared = r.db.setRemoteSetting(key, boost::none); !cleared.hasValue())
+            return cleared.error();
+    }
+    if (auto committed = transaction.commit(); !committed.hasValue())
+        return committed.error();
     return Completed{true, applied.value()};
 }
 

@@ -52,11 +52,13 @@ Expected<std::vector<ServerChange>> changesBetween(Database& db, const common::R
 // Checks a change from the server as restore checks the database's paths and URLs.
 Expected<void> checkChange(const common::RootPath& root, const ServerChange& change);
 
-// Moves HEAD in the state file, and loads the state again for what follows.
-Expected<void> setHead(Repository& r, std::uint64_t head);
+// Moves HEAD in the state file, with the staged changes of `unstaged` dropped in the same write,
+// and loads the state again for what follows.
+Expected<void> setHead(Repository& r, std::uint64_t head, const std::set<OdString>& unstaged = {});
 
-// Completes a pull whose commits are in rvk.db: HEAD, then the working files. Nothing to do
-// without a noted one.
+// Completes a pull whose commits are in rvk.db: HEAD (the staged changes to the files it settled
+// dropped, since its commits hold them now), then the working files, as it settled them. Nothing
+// to do without a noted one.
 Expected<Completed> finishPending(Repository& r);
 
 // The clone's commits after `base`, each as rvk.db has it and as the server takes it.

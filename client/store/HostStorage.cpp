@@ -275,10 +275,18 @@ Expected<void> checkWindowsName(const OdString& path, const Naming& naming) {
     return {};
 }
 
+namespace {
+
+// The URL under which a drawing store filing under `revision` keeps `relativePath`.
+OdString drawingUrl(const OdString& relativePath, std::uint64_t revision) {
+    const OdString number(std::to_string(revision).c_str(), kCodePageUtf8);
+    return OdString(L"tf:") + generateSha(relativePath) + L"-" + number + L"#" + number;
+}
+
+}  // namespace
+
 Expected<KeptCopy> DrawingStore::keep(const common::RootPath& root, const OdString& relativePath) {
-    const OdString revision(std::to_string(m_revision).c_str(), kCodePageUtf8);
-    const OdString url =
-        OdString(L"tf:") + generateSha(relativePath) + L"-" + revision + L"#" + revision;
+    const OdString url = drawingUrl(relativePath, m_revision);
     const auto stored = common::getStoragePath(root, url);
     if (!stored.hasValue())
         return stored.error();
@@ -501,6 +509,75 @@ Expected<KeptCopy> receiveCopy(
     if (!placed.hasValue())
         return placed.error();
     return KeptCopy{url, incoming.size, incoming.digest};
+}
+
+Expected<KeptCopy> keepStoredCopy(const common::RootPath& root, const OdString& url,
+                                  const OdString& digest, const OdString& relativePath,
+                                  std::uint64_t revision) {
+    const auto stored = storedCopyPath(root, url);
+    if (!stored.hasValue())
+        return stored.error();
+    if (common::fileToType(relativePath) != common::FileStorage::Drawing &&
+        common::urlToType(url) == common::FileStorage::Generic) {
+        FileStat info;
+        if (!statFile(utf8(stored.value()), info))
+            return hostError("the stored copy " + quoteName(utf8(url)) + " is missing; see rvk verify");
+        return KeptCopy{url, info.size, digest};
+    }
+    const OdString kept = drawingUrl(relativePath, revision);
+    const auto target = storedCopyPath(root, kept);
+    if (!target.hasValue())
+        return target.error();
+    // Made already by a pull that was cut off, perhaps before the copy it came from was replaced.
+    FileStat there;
+    if (statFile(utf8(target.value()), there)) {
+        const auto held = fileDigest(utf8(target.value()), utf8(kept));
+        if (held.hasValue() && held.value() == digest)
+            return KeptCopy{kept, there.size, digest};
+    }
+    return receiveCopy(
+        root, kept, digest,
+        [&](const std::function<bool(const char*, std::size_t)>& sink) {
+            return readCopy(root, url, sink);
+        },
+        quotePath(relativePath));
+}
+
+Expected<void> setAsideCopy(const common::RootPath& root, const OdString& relativePath,
+                            const boost::optional<OdString>& url, const OdString& digest,
+                            const OdString& asidePath) {
+    std::string source = utf8(root.pathTo(relativePath));
+    if (url) {
+        const auto stored = storedCopyPath(root, *url);
+        if (!stored.hasValue())
+            return stored.error();
+        source = utf8(stored.value());
+    }
+    const std::string shown = utf8(relativePath);
+    // Made inside ".rvk", where removeAbandonedCopies() finds it after a crash, then renamed.
+    auto incoming = copyToTemp(source, shown, utf8(root.rvkPath()), Access::writable, true);
+    if (!incoming.hasValue())
+        return incoming.error();
+    TempGuard guard(incoming.value().tempPath);
+    if (incoming.value().digest != digest)
+        return hostError("cannot keep your " + quotePath(relativePath) +
+                         ": it changed while it was read; nothing was pulled");
+    const std::string target = utf8(root.pathTo(asidePath));
+    const std::string folder = folderOf(target);
+    const std::string asShown = quotePath(asidePath);
+    if (replaceFile(incoming.value().tempPath, target)) {
+        guard.release();
+        return flushFolder(folder);
+    }
+    if (errno != EXDEV)
+        return hostError("cannot write " + asShown + ": " + lastSystemError());
+    // The working tree lies on another file system than ".rvk": copied again, beside the file.
+    auto beside = copyToTemp(incoming.value().tempPath, shown, folder, Access::writable, true);
+    if (!beside.hasValue())
+        return beside.error();
+    if (const auto placed = place(beside.value(), target, shown); !placed.hasValue())
+        return placed;
+    return flushFolder(folder);
 }
 
 Expected<void> readCopy(const common::RootPath& root, const OdString& url,

@@ -164,6 +164,22 @@ Expected<KeptCopy> receiveCopy(
         fill,
     const std::string& shown = {});
 
+// Keeps the bytes of the stored copy `url`, whose digest is `digest`, as the copy of
+// `relativePath` in commit `revision`, as keepCopy() would keep a working file with those bytes:
+// a generic file shares the object, a drawing gets a stored copy of its own, checked against
+// `digest` (one that is there already with those bytes serves). Flushed by flushStoredCopies().
+Expected<KeptCopy> keepStoredCopy(const common::RootPath& root, const OdString& url,
+                                  const OdString& digest, const OdString& relativePath,
+                                  std::uint64_t revision);
+
+// Copies the drafter's bytes of `relativePath` to the working file `asidePath`, a name where
+// nothing is: from the working file, or, when `url` is given, from that stored copy. The bytes
+// must have the SHA-256 digest `digest`, or nothing is written. The copy is an ordinary writable
+// file, whatever the source's access, and is flushed to disk before this returns.
+Expected<void> setAsideCopy(const common::RootPath& root, const OdString& relativePath,
+                            const boost::optional<OdString>& url, const OdString& digest,
+                            const OdString& asidePath);
+
 // Reads the stored copy `url` in chunks, handing each to `sink` until it returns false; an error
 // naming the URL when the copy cannot be read.
 Expected<void> readCopy(const common::RootPath& root, const OdString& url,

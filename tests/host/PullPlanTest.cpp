@@ -154,4 +154,62 @@ TEST(PullPlanning, FolderClashesNameTheFileThatAFolderNeeds) {
     }
 }
 
+// A file changed both here and on the server is replaced only when the settlement names the very
+// bytes it holds (or it is missing), and left alone when the drafter's version is kept.
+TEST(PullPlanning, FollowsHowConflictsWereSettled) {
+    const auto digest = [](const std::string& content) { return narrow(urlOf(content).mid(2)); };
+    const struct {
+        const char* name;
+        bool present;  // the working file holds "mine"; otherwise it is missing
+        bool keeping;
+        const char* replacing;  // the bytes set aside, "" for none; no entry when null
+        bool written, conflict;
+    } cases[] = {
+        {"Unsettled", true, false, nullptr, false, true},
+        {"TheBytesSetAside", true, false, "mine", true, false},
+        {"OtherBytesThanThoseSetAside", true, false, "other", false, true},
+        {"NothingSetAsideForAFileThatIsThere", true, false, "", false, true},
+        {"NothingSetAsideForAMissingFile", false, false, "", true, false},
+        {"Kept", true, true, nullptr, false, false},
+    };
+    for (const auto& c : cases) {
+        TempDir tmp;
+        const auto root = common::RootPath::get(tmp.od(), true).value();
+        auto db = Database::create(root.dbPath());
+        ASSERT_TRUE(db.hasValue());
+        if (c.present)
+            tmp.writeFile("a.dwg", "mine");
+        client::Settled settled;
+        if (c.keeping)
+            settled.keeping.insert(local("a.dwg"));
+        if (c.replacing)
+            settled.replacing[local("a.dwg")] = *c.replacing ? digest(c.replacing) : "";
+        const client::TrackedFiles before{{local("a.dwg"), urlOf("1")}};
+        const client::TrackedFiles after{{local("a.dwg"), urlOf("2")}};
+        const auto plan = client::planPull(db.value(), root, before, after, {}, settled);
+        ASSERT_TRUE(plan.hasValue()) << c.name;
+        EXPECT_EQ(plan.value().writing.size(), c.written ? 1u : 0u) << c.name;
+        EXPECT_EQ(plan.value().conflicts.size(), c.conflict ? 1u : 0u) << c.name;
+    }
+}
+
+// The settlement as rvk.db keeps it comes back as it was, whatever its paths hold; a damaged note
+// is refused rather than half read.
+TEST(PullPlanning, SettlementNoteRoundTripsAndRefusesDamage) {
+    client::Settled settled;
+    settled.replacing[local("plan.dwg")] = std::string(64, 'a');
+    settled.replacing[local("sub/new\nline: 7 x")] = "";
+    settled.keeping.insert(local("notes.txt"));
+    settled.keeping.insert(OdString("caf\xc3\xa9 R - 3:x", kCodePageUtf8));
+    const auto back = client::parseSettled(client::settledText(settled));
+    ASSERT_TRUE(back.hasValue());
+    EXPECT_EQ(back.value().replacing, settled.replacing);
+    EXPECT_EQ(back.value().keeping, settled.keeping);
+    EXPECT_TRUE(client::parseSettled("").hasValue());
+    for (const char* damaged : {"R - 9:plan.dwg\n", "R - 8:plan.dwg", "X - 8:plan.dwg\n",
+                                "R - x:plan.dwg\n", "R -", "K - :plan.dwg\n"}) {
+        EXPECT_FALSE(client::parseSettled(damaged).hasValue()) << damaged;
+    }
+}
+
 }  // namespace
