@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the kit's shared-history tests (client_tests, filtered to SharedOperations.* and the refusal
-# tables, */SharedOperationsRefusals.*) against a throwaway PostgreSQL cluster.
+# tables, */SharedOperationsRefusals.*, and the labels and exports, Labels*) against a throwaway
+# PostgreSQL cluster.
 #   kit_server_test.sh CLIENT_TESTS
 # client_tests.exe runs under Wine and reaches the server over the loopback address, as a Windows
 # machine of the office would reach it over the network.
@@ -15,4 +16,4 @@ if [[ $tests == *.exe ]]; then
 fi
 RVK_TEST_ADMIN=$pg_admin RVK_TEST_DRAFTER1=$pg_drafter1 RVK_TEST_DRAFTER2=$pg_drafter2 \
     RVK_TEST_READER=$pg_reader RVK_TEST_SUPER=$pg_super \
-    "${run[@]}" --gtest_filter='SharedOperations.*:*/SharedOperationsRefusals.*'
+    "${run[@]}" --gtest_filter='SharedOperations.*:*/SharedOperationsRefusals.*:Labels*.*:*/Labels*.*'
