@@ -89,11 +89,13 @@ for i in $(seq "$clients"); do
     [ "$(wc -l <"$base/final/c$i.txt")" = "$rounds" ] || fail "client $i lost commits: $(cat "$base/final/c$i.txt")"
 done
 
-# Killed pushes: each kill leaves whole commits on the server, and a push run again lands.
+# Killed pushes: each kill leaves whole commits on the server, and a push run again lands. A
+# drawing is locked before it changes, as a drafter must (a push that lands releases the lock).
 cd "$base/w1"
 "$rvk" pull >/dev/null
 killed=0
 for k in $(seq "$kills"); do
+    "$rvk" lock "big$((k % 3)).dwg" >/dev/null
     head -c $((200000 + RANDOM * 30)) /dev/urandom >"big$((k % 3)).dwg"
     "$rvk" stage --all >/dev/null && "$rvk" commit -m "kill $k" >/dev/null
     "$rvk" push >/dev/null 2>&1 &
@@ -111,7 +113,8 @@ echo "faults: push killed $killed times at random moments"
 cd "$base/w2"
 killed=0
 for k in $(seq "$kills"); do
-    (cd "$base/w1" && head -c $((200000 + RANDOM * 30)) /dev/urandom >"big$((k % 3)).dwg" &&
+    (cd "$base/w1" && "$rvk" lock "big$((k % 3)).dwg" >/dev/null &&
+        head -c $((200000 + RANDOM * 30)) /dev/urandom >"big$((k % 3)).dwg" &&
         printf '%d\n' "$k" >>pulled.txt && "$rvk" stage --all >/dev/null &&
         "$rvk" commit -m "pull kill $k" >/dev/null && "$rvk" push >/dev/null)
     "$rvk" pull >/dev/null 2>&1 &
@@ -142,7 +145,7 @@ if command -v strace >/dev/null && strace -f -o /dev/null true 2>/dev/null; then
     # LeakSanitizer cannot work under ptrace; a sanitized rvk would fail for that alone.
     export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
     change() {  # a new commit in w1, pushed unless told not to
-        (cd "$base/w1" && printf 'step %s\n' "$1" >>steps.txt &&
+        (cd "$base/w1" && printf 'step %s\n' "$1" >>steps.txt && "$rvk" lock step.dwg >/dev/null &&
             head -c 100000 /dev/urandom >step.dwg && "$rvk" stage --all >/dev/null &&
             "$rvk" commit -m "step $1" >/dev/null && { [ "${2:-}" = keep ] || "$rvk" push >/dev/null; })
     }
@@ -212,6 +215,7 @@ fi
 cd "$base/w1"
 stopped=
 for attempt in 1 2 3; do
+    "$rvk" lock huge.dwg >/dev/null
     head -c 60000000 /dev/urandom >huge.dwg
     "$rvk" stage huge.dwg >/dev/null && "$rvk" commit -m "huge $attempt" >/dev/null
     "$rvk" push >"$base/out" 2>&1 &
