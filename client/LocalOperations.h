@@ -1,6 +1,6 @@
 // The operations of a working copy that need no server: make or complete a repository, list what
-// changed, stage and unstage, commit, list the history, restore files from it and verify its
-// stored copies.
+// changed, stage and unstage, commit, list the history, restore files from it, export a commit's
+// files with a register of them, and verify its stored copies.
 //
 // Each takes the repository's lock for its whole run, exclusively when it changes anything and
 // shared when it only reads, and fails with the library's message naming the lock file when the
@@ -161,5 +161,35 @@ struct Verified {
 // Reads every stored copy that any commit names and checks it against the size and SHA-256
 // digest recorded when it was committed.
 RVKCLIENT_API Expected<Verified> verify(const Session& session);
+
+// What export made.
+struct Exported {
+    std::size_t files = 0;   // the files written, the register not counted
+    std::int64_t bytes = 0;  // their bytes
+    OdString folder;         // the new folder, absolute, its links resolved
+};
+
+// The name of the register that export writes beside the files.
+constexpr const char* kRegisterName = "register.csv";
+
+// Writes the files of `commit` into the new folder `folder` (typed, from Session::folder), with
+// a register of them, kRegisterName, to send with them. `folder` must not exist, its parent must,
+// and it must lie outside every working tree (this one's included, however it is reached: through
+// "..", a link or another letter case), where its files would count as new ones. The files come
+// from the stored copies alone, never from the working tree, and each copy is checked against its
+// recorded digest as it is copied. The folder is built under a hidden name beside it and renamed
+// into place at the end: a copy that is missing or damaged, or any other failure, fails the
+// export naming the file, and leaves no folder behind. Files inside ".rvk" (the repository's own
+// settings) are not exported; a commit with a file of the register's name at its root (in any
+// letter case) is refused.
+//
+// Each file gets the time of the commit that last changed it. The register (UTF-8, lines ending
+// in LF on every system, fields quoted as RFC 4180 says where they hold a comma, a double quote,
+// CR or LF) has the header "path,size,sha256,commit,author", then one row a file, sorted by the
+// bytes of its '/'-separated path: its size in bytes, the SHA-256 digest of its bytes, the newest
+// commit at or before `commit` that changed it (gave it the stored copy it has), and that
+// commit's author. The Reporter hears the progress ("exporting").
+RVKCLIENT_API Expected<Exported> exportCommit(const Session& session, std::uint64_t commit,
+                                              const OdString& folder);
 
 }  // namespace client

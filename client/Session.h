@@ -19,7 +19,8 @@ namespace client {
 // How far a long operation has come in its current step: `done` of `total` files, and the bytes
 // of the files done so far where the step counts them (0 otherwise).
 struct Progress {
-    const char* step;  // "checking", "storing", "restoring", "verifying", "sending", "receiving"
+    // "checking", "storing", "restoring", "exporting", "verifying", "sending", "receiving"
+    const char* step;
     std::uint64_t done = 0;
     std::uint64_t total = 0;
     std::uint64_t bytes = 0;

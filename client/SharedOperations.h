@@ -4,8 +4,8 @@
 //
 // The server's client library is loaded on the first call of any of these, never before. Every
 // wait for the server has a limit. Each operation takes the repository's lock as the local ones
-// do (exclusive for remote settings, clone, push, pull and uncommit; shared for the locks), and
-// each, cut off anywhere, is completed by running it again.
+// do (exclusive for remote settings, clone, push, pull and uncommit; shared for the locks and the
+// labels), and each, cut off anywhere, is completed by running it again.
 //
 // Commit ids are the server's: commit N is the N-th of the shared history in every clone. A
 // clone's own commits take the ids after its newest server commit (its "base"); when the server
@@ -192,5 +192,44 @@ RVKCLIENT_API Expected<void> statusWithLocks(const Session& session, int seconds
 // (connecting included): what a host shows beside status without making it wait.
 RVKCLIENT_API Expected<std::vector<DrawingLock>> locksOfOthers(const std::string& conninfo,
                                                                Reporter& reporter, int seconds);
+
+// A label on the server: a name for a commit an office issued ("Rev B, issued for tender").
+struct Label {
+    std::string name;  // UTF-8
+    std::uint64_t commit = 0;
+    std::string author;  // the role that made it, or that moved it last
+    std::string made;    // when, UTC, ISO 8601
+};
+
+// What label() did.
+struct LabelOutcome {
+    // The label was made now; false when one of that name was there already, which stays as it
+    // is, on its commit (`label` says which and whose).
+    bool made = false;
+    std::uint64_t wanted = 0;  // the commit it was to be made on
+    Label label;
+};
+
+// Why `name` (UTF-8) cannot name a label, as the server would say it: empty, longer than 100
+// characters, a control character, a quotation mark (" ' `), a space at either end, or digits
+// alone (which name a commit, so that a word that names either is never ambiguous). None when it
+// can.
+RVKCLIENT_API boost::optional<std::string> labelNameProblem(const std::string& name);
+
+// Makes the label `name` on `commit` (HEAD's when none) on the server, for the role of the
+// connection (writers and members of rvk_admin). The commit must be on the server: one of this
+// clone's own that was not pushed yet is refused ("push it first"). A name that exists already
+// stays where it is: only members of rvk_admin move it (moveLabel).
+RVKCLIENT_API Expected<LabelOutcome> label(const Session& session, const std::string& name,
+                                           boost::optional<std::uint64_t> commit);
+// Moves the label `name` to `commit`, or with none removes it; members of rvk_admin only, which
+// the server decides. False when there was no such label.
+RVKCLIENT_API Expected<bool> moveLabel(const Session& session, const std::string& name,
+                                       boost::optional<std::uint64_t> commit);
+// Every label, ordered by commit, then by the bytes of the name.
+RVKCLIENT_API Expected<std::vector<Label>> labels(const Session& session);
+// The commit the label `name` names on the server, once it is found in this clone too (else
+// "pull first"): what restore and export take for a label.
+RVKCLIENT_API Expected<std::uint64_t> labelCommit(const Session& session, const std::string& name);
 
 }  // namespace client

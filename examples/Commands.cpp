@@ -48,6 +48,15 @@ Expected<std::chrono::milliseconds> parseLockTimeout(const std::string& text,
     return std::chrono::milliseconds(static_cast<long long>(std::llround(seconds * 1000)));
 }
 
+Expected<std::uint64_t> parseCommitId(const std::string& text) {
+    // Eighteen digits at most: every such number fits the server's bigint.
+    const bool plain = !text.empty() && text.size() <= 18 && text[0] != '0' &&
+                       text.find_first_not_of("0123456789") == std::string::npos;
+    if (!plain)
+        return hostError(quoteName(shortened(text)) + " is no commit id");
+    return static_cast<std::uint64_t>(std::stoull(text));
+}
+
 Arguments parseArguments(const char* command, const std::vector<std::string>& args,
                          std::initializer_list<const char*> flags,
                          std::initializer_list<const char*> valued) {

@@ -1,9 +1,10 @@
 // What rvk's commands share: their arguments, the session each one runs in, and the way a
-// failure goes up. The commands themselves live in rvk.cpp, status in StatusCommand.cpp, restore and
-// verify in StoreCommands.cpp, and those of a shared history in SharedCommands.cpp.
+// failure goes up. The commands themselves live in rvk.cpp, status in StatusCommand.cpp, restore,
+// verify and export in StoreCommands.cpp, and those of a shared history in SharedCommands.cpp.
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <initializer_list>
 #include <map>
@@ -46,6 +47,10 @@ bool wantsAll(const char* command, const Arguments& parsed, const char* operands
 Arguments parseArguments(const char* command, const std::vector<std::string>& args,
                          std::initializer_list<const char*> flags,
                          std::initializer_list<const char*> valued = {});
+
+// The commit id `text` names (a decimal number from 1, without a sign or leading zeros), or an
+// error saying it is none.
+Expected<std::uint64_t> parseCommitId(const std::string& text);
 
 // How long a command waits for the repository lock when nothing else is said.
 constexpr std::chrono::seconds kDefaultLockTimeout(30);
@@ -107,6 +112,7 @@ int status(const std::vector<std::string>& args, const Session& session);
 // The commands of StoreCommands.cpp.
 int restore(const std::vector<std::string>& args, const Session& session);
 int verify(const std::vector<std::string>& args, const Session& session);
+int exportCommit(const std::vector<std::string>& args, const Session& session);
 
 // The commands of SharedCommands.cpp.
 int remote(const std::vector<std::string>& args, const Session& session);
@@ -117,5 +123,7 @@ int uncommit(const std::vector<std::string>& args, const Session& session);
 int lock(const std::vector<std::string>& args, const Session& session);
 int unlock(const std::vector<std::string>& args, const Session& session);
 int locks(const std::vector<std::string>& args, const Session& session);
+int label(const std::vector<std::string>& args, const Session& session);
+int labels(const std::vector<std::string>& args, const Session& session);
 
 }  // namespace rvk

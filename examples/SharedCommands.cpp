@@ -228,4 +228,65 @@ int locks(const std::vector<std::string>& args, const Session& session) {
     return 0;
 }
 
+namespace {
+
+std::string madeBy(const client::Label& l) {
+    return "made by " + quoteName(l.author) + " at " + escapeControls(l.made);
+}
+
+}  // namespace
+
+int label(const std::vector<std::string>& args, const Session& session) {
+    const Arguments parsed = parseArguments("label", args, {"--move", "--remove"});
+    const auto& words = parsed.operands;
+    const bool move = parsed.has("--move"), remove = parsed.has("--remove");
+    if (move && remove)
+        throw BadUsage{"label: give --move or --remove, not both"};
+    if (remove ? words.size() != 1 : move ? words.size() != 2 : words.empty() || words.size() > 2)
+        throw BadUsage{remove ? "label: --remove takes one NAME"
+                       : move ? "label: --move takes NAME and COMMIT"
+                              : "label: give NAME, and COMMIT unless it is HEAD's"};
+    const std::string& name = words[0];
+    boost::optional<std::uint64_t> commit;
+    if (words.size() == 2)
+        commit = orFail(parseCommitId(words[1]));
+    const auto kit = orFail(session.kit());
+    if (move || remove) {
+        if (!orFail(client::moveLabel(kit, name, commit)))
+            return fail(
+                hostError("there is no label " + quoteName(name) + " (rvk labels lists them)"));
+        if (remove)
+            std::printf("removed the label %s\n", quoteName(name).c_str());
+        else
+            std::printf("moved the label %s to commit %llu\n", quoteName(name).c_str(),
+                        static_cast<unsigned long long>(*commit));
+        return 0;
+    }
+    const auto outcome = orFail(client::label(kit, name, commit));
+    const client::Label& l = outcome.label;
+    if (outcome.made) {
+        std::printf("labelled commit %llu %s\n", static_cast<unsigned long long>(l.commit),
+                    quoteName(l.name).c_str());
+        return 0;
+    }
+    // The name is taken: on the commit asked for, that is what was wanted; elsewhere it stays.
+    if (l.commit == outcome.wanted) {
+        std::printf("the label %s is on commit %llu already (%s)\n", quoteName(l.name).c_str(),
+                    static_cast<unsigned long long>(l.commit), madeBy(l).c_str());
+        return 0;
+    }
+    return fail(hostError("the label " + quoteName(l.name) + " is on commit " +
+                          std::to_string(l.commit) + " (" + madeBy(l) +
+                          "); only rvk_admin moves it"));
+}
+
+int labels(const std::vector<std::string>& args, const Session& session) {
+    noArguments("labels", args);
+    for (const client::Label& l : orFail(client::labels(orFail(session.kit()))))
+        std::printf("%s\t%llu\t%s\t%s\n", escapeControls(l.name).c_str(),
+                    static_cast<unsigned long long>(l.commit), escapeControls(l.author).c_str(),
+                    escapeControls(l.made).c_str());
+    return 0;
+}
+
 }  // namespace rvk

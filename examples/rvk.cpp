@@ -52,9 +52,11 @@ commands:
   commit -m MESSAGE   store the staged files and record them as a new commit on HEAD
   log [PATH]          list HEAD's commit and its ancestors, newest first (with PATH: only
                       those that added, changed or removed the file at PATH)
-  restore [--commit ID] [--force] PATH... | --all
-                      put the files at PATH (or all files) back as HEAD's commit (or commit ID)
-                      has them
+  restore [--commit ID | --label NAME] [--force] PATH... | --all
+                      put the files at PATH (or all files) back as HEAD's commit (or commit ID,
+                      or the commit the label NAME names on the server) has them
+  export LABEL|ID DIR write the files of commit ID (or of the commit that LABEL names on the
+                      server) into the new folder DIR, with a register of them, register.csv
   verify              check that every stored copy that a commit names is there and whole
   show-state          print the state file
   where [DIR]         print the paths of the repository that contains DIR
@@ -83,6 +85,11 @@ shared history (on a PostgreSQL server):
   unlock [--force] PATH...
                       release locks (--force: another role's; rvk_admin members only)
   locks               list the locks: path, role, time taken
+  label NAME [ID]     label commit ID (default: HEAD's, which must be on the server) NAME on
+                      the server; a name that exists stays where it is
+  label --move NAME ID | --remove NAME
+                      move a label to commit ID, or remove it (rvk_admin members only)
+  labels              list the labels: name, commit, role, time made
 
 In a clone, drawings (*.dwg) and the files the server's lockable rules name are read-only until
 this role locks them; a push that changes or removes one needs its lock ("lock it first").
@@ -141,10 +148,29 @@ commit, for sessions that must repeat exactly.
 Two commands never work on one repository at once: each holds the repository lock
 (.rvk/rvk.lock) for its whole run, exclusive for init, stage, unstage, commit and restore, shared
 for status, log, show-state and verify (several of those may run together); where and relpath
-take none. remote, push, pull and uncommit hold it exclusively, lock, unlock and locks shared, and clone
-holds the new repository's exclusively. A command that finds the lock taken says so once and waits, for 30 seconds unless
+take none. remote, push, pull and uncommit hold it exclusively, lock, unlock, locks, label, labels
+and export shared, and clone holds the new repository's exclusively. A command that finds the lock taken says so once and waits, for 30 seconds unless
 --lock-timeout SECONDS or the environment variable RVK_LOCK_TIMEOUT=SECONDS (the option wins)
 says otherwise, then gives up with an error naming the lock file.
+
+Labels name the commits an office issued ("Rev B"). A name has 1 to 100 characters, no control
+character, no quotation mark (" ' `), no space at either end, and is not all digits: digits alone
+are a commit id, so that export and restore never take one for the other. A writer makes a label;
+a name once made stays on its commit, and only a member of rvk_admin moves or removes it. labels
+prints one line per label, ordered by commit and then by the bytes of the name: the name, a tab,
+the commit, a tab, the role that made it (or moved it last), a tab, the time (UTC). restore
+--label and export LABEL look the label up on the server and need its commit pulled into this
+clone; export ID needs no server.
+
+export writes the files from the stored copies (never from the working tree), each checked
+against the digest recorded when it was committed, into a new folder outside every working tree,
+whose parent folder must exist. A missing or damaged copy stops it, naming the file, and no folder
+is left behind. Files inside .rvk are not exported. Each file gets the time of the commit that
+last changed it. register.csv (UTF-8, lines ending in LF) starts with the header
+"path,size,sha256,commit,author", then has one row per file, sorted by the bytes of the path
+('/' between folders): the size in bytes, the SHA-256 digest, the newest commit at or before the
+exported one that changed the file, and that commit's author. A field that holds a comma, a double
+quote or a line end is in double quotes, each double quote in it doubled.
 
 exit status: 0 success, 1 error (reported on stderr as "rvk: <message>"), 2 bad usage (the
 problem on stderr as "rvk: <problem>", then the commands).
@@ -346,6 +372,7 @@ const CommandEntry* findCommand(const std::string& name) {
         {"show-state", showState},
         {"restore", rvk::restore},
         {"verify", rvk::verify},
+        {"export", rvk::exportCommit},
         {"where", where},
         {"relpath", relpath},
         {"remote", rvk::remote},
@@ -356,6 +383,8 @@ const CommandEntry* findCommand(const std::string& name) {
         {"lock", rvk::lock},
         {"unlock", rvk::unlock},
         {"locks", rvk::locks},
+        {"label", rvk::label},
+        {"labels", rvk::labels},
     };
     for (const CommandEntry& entry : kCommands) {
         if (name == entry.name)

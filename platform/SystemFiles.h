@@ -127,6 +127,10 @@ RVKPLATFORM_EXPORT bool remove(const Path& path);
 RVKPLATFORM_EXPORT bool makeFolder(const Path& path);
 // Removes the folder `path` when it is empty.
 RVKPLATFORM_EXPORT bool removeFolder(const Path& path);
+// Renames the folder `from` to `to`, where nothing may be: EEXIST (or ENOTEMPTY), leaving both as
+// they were, when something is there, an empty folder too. On Windows the rename is on disk when
+// this returns.
+RVKPLATFORM_EXPORT bool renameFolder(const Path& from, const Path& to);
 // Calls `visit` with each name in the folder `path` ("." and ".." left out, hidden names
 // included), in the order the system gives them, and what the name is (links never followed;
 // Kind::other for what is neither file, folder nor link). `name` is not terminated. False, with

@@ -12,6 +12,7 @@
 #include <stdlib.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -204,6 +205,26 @@ bool replace(const Path& from, const Path& to) {
 
 bool remove(const Path& path) {
     return !shouldFail(Call::kRemove) && ::unlink(path.c_str()) == 0;
+}
+
+bool renameFolder(const Path& from, const Path& to) {
+    if (shouldFail(Call::kRename))
+        return false;
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    // A file system without the flag answers EINVAL: there the look below has to do.
+    if (errno != EINVAL)
+        return false;
+#endif
+    // rename() would replace an empty folder at `to`; one made between this look and the rename
+    // is the one case it cannot tell.
+    struct stat there;
+    if (::lstat(to.c_str(), &there) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 bool makeFolder(const Path& path) {

@@ -421,6 +421,13 @@ bool remove(const Path& path) {
     return succeeded(evenReadOnly(path.text(), [&] { return DeleteFileW(path.c_str()) != 0; }));
 }
 
+bool renameFolder(const Path& from, const Path& to) {
+    if (shouldFail(Call::kRename))
+        return false;
+    // Without MOVEFILE_REPLACE_EXISTING, whatever is at `to` stays, and the rename fails.
+    return succeeded(MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH));
+}
+
 bool makeFolder(const Path& path) {
     if (shouldFail(Call::kMkdir))
         return false;

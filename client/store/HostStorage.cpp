@@ -580,6 +580,32 @@ Expected<void> setAsideCopy(const common::RootPath& root, const OdString& relati
     return flushFolder(folder);
 }
 
+Expected<KeptCopy> exportCopy(const common::RootPath& root, const OdString& url,
+                              const boost::optional<OdString>& digest, const std::string& target,
+                              const std::string& shown, std::int64_t modifiedNs) {
+    const auto stored = storedCopyPath(root, url);
+    if (!stored.hasValue())
+        return stored.error();
+    const std::string source = utf8(stored.value());
+    if (lookAt(source) == PathKind::none)
+        return hostError("the stored copy of " + quotePath(shown) + " is missing (" +
+                         quotePath(stored.value()) + "); see rvk verify");
+    auto incoming =
+        copyToTemp(source, utf8(url), folderOf(target), Access::writable, true, modifiedNs);
+    if (!incoming.hasValue())
+        return incoming.error();
+    TempGuard guard(incoming.value().tempPath);
+    if (digest && incoming.value().digest != *digest)
+        return hostError("the stored copy of " + quotePath(shown) + " (" + quoteName(source) +
+                         ") is damaged: its content does not match the digest recorded when it "
+                         "was committed (see rvk verify)");
+    guard.release();
+    const auto placed = place(incoming.value(), target, shown);
+    if (!placed.hasValue())
+        return placed.error();
+    return KeptCopy{url, incoming.value().size, incoming.value().digest};
+}
+
 Expected<void> readCopy(const common::RootPath& root, const OdString& url,
                         const std::function<bool(const char*, std::size_t)>& sink) {
     const auto stored = storedCopyPath(root, url);

@@ -180,6 +180,15 @@ Expected<void> setAsideCopy(const common::RootPath& root, const OdString& relati
                             const boost::optional<OdString>& url, const OdString& digest,
                             const OdString& asidePath);
 
+// Copies the stored copy `url` to the new file `target` (UTF-8; its folder is there), as writable
+// as a new file of the user's and with the modification time `modifiedNs`, checking its bytes
+// against `digest` on the way (none: nothing recorded one, and the bytes are taken as they are).
+// The copy is made beside `target` and renamed to it only once it is found sound. Its size and
+// digest, or an error naming `shown` (the path the copy is of): a damaged copy leaves nothing.
+Expected<KeptCopy> exportCopy(const common::RootPath& root, const OdString& url,
+                              const boost::optional<OdString>& digest, const std::string& target,
+                              const std::string& shown, std::int64_t modifiedNs);
+
 // Reads the stored copy `url` in chunks, handing each to `sink` until it returns false; an error
 // naming the URL when the copy cannot be read.
 Expected<void> readCopy(const common::RootPath& root, const OdString& url,

@@ -198,6 +198,10 @@ bool removeEmptyFolder(const std::string& path) {
     return sys::removeFolder(systemPath(path));
 }
 
+bool renameFolder(const std::string& from, const std::string& to) {
+    return sys::renameFolder(systemPath(from), systemPath(to));
+}
+
 std::string lengthProblem(const std::string& path, const Naming& naming) {
     // Every call takes the whole path, so the system's limit on one argument is the limit; long
     // Windows paths take the "\\?\" form, which counts.

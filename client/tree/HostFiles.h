@@ -145,6 +145,9 @@ bool removeFile(const std::string& path);
 bool makeFolders(const std::string& path);
 // Removes the folder `path` when it is empty; false, with errno set, when it cannot.
 bool removeEmptyFolder(const std::string& path);
+// Renames the folder `from` to `to`, where nothing is; false, with errno set (EEXIST when
+// something is there), leaving both as they were.
+bool renameFolder(const std::string& from, const std::string& to);
 // Why a system of `naming` could never hold a file at the absolute `path` (UTF-8): a name or the
 // whole path longer than it takes. Empty when it could.
 std::string lengthProblem(const std::string& path, const Naming& naming = hostNaming());
