@@ -66,12 +66,20 @@ struct Pulled {
     std::int64_t bytes = 0;    // their bytes
     std::size_t files = 0;     // working files updated
     std::size_t replayed = 0;  // this clone's own commits put on top
+    // Working files that another program holds open so that they can be neither replaced nor
+    // removed (as a CAD program holds the drawing it shows): each is left whole as it was, while
+    // every other file is updated. The pull is then not complete, though its commits are
+    // recorded and HEAD is on them: the next pull (or clone into the same folder) puts these files
+    // in place first, once they are closed, and brings nothing new before it has. A host tells
+    // the user which to close. When they are left from an earlier pull, `commits` is 0.
+    std::vector<OdString> held;
 };
 
 // Brings the server's commits, updates the working files the server changed, and puts this
 // clone's own commits on top. It changes nothing and fails naming them when a file changed on
 // both sides (in a commit of this clone's, staged, or in the working tree), or when the working
-// tree cannot take a file of the server's.
+// tree cannot take a file of the server's. Working files held open by another program are left
+// as they were and listed in Pulled::held.
 RVKCLIENT_API Expected<Pulled> pull(const Session& session, const PullEvents& events = {});
 
 // Makes `folder` (from Session::folder, or absolute; empty or new, and outside any other working
@@ -92,7 +100,9 @@ struct Pushed {
 
 // Sends the commits the server lacks, with their stored copies. Refused when the server has
 // commits this clone lacks (pull first), and when a commit changes files that other roles have
-// locked (naming them): then the server's history is unchanged.
+// locked (naming them): then the server's history is unchanged. A pull that was cut off is
+// completed first; working files of it that another program holds open are left for the next
+// pull, each named in a note to the Reporter.
 RVKCLIENT_API Expected<Pushed> push(const Session& session);
 
 // What uncommit did.

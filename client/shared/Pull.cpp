@@ -205,6 +205,7 @@ Expected<Received> applyPull(Repository& r, ServerConnection& server, const Sess
     if (!completed.hasValue())
         return completed.error();
     outcome.files = completed.value().files;
+    outcome.held = completed.value().held;
     return outcome;
 }
 
@@ -217,6 +218,16 @@ Expected<Pulled> pullInto(Repository& r, ServerConnection& server, const Session
     const auto completed = finishPending(r);
     if (!completed.hasValue())
         return completed.error();
+    Pulled pulled;
+    if (!completed.value().held.empty()) {
+        // Nothing new before those files are in place: a new pull's note would take the place of
+        // the one that still names them.
+        pulled.kind = Pulled::Kind::pulled;
+        pulled.head = r.cache.value().read().head.commit.value_or(0);
+        pulled.files = completed.value().files;
+        pulled.held = completed.value().held;
+        return pulled;
+    }
     if (completed.value().wasCutOff && events.completedCutOff)
         events.completedCutOff(completed.value().files);
     auto where = standing(r, server);
@@ -225,7 +236,6 @@ Expected<Pulled> pullInto(Repository& r, ServerConnection& server, const Session
     const Standing& s = where.value();
     if (s.landed > 0 && events.landed)
         events.landed(s.landed);
-    Pulled pulled;
     if (s.top == 0)
         return pulled;
     if (s.top == s.base) {
@@ -254,6 +264,7 @@ Expected<Pulled> pullInto(Repository& r, ServerConnection& server, const Session
     pulled.copies = applied.value().copies;
     pulled.bytes = applied.value().bytes;
     pulled.files = applied.value().files;
+    pulled.held = applied.value().held;
     pulled.replayed = s.own.local.size();
     return pulled;
 }

@@ -15,7 +15,8 @@
 //          with the head in one; a clone finds its own commits on the server by their digests.
 //   pull   copies are stored before any commit names them; the commits, the new base and a
 //          note of the working files still to update change in one SQLite transaction; the
-//          note goes only when HEAD and every working file are in place, and any command that
+//          note goes only when HEAD and every working file are in place (a file held open by
+//          another program keeps it until a later run finds it closed), and any command that
 //          pulls finishes a noted update first.
 #include <client/shared/Standing.h>
 
@@ -167,10 +168,13 @@ Expected<Completed> finishPending(Repository& r) {
     auto applied = updateWorkingTree(r.root, plan.value());
     if (!applied.hasValue())
         return applied.error();
+    Completed completed{true, applied.value().files, std::move(applied.value().held)};
+    if (!completed.held.empty())
+        return completed;
     auto cleared = r.db.setRemoteSetting(kPendingKey, boost::none);
     if (!cleared.hasValue())
         return cleared.error();
-    return Completed{true, applied.value()};
+    return completed;
 }
 
 namespace {
