@@ -73,7 +73,7 @@ int printPulled(const client::Pulled& pulled, const char* verb) {
     }
     const std::string rerun = std::string(verb) == "cloned" ? "in the clone" : "again";
     for (const OdString& path : pulled.held)
-        printError(hostError("cannot update " + quotePath(path) +
+        printError(hostError("cannot update " + quoteName(utf8(path)) +
                              ": it is open in another program; close it there and run rvk pull " +
                              rerun));
     return pulled.held.empty() ? 0 : 1;

@@ -47,7 +47,7 @@ int restore(const std::vector<std::string>& args, const Session& session) {
     for (const ErrorMessage& error : restored.refused)
         printError(error);
     for (const OdString& path : restored.held)
-        printError(hostError("cannot restore " + quotePath(path) +
+        printError(hostError("cannot restore " + quoteName(utf8(path)) +
                              ": it is open in another program; close it there and try again"));
     return restored.refused.empty() && restored.held.empty() ? 0 : 1;
 }

@@ -118,7 +118,7 @@ Expected<Pushed> push(const Session& session) {
         return completed.error();
     for (const OdString& path : completed.value().held)
         session.reporter.note(hostError("the pull that was cut off cannot update " +
-                                        quotePath(path) +
+                                        quoteName(utf8(path)) +
                                         ": it is open in another program; close it there and "
                                         "run rvk pull"));
     const auto plan = planPush(r, server);

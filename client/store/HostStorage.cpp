@@ -283,7 +283,7 @@ Expected<void> restoreOne(const common::RootPath& root, const Restoring& file) {
     if (!restored.hasValue())
         return restored.error();
     if (!restored.value().empty())
-        return hostError("cannot restore " + quotePath(file.path) + ": " +
+        return hostError("cannot restore " + quoteName(utf8(file.path)) + ": " +
                          ut::sys::errorText(EBUSY));
     return {};
 }
