@@ -131,6 +131,11 @@ struct RestoreRequest {
 struct Restored {
     std::vector<OdString> files;
     std::vector<ErrorMessage> refused;
+    // Files that another program holds open so that they cannot be replaced (as a CAD program
+    // holds the drawing it shows): each is left whole as it was, while the other files are
+    // restored. The same restore run again once they are closed restores them; a host tells the
+    // user which to close.
+    std::vector<OdString> held;
 };
 
 // Puts files back as the commit has them. It refuses, changing nothing, to replace a working file
@@ -140,7 +145,9 @@ struct Restored {
 // has it gets its stored copy's modification time, one from another commit the current time.
 // `restored` hears each file once it is in place, and the Reporter its progress ("restoring");
 // restore is not cancelled: every copy is checked before the first file is placed, and the
-// files are then placed one by one, each whole.
+// files are then placed one by one, each whole. A file held open by another program is not
+// placed but listed in Restored::held: the restore has then done only part of its work, which the
+// same restore completes once the file is closed.
 RVKCLIENT_API Expected<Restored> restore(const Session& session, const RestoreRequest& request,
                                          const std::function<void(const OdString&)>& restored);
 

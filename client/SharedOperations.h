@@ -78,6 +78,13 @@ struct Pulled {
     // of the server's, by path; `keptIn` is 0 when there was nothing to keep.
     std::vector<OdString> kept;
     std::uint64_t keptIn = 0;
+    // Working files that another program holds open so that they can be neither replaced nor
+    // removed (as a CAD program holds the drawing it shows): each is left whole as it was, while
+    // every other file is updated. The pull is then not complete, though its commits are
+    // recorded and HEAD is on them: the next pull (or clone into the same folder) puts these files
+    // in place first, once they are closed, and brings nothing new before it has. A host tells
+    // the user which to close. When they are left from an earlier pull, `commits` is 0.
+    std::vector<OdString> held;
 };
 
 // What a pull does with a file changed both here (in the working tree, staged, or in a commit of
@@ -113,7 +120,8 @@ struct PullOptions {
 // clone's own commits on top. A file changed on both sides (in a commit of this clone's, staged,
 // or in the working tree) is settled as `options.conflicts` says; by default the pull changes
 // nothing and fails naming the files. It always fails so, changing nothing, when the working tree
-// cannot take a file of the server's.
+// cannot take a file of the server's. Working files held open by another program are left as
+// they were and listed in Pulled::held.
 RVKCLIENT_API Expected<Pulled> pull(const Session& session, const PullEvents& events = {},
                                     const PullOptions& options = {});
 
@@ -138,7 +146,9 @@ struct Pushed {
 // commits this clone lacks (pull first), when a commit changes files that other roles have
 // locked, and when it changes or removes a lockable file the server has whose lock this role does
 // not hold ("lock it first"), naming them: then the server's history is unchanged. Unless
-// `keepLocks`, the push releases this role's locks on the files it pushed.
+// `keepLocks`, the push releases this role's locks on the files it pushed. A pull that was cut
+// off is completed first; working files of it that another program holds open are left for the
+// next pull, each named in a note to the Reporter.
 RVKCLIENT_API Expected<Pushed> push(const Session& session, bool keepLocks = false);
 
 // What uncommit did.

@@ -56,14 +56,27 @@ int printPulled(const client::Pulled& pulled, const char* verb) {
         case client::Pulled::Kind::pulled:
             break;
     }
-    std::string line = std::string(verb) + " " + plural(pulled.commits, "commit", "commits") +
-                       " (" + plural(pulled.copies, "copy", "copies") + ", " + mib(pulled.bytes) +
-                       " received; " + plural(pulled.files, "working file", "working files") +
-                       " updated)";
-    if (pulled.replayed > 0)
-        line += ", " + plural(pulled.replayed, "commit", "commits") + " of this clone put on top";
-    std::printf("%s: HEAD is commit %llu\n", line.c_str(), static_cast<unsigned long long>(pulled.head));
-    return 0;
+    const auto head = static_cast<unsigned long long>(pulled.head);
+    if (pulled.commits > 0 || pulled.held.empty()) {
+        std::string line = std::string(verb) + " " + plural(pulled.commits, "commit", "commits") +
+                           " (" + plural(pulled.copies, "copy", "copies") + ", " +
+                           mib(pulled.bytes) + " received; " +
+                           plural(pulled.files, "working file", "working files") + " updated)";
+        if (pulled.replayed > 0)
+            line +=
+                ", " + plural(pulled.replayed, "commit", "commits") + " of this clone put on top";
+        std::printf("%s: HEAD is commit %llu\n", line.c_str(), head);
+    } else {
+        // Files of an earlier pull were still held open, and nothing new was brought.
+        std::printf("updated %s of the pull that was cut off: HEAD is commit %llu\n",
+                    plural(pulled.files, "working file", "working files").c_str(), head);
+    }
+    const std::string rerun = std::string(verb) == "cloned" ? "in the clone" : "again";
+    for (const OdString& path : pulled.held)
+        printError(hostError("cannot update " + quoteName(utf8(path)) +
+                             ": it is open in another program; close it there and run rvk pull " +
+                             rerun));
+    return pulled.held.empty() ? 0 : 1;
 }
 
 std::vector<OdString> operands(const Arguments& parsed) {

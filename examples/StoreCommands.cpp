@@ -66,7 +66,10 @@ int restore(const std::vector<std::string>& args, const Session& session) {
     session.reporter.endProgress();
     for (const ErrorMessage& error : restored.refused)
         printError(error);
-    return restored.refused.empty() ? 0 : 1;
+    for (const OdString& path : restored.held)
+        printError(hostError("cannot restore " + quoteName(utf8(path)) +
+                             ": it is open in another program; close it there and try again"));
+    return restored.refused.empty() && restored.held.empty() ? 0 : 1;
 }
 
 int verify(const std::vector<std::string>& args, const Session& session) {

@@ -200,11 +200,11 @@ bool setModifiedTime(const Path& path, std::int64_t modifiedNs) {
 }
 
 bool replace(const Path& from, const Path& to) {
-    return !shouldFail(Call::kRename) && ::rename(from.c_str(), to.c_str()) == 0;
+    return !shouldFail(Call::kRename, to) && ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 bool remove(const Path& path) {
-    return !shouldFail(Call::kRemove) && ::unlink(path.c_str()) == 0;
+    return !shouldFail(Call::kRemove, path) && ::unlink(path.c_str()) == 0;
 }
 
 bool renameFolder(const Path& from, const Path& to) {

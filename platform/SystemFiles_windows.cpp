@@ -393,7 +393,7 @@ bool setModifiedTime(const Path& path, std::int64_t modifiedNs) {
 }
 
 bool replace(const Path& from, const Path& to) {
-    if (shouldFail(Call::kRename))
+    if (shouldFail(Call::kRename, to))
         return false;
     const std::wstring& target = to.text();
     if (evenReadOnly(target, [&] { return renameOver(from.text(), target); }))
@@ -416,7 +416,7 @@ bool replace(const Path& from, const Path& to) {
 }
 
 bool remove(const Path& path) {
-    if (shouldFail(Call::kRemove))
+    if (shouldFail(Call::kRemove, path))
         return false;
     return succeeded(evenReadOnly(path.text(), [&] { return DeleteFileW(path.c_str()) != 0; }));
 }

@@ -222,6 +222,7 @@ Expected<Received> applyPull(Repository& r, ServerConnection& server, const Sess
     if (!completed.hasValue())
         return completed.error();
     outcome.files = completed.value().files;
+    outcome.held = completed.value().held;
     return outcome;
 }
 
@@ -234,6 +235,16 @@ Expected<Pulled> pullInto(Repository& r, ServerConnection& server, const Session
     const auto completed = finishPending(r);
     if (!completed.hasValue())
         return completed.error();
+    Pulled pulled;
+    if (!completed.value().held.empty()) {
+        // Nothing new before those files are in place: a new pull's note would take the place of
+        // the one that still names them.
+        pulled.kind = Pulled::Kind::pulled;
+        pulled.head = r.cache.value().read().head.commit.value_or(0);
+        pulled.files = completed.value().files;
+        pulled.held = completed.value().held;
+        return pulled;
+    }
     if (completed.value().wasCutOff && events.completedCutOff)
         events.completedCutOff(completed.value().files);
     auto where = standing(r, server);
@@ -242,7 +253,6 @@ Expected<Pulled> pullInto(Repository& r, ServerConnection& server, const Session
     const Standing& s = where.value();
     if (s.landed > 0 && events.landed)
         events.landed(s.landed);
-    Pulled pulled;
     if (s.top == 0)
         return pulled;
     if (s.top == s.base) {
@@ -282,6 +292,7 @@ Expected<Pulled> pullInto(Repository& r, ServerConnection& server, const Session
         pulled.kept = replayed.value().kept->paths;
         pulled.keptIn = replayed.value().kept->record.id;
     }
+    pulled.held = applied.value().held;
     return pulled;
 }
 

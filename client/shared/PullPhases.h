@@ -81,6 +81,7 @@ struct Received {
     std::int64_t bytes = 0;
     std::size_t files = 0;  // working files updated
     std::uint64_t head = 0;
+    std::vector<OdString> held;  // working files held open by another program, left as they were
 };
 
 // Receives the copies the clone lacks (reporting "receiving" progress, cancelled between

@@ -1,6 +1,7 @@
 #include <client/shared/PullPlan.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
@@ -251,20 +252,46 @@ std::vector<Blocked> folderClashes(const TrackedFiles& files) {
     return clashes;
 }
 
-Expected<std::size_t> updateWorkingTree(const common::RootPath& root, const PullPlan& plan) {
+Expected<Updated> updateWorkingTree(const common::RootPath& root, const PullPlan& plan) {
+    Updated updated;
     for (const OdString& path : plan.removing) {
-        if (!removeFile(utf8(root.pathTo(path))))
+        if (removeFile(utf8(root.pathTo(path)))) {
+            ++updated.files;
+            continue;
+        }
+        if (errno != EBUSY)
             return hostError("cannot remove " + quotePath(path) + ": " + lastSystemError());
+        updated.held.push_back(path);
     }
+    // A folder that still holds a file held open stays, and so does the file of the server's
+    // that was to take its name: both wait for the run that finds the file closed.
+    const auto holdsHeld = [&](const OdString& folder) {
+        return std::any_of(updated.held.begin(), updated.held.end(), [&](const OdString& path) {
+            const auto above = foldersAbove(path);
+            return std::find(above.begin(), above.end(), folder) != above.end();
+        });
+    };
+    std::set<OdString> kept;
     for (const OdString& folder : plan.folders) {
+        if (holdsHeld(folder)) {
+            kept.insert(folder);
+            continue;
+        }
         if (!removeEmptyFolder(utf8(root.pathTo(folder))))
             return hostError("cannot remove the folder " + quotePath(folder) + ": " +
                              lastSystemError());
     }
-    auto written = restoreFiles(root, plan.writing, nullptr);
+    std::vector<Restoring> writing;
+    for (const Restoring& file : plan.writing) {
+        if (kept.count(file.path) == 0)
+            writing.push_back(file);
+    }
+    auto written = restoreFiles(root, writing, nullptr);
     if (!written.hasValue())
         return written.error();
-    return plan.removing.size() + plan.writing.size();
+    updated.files += writing.size() - written.value().size();
+    updated.held.insert(updated.held.end(), written.value().begin(), written.value().end());
+    return updated;
 }
 
 ErrorMessage refusal(const PullPlan& plan, bool offerChoices) {

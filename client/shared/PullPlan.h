@@ -68,9 +68,17 @@ Expected<PullPlan> planPull(Database& db, const common::RootPath& root, const Tr
 // No folder can hold both.
 std::vector<Blocked> folderClashes(const TrackedFiles& files);
 
+// What updateWorkingTree() did.
+struct Updated {
+    std::size_t files = 0;       // written or removed
+    std::vector<OdString> held;  // held open by another program: left as they were
+};
+
 // Carries out a plan that has neither conflicts nor blocked paths: the removals, the emptied
-// folders, then the files, written as restore writes them. How many files changed.
-Expected<std::size_t> updateWorkingTree(const common::RootPath& root, const PullPlan& plan);
+// folders, then the files, written as restore writes them. A file that another program holds open
+// so that it can be neither replaced nor removed is left whole as it was, and so is a folder that
+// holds one (with the file that was to take its name); everything else is carried out all the same.
+Expected<Updated> updateWorkingTree(const common::RootPath& root, const PullPlan& plan);
 
 // "pull changes nothing: ..." with the conflicts and blocked paths of `plan` listed, one a line;
 // with `offerChoices`, followed by the ways of settling the conflicts that pull offers.

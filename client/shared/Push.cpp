@@ -130,8 +130,15 @@ Expected<Pushed> push(const Session& session, bool keepLocks) {
     Repository& r = linked.value().repo;
     ServerConnection& server = linked.value().server;
     // A pull cut off before HEAD moved would leave HEAD on an id that now means another commit.
-    if (const auto completed = finishPending(r); !completed.hasValue())
+    // Working files it still cannot update wait for a pull; what is pushed never depends on them.
+    const auto completed = finishPending(r);
+    if (!completed.hasValue())
         return completed.error();
+    for (const OdString& path : completed.value().held)
+        session.reporter.note(hostError("the pull that was cut off cannot update " +
+                                        quoteName(utf8(path)) +
+                                        ": it is open in another program; close it there and "
+                                        "run rvk pull"));
     const auto plan = planPush(r, server);
     if (!plan.hasValue())
         return plan.error();

@@ -17,7 +17,8 @@
 //          commit that keeps them) before anything else; copies are stored before any commit
 //          names them; the commits, the new base and a note of the working files still to update
 //          (with how conflicts were settled) change in one SQLite transaction; the note goes
-//          only when HEAD and every working file are in place, and any command that pulls
+//          only when HEAD and every working file are in place (a file held open by another
+//          program keeps it until a later run finds it closed), and any command that pulls
 //          finishes a noted update first.
 #include <client/shared/Standing.h>
 
@@ -189,6 +190,9 @@ Expected<Completed> finishPending(Repository& r) {
     auto applied = updateWorkingTree(r.root, plan.value());
     if (!applied.hasValue())
         return applied.error();
+    Completed completed{true, applied.value().files, std::move(applied.value().held)};
+    if (!completed.held.empty())
+        return completed;
     // Both notes go at once: the settlement alone left behind would not be followed, but the
     // note alone would find the kept files conflicts.
     DatabaseTransaction transaction(r.db);
@@ -200,7 +204,7 @@ Expected<Completed> finishPending(Repository& r) {
     }
     if (auto committed = transaction.commit(); !committed.hasValue())
         return committed.error();
-    return Completed{true, applied.value()};
+    return completed;
 }
 
 namespace {

@@ -21,8 +21,10 @@ namespace client {
 
 // What finishPending() found and did.
 struct Completed {
-    bool wasCutOff = false;  // a pull had been cut off, and is complete now
+    bool wasCutOff = false;  // a pull had been cut off, and is complete now unless files are held
     std::size_t files = 0;   // working files it updated
+    // Working files held open by another program, left as they were: the pull stays noted.
+    std::vector<OdString> held;
 };
 
 // The clone's own commits, those after its base: each as rvk.db has it and as the server takes it.
@@ -58,7 +60,8 @@ Expected<void> setHead(Repository& r, std::uint64_t head, const std::set<OdStrin
 
 // Completes a pull whose commits are in rvk.db: HEAD (the staged changes to the files it settled
 // dropped, since its commits hold them now), then the working files, as it settled them. Nothing
-// to do without a noted one.
+// to do without a noted one. Working files held open by another program are left as they were,
+// and the note stays until a later call finds them closed and puts them in place.
 Expected<Completed> finishPending(Repository& r);
 
 // The clone's commits after `base`, each as rvk.db has it and as the server takes it.

@@ -187,21 +187,29 @@ Expected<Prepared> prepare(const common::RootPath& root, const Restoring& file) 
     return prepared;
 }
 
+// What became of a prepared copy: in place, or left out because the working file it was to
+// replace is held open by another program, which stays whole as it was.
+enum class Placing : bool { placed, heldOpen };
+
 // Renames a prepared copy over its working file, making the folder when needed. The copy is made
 // inside ".rvk", where removeAbandonedCopies() finds it after a crash; only a working folder on
 // another file system than ".rvk" needs the copy made again beside the file.
-Expected<void> putInPlace(Prepared& prepared) {
+Expected<Placing> putInPlace(Prepared& prepared) {
     const std::string shown = utf8(prepared.file->path);
     const std::string folder = folderOf(prepared.target);
     if (!makeFolders(folder))
         return hostError("cannot restore " + quoteName(shown) + ": " + lastSystemError());
     if (replaceFile(prepared.incoming.tempPath, prepared.target)) {
         prepared.incoming.tempPath.clear();
-        return {};
+        return Placing::placed;
     }
     const int error = errno;
     TempGuard discard(prepared.incoming.tempPath);
     prepared.incoming.tempPath.clear();
+    // A CAD program holds the drawing it shows open that way: the rename changed nothing, and the
+    // other files can still be placed, so that the user has only this one to close.
+    if (error == EBUSY)
+        return Placing::heldOpen;
     if (error != EXDEV) {
         errno = error;
         return hostError("cannot restore " + quoteName(shown) + ": " + lastSystemError());
@@ -216,10 +224,15 @@ Expected<void> putInPlace(Prepared& prepared) {
                          ": its stored copy changed while "
                          "it was read");
     }
-    const auto placed = place(beside.value(), prepared.target, shown);
-    if (!placed.hasValue())
-        return placed;
-    return flushFolder(folder);
+    if (!placeCopy(beside.value().tempPath, prepared.target)) {
+        if (errno == EBUSY)
+            return Placing::heldOpen;
+        return hostError("cannot restore " + quoteName(shown) + ": " + lastSystemError());
+    }
+    const auto flushed = flushFolder(folder);
+    if (!flushed.hasValue())
+        return flushed.error();
+    return Placing::placed;
 }
 
 // The URL of a kept copy, or why it could not be kept: what store() answers.
@@ -262,6 +275,17 @@ Expected<void> checkNames(const std::vector<Restoring>& files, const Naming& nam
                      ": they differ only in letter case, and Windows takes them for one file, so "
                      "one would overwrite the other; nothing was restored (rename one where they "
                      "were committed)");
+}
+
+// A store's restore of one file, for which a file held open is a failure like any other.
+Expected<void> restoreOne(const common::RootPath& root, const Restoring& file) {
+    const auto restored = restoreFiles(root, {file}, nullptr);
+    if (!restored.hasValue())
+        return restored.error();
+    if (!restored.value().empty())
+        return hostError("cannot restore " + quoteName(utf8(file.path)) + ": " +
+                         ut::sys::errorText(EBUSY));
+    return {};
 }
 
 }  // namespace
@@ -307,7 +331,7 @@ Expected<OdString> DrawingStore::store(const common::RootPath& root, const OdStr
 
 Expected<void> DrawingStore::restore(const common::RootPath& root, const OdString& url,
                                      const OdString& relativePath) {
-    return restoreFiles(root, {Restoring{relativePath, url, boost::none, boost::none}}, nullptr);
+    return restoreOne(root, Restoring{relativePath, url, boost::none, boost::none});
 }
 
 Expected<void> DrawingStore::remove(const common::RootPath& root, const OdString& url) {
@@ -359,7 +383,7 @@ Expected<KeptCopy> ObjectStore::keep(const common::RootPath& root, const OdStrin
 
 Expected<void> ObjectStore::restore(const common::RootPath& root, const OdString& url,
                                     const OdString& relativePath) {
-    return restoreFiles(root, {Restoring{relativePath, url, url.mid(2), boost::none}}, nullptr);
+    return restoreOne(root, Restoring{relativePath, url, url.mid(2), boost::none});
 }
 
 Expected<void> ObjectStore::remove(const common::RootPath& root, const OdString& url) {
@@ -376,9 +400,10 @@ std::unique_ptr<common::FileStorage> ObjectStore::clone() const {
     return std::make_unique<ObjectStore>(*this);
 }
 
-Expected<void> restoreFiles(const common::RootPath& root, const std::vector<Restoring>& files,
-                            const std::function<void(const OdString&)>& done,
-                            const Naming& naming) {
+Expected<std::vector<OdString>> restoreFiles(const common::RootPath& root,
+                                             const std::vector<Restoring>& files,
+                                             const std::function<void(const OdString&)>& done,
+                                             const Naming& naming) {
     std::vector<Prepared> prepared;
     // Whatever is left unplaced when this ends, by failure or not, goes.
     struct Discard {
@@ -392,7 +417,7 @@ Expected<void> restoreFiles(const common::RootPath& root, const std::vector<Rest
     } discard{prepared};
     const auto named = checkNames(files, naming);
     if (!named.hasValue())
-        return named;
+        return named.error();
     prepared.reserve(files.size());
     for (const Restoring& file : files) {
         auto one = prepare(root, file);
@@ -400,14 +425,21 @@ Expected<void> restoreFiles(const common::RootPath& root, const std::vector<Rest
             return one.error();
         prepared.push_back(std::move(one.value()));
     }
+    std::vector<OdString> held;
     for (Prepared& p : prepared) {
         const auto placed = putInPlace(p);
         if (!placed.hasValue())
-            return placed;
+            return placed.error();
+        if (placed.value() == Placing::heldOpen) {
+            held.push_back(p.file->path);
+            continue;
+        }
         if (done)
             done(p.file->path);
     }
-    return flushFolder(utf8(root.path()));
+    if (const auto flushed = flushFolder(utf8(root.path())); !flushed.hasValue())
+        return flushed.error();
+    return held;
 }
 
 Expected<OdString> fileDigest(const std::string& path, const std::string& shown) {

@@ -108,15 +108,19 @@ struct Restoring {
 // space (WindowsNames.h). Never an error under other rules.
 Expected<void> checkWindowsName(const OdString& path, const Naming& naming = hostNaming());
 
-// Puts the stored copies back into the working tree, all or none: every copy is first copied into
-// ".rvk" and checked against its digest, and only when all are sound are they renamed into place,
-// one by one, each atomically. Fails naming the first copy that cannot be read or is damaged;
-// `done` is called for each file once it is in place. Under Windows rules, it first fails on a path
-// that checkWindowsName() refuses and on paths that differ only in letter case, which would be one
-// file there.
-Expected<void> restoreFiles(const common::RootPath& root, const std::vector<Restoring>& files,
-                            const std::function<void(const OdString&)>& done,
-                            const Naming& naming = hostNaming());
+// Puts the stored copies back into the working tree: every copy is first copied into ".rvk" and
+// checked against its digest, and only when all are sound are they renamed into place, one by one,
+// each atomically. Fails naming the first copy that cannot be read or is damaged, before any file
+// is placed; `done` is called for each file once it is in place. A working file that another
+// program holds open so that it cannot be replaced (EBUSY: a CAD program holds the drawing it
+// shows so) is left whole as it was and the others are placed all the same: the answer lists the
+// files so left, by path, empty when every file is in place. Under Windows rules, it first fails
+// on a path that checkWindowsName() refuses and on paths that differ only in letter case, which
+// would be one file there.
+Expected<std::vector<OdString>> restoreFiles(const common::RootPath& root,
+                                             const std::vector<Restoring>& files,
+                                             const std::function<void(const OdString&)>& done,
+                                             const Naming& naming = hostNaming());
 
 // The SHA-256 digest of the file at `path` (UTF-8), read without following a symbolic link;
 // an error naming `shown` when it cannot be read.

@@ -92,7 +92,8 @@ boost::optional<std::int64_t> changedTime(const Repository& r,
 
 }  // namespace
 
-// Every check comes before the first file is written, so a refused restore changes nothing.
+// Every check comes before the first file is written, so a refused restore changes nothing. A file
+// held open is left as it was, whose bytes pass those checks again when the restore is run anew.
 Expected<Restored> restore(const Session& session, const RestoreRequest& request,
                            const std::function<void(const OdString&)>& restored) {
     auto repo = openToChange(session);
@@ -166,6 +167,7 @@ Expected<Restored> restore(const Session& session, const RestoreRequest& request
     });
     if (!placed.hasValue())
         return placed.error();
+    outcome.held = placed.value();
     // In a clone, a restored lockable file is read-only unless this role holds its lock, as pull
     // leaves it.
     const auto view = viewWithoutWaiting(r.db, session.reporter);

@@ -5,7 +5,6 @@
 // the work as a kill at that moment would let it.
 #include <algorithm>
 #include <cerrno>
-#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -19,8 +18,8 @@
 namespace {
 
 using kit_testing::WorkingCopy;
+using kit_testing::workingFiles;
 using ut::sys::Call;
-namespace fs = std::filesystem;
 
 struct CallKind {
     const char* name;
@@ -36,23 +35,6 @@ const CallKind kCalls[] = {
     {"remove", Call::kRemove, EBUSY}, {"mkdir", Call::kMkdir, ENOSPC},
     {"list", Call::kList, EIO},       {"lock", Call::kLock, EIO},
 };
-
-// Every file below `folder` but the repository's own, as "path=content", sorted.
-std::vector<std::string> workingFiles(const fs::path& folder) {
-    std::vector<std::string> files;
-    for (auto it = fs::recursive_directory_iterator(folder);
-         it != fs::recursive_directory_iterator(); ++it) {
-        if (it->path().filename() == ".rvk") {
-            it.disable_recursion_pending();
-            continue;
-        }
-        if (it->is_regular_file())
-            files.push_back(fs::relative(it->path(), folder).generic_string() + "=" +
-                            testing_support::readFile(it->path()));
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
 
 template <typename T>
 bool succeeded(const Expected<T>& outcome, std::string& why) {

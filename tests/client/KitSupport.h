@@ -2,6 +2,8 @@
 // file's writes, a Reporter that keeps notes and can cancel, and a working copy to run in.
 #pragma once
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -63,6 +65,24 @@ inline std::vector<std::string> texts(const std::vector<ErrorMessage>& errors) {
     for (const ErrorMessage& e : errors)
         out.push_back(client::utf8(e.message));
     return out;
+}
+
+// Every file below `folder` but the repository's own, as "path=content" ('/'-separated), sorted.
+inline std::vector<std::string> workingFiles(const std::filesystem::path& folder) {
+    namespace fs = std::filesystem;
+    std::vector<std::string> files;
+    for (auto it = fs::recursive_directory_iterator(folder);
+         it != fs::recursive_directory_iterator(); ++it) {
+        if (it->path().filename() == ".rvk") {
+            it.disable_recursion_pending();
+            continue;
+        }
+        if (it->is_regular_file())
+            files.push_back(fs::relative(it->path(), folder).generic_string() + "=" +
+                            testing_support::readFile(it->path()));
+    }
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 // `path` ('/'-separated) with the system's separator, as the kit gives paths.

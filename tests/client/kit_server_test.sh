@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the kit's shared-history tests (client_tests, every suite but LocalOperations.*, which
-# client.local runs without a server) against a throwaway PostgreSQL cluster.
-#   kit_server_test.sh CLIENT_TESTS
+# client.local runs without a server, unless FILTER names others) against a throwaway PostgreSQL
+# cluster.
+#   kit_server_test.sh CLIENT_TESTS [FILTER]
 # client_tests.exe runs under Wine and reaches the server over the loopback address, as a Windows
 # machine of the office would reach it over the network.
 set -euo pipefail
@@ -15,4 +16,4 @@ if [[ $tests == *.exe ]]; then
 fi
 RVK_TEST_ADMIN=$pg_admin RVK_TEST_DRAFTER1=$pg_drafter1 RVK_TEST_DRAFTER2=$pg_drafter2 \
     RVK_TEST_READER=$pg_reader RVK_TEST_SUPER=$pg_super \
-    "${run[@]}" --gtest_filter='-LocalOperations.*'
+    "${run[@]}" --gtest_filter="${2:--LocalOperations.*}"
