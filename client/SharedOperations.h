@@ -190,6 +190,18 @@ RVKCLIENT_API Expected<std::vector<LockOutcome>> unlock(const Session& session,
                                                         bool force);
 // Every lock, by path.
 RVKCLIENT_API Expected<std::vector<DrawingLock>> locks(const Session& session);
+// The server's lockable rules: the file-name patterns of the files that, besides drawings, are
+// read-only in clones until locked, and whose changes a push takes only from the holder of their
+// lock. '*' stands for any run of characters but '/', '**' for any run, '?' for one character
+// but '/', "[abc]", "[a-z]" and "[!abc]" for one of a set, and '\' takes the next character as
+// it is; a rule with a '/' matches whole paths from the root, one without a file name in any
+// folder ("*.pdf", "sheets/*.xlsx").
+RVKCLIENT_API Expected<std::vector<std::string>> lockableRules(const Session& session);
+// Replaces the rules with `rules` (members of rvk_admin only; the server refuses a rule that does
+// not compile, changing nothing), and brings the access of this clone's files up to date.
+RVKCLIENT_API Expected<void> setLockableRules(const Session& session,
+                                              const std::vector<std::string>& rules);
+
 // Status in a clone: as status() lists, each entry with the lock on its file, and the files this
 // role has locked that status would not list, with the code "L", in the order of the paths. The
 // locks are asked of the remote's server before the listing, giving up after `seconds` in all;

@@ -125,5 +125,6 @@ int unlock(const std::vector<std::string>& args, const Session& session);
 int locks(const std::vector<std::string>& args, const Session& session);
 int label(const std::vector<std::string>& args, const Session& session);
 int labels(const std::vector<std::string>& args, const Session& session);
+int lockable(const std::vector<std::string>& args, const Session& session);
 
 }  // namespace rvk

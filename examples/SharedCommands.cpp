@@ -293,6 +293,23 @@ int label(const std::vector<std::string>& args, const Session& session) {
                           "); only rvk_admin moves it"));
 }
 
+int lockable(const std::vector<std::string>& args, const Session& session) {
+    const Arguments parsed = parseArguments("lockable", args, {});
+    const auto& words = parsed.operands;
+    if (words.empty()) {
+        for (const std::string& rule : orFail(client::lockableRules(orFail(session.kit()))))
+            std::printf("%s\n", escapeControls(rule).c_str());
+        return 0;
+    }
+    if (words[0] != "set")
+        throw BadUsage{"lockable: give nothing, or 'set' and the RULEs (none: no rules)"};
+    const std::vector<std::string> rules(words.begin() + 1, words.end());
+    orFail(client::setLockableRules(orFail(session.kit()), rules));
+    std::printf("%s set: drawings and the files they match need their lock\n",
+                plural(rules.size(), "lockable rule", "lockable rules").c_str());
+    return 0;
+}
+
 int labels(const std::vector<std::string>& args, const Session& session) {
     noArguments("labels", args);
     for (const client::Label& l : orFail(client::labels(orFail(session.kit()))))

@@ -85,6 +85,10 @@ shared history (on a PostgreSQL server):
   unlock [--force] PATH...
                       release locks (--force: another role's; rvk_admin members only)
   locks               list the locks: path, role, time taken
+  lockable [set RULE...]
+                      list the server's lockable rules, or replace them (rvk_admin members
+                      only): file-name patterns ("*.pdf", "sheets/*.xlsx") of files that, like
+                      drawings, need their lock
   label NAME [ID]     label commit ID (default: HEAD's, which must be on the server) NAME on
                       the server; a name that exists stays where it is
   label --move NAME ID | --remove NAME
@@ -385,6 +389,7 @@ const CommandEntry* findCommand(const std::string& name) {
         {"locks", rvk::locks},
         {"label", rvk::label},
         {"labels", rvk::labels},
+        {"lockable", rvk::lockable},
     };
     for (const CommandEntry& entry : kCommands) {
         if (name == entry.name)

@@ -1,4 +1,6 @@
 // Drawing locks on the server, and the remote settings of a clone.
+#include <platform/SystemFiles.h>
+
 #include <client/SharedOperations.h>
 #include <client/Text.h>
 #include <client/base/Repository.h>
@@ -187,6 +189,65 @@ Expected<std::vector<DrawingLock>> locks(const Session& session) {
     if (!linked.hasValue())
         return linked.error();
     return heldLocks(linked.value().server, false);
+}
+
+Expected<std::vector<std::string>> lockableRules(const Session& session) {
+    auto linked = openLinked(session, LockMode::shared);
+    if (!linked.hasValue())
+        return linked.error();
+    auto rows = linked.value().server.query("SELECT rule FROM rvk.lockable_rules ORDER BY seq");
+    if (!rows.hasValue())
+        return rows.error();
+    std::vector<std::string> rules;
+    for (int i = 0; i < rows.value().rows(); ++i)
+        rules.push_back(rows.value().text(i, 0));
+    return rules;
+}
+
+Expected<void> setLockableRules(const Session& session, const std::vector<std::string>& rules) {
+    auto linked = openLinked(session, LockMode::exclusive);
+    if (!linked.hasValue())
+        return linked.error();
+    Repository& r = linked.value().repo;
+    ServerConnection& server = linked.value().server;
+    const auto before = keptLockableRules(r.db);
+    if (!before.hasValue())
+        return before.error();
+    // A text[] literal of the rules, each quoted: the server parses and checks every one.
+    std::string array = "{";
+    for (const std::string& rule : rules) {
+        if (array.size() > 1)
+            array += ',';
+        array += '"';
+        for (const char c : rule) {
+            if (c == '"' || c == '\\')
+                array += '\\';
+            array += c;
+        }
+        array += '"';
+    }
+    array += '}';
+    if (auto set = server.query("SELECT rvk.set_lockable($1::text[])", {array}); !set.hasValue())
+        return set.error();
+    const auto view = fetchLockView(server);
+    if (!view.hasValue())
+        return view.error();
+    if (const auto kept = keepLockableRules(r.db, view.value().rules); !kept.hasValue())
+        return kept.error();
+    std::vector<OdString> paths;
+    for (const auto& tracked : r.head)
+        paths.push_back(tracked.first);
+    applyAccess(r.root, paths, view.value(), session.reporter);
+    // A file the old rules made read-only, and the new ones leave free, is writable again.
+    for (const OdString& path : paths) {
+        const std::string onServer = serverPath(path);
+        if (before.value().lockable(onServer) && !view.value().rules.lockable(onServer) &&
+            lookAt(utf8(r.root.pathTo(path))) == PathKind::file &&
+            !ut::sys::setReadOnly(ut::sys::Path(r.root.pathTo(path)), false))
+            session.reporter.note(hostError("cannot make " + quotePath(path) + " writable: " +
+                                            lastSystemError()));
+    }
+    return {};
 }
 
 Expected<std::vector<DrawingLock>> locksOfOthers(const std::string& conninfo, Reporter& reporter,

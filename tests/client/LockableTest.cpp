@@ -96,6 +96,44 @@ TEST_F(Lockable, WorkingFilesAreWritableOnlyWhileThisRoleHoldsTheirLock) {
     EXPECT_TRUE(kit_testing::contains(heard.notes.back(), "rvk lock makes yours writable again"));
 }
 
+// The rules are rvk_admin's, each compiled by the server before any is taken, and a clone's files
+// follow them as they change.
+TEST_F(Lockable, RulesAreTheAdministratorsAndTheFilesFollowThem) {
+    WorkingCopy a, c;
+    cloneInto(a, drafter1);
+    commitFile(a, "notes.pdf", "pdf");
+    commitFile(a, "plan.txt", "text");
+    ASSERT_TRUE(client::push(in(a)).hasValue());
+    cloneInto(c, admin);
+    const auto rules = [&] {
+        const auto now = client::lockableRules(in(a));
+        EXPECT_TRUE(now.hasValue());
+        return now.hasValue() ? now.value() : std::vector<std::string>{"(failed)"};
+    };
+    struct Refusal {
+        WorkingCopy* who;
+        std::vector<std::string> rules;
+        const char* says;
+    };
+    for (const Refusal& r : {Refusal{&a, {"*.pdf"}, "only members of rvk_admin"},
+                             Refusal{&c, {"*.pdf", "[a-"}, "does not compile"},
+                             Refusal{&c, {"*.pdf", "/x"}, "begins or ends with /"},
+                             Refusal{&c, {std::string(300, 'x')}, "longer than 256 bytes"}}) {
+        const auto set = client::setLockableRules(in(*r.who), r.rules);
+        ASSERT_FALSE(set.hasValue());
+        EXPECT_TRUE(kit_testing::contains(message(set.error()), r.says));
+        EXPECT_TRUE(rules().empty());
+        EXPECT_TRUE(writable(c, "notes.pdf"));
+    }
+    ASSERT_TRUE(client::setLockableRules(in(c), {"*.pdf", "odd \"name\", \\*.txt"}).hasValue());
+    EXPECT_EQ(rules(), (std::vector<std::string>{"*.pdf", "odd \"name\", \\*.txt"}));
+    EXPECT_FALSE(writable(c, "notes.pdf"));
+    EXPECT_TRUE(writable(c, "plan.txt"));
+    ASSERT_TRUE(client::setLockableRules(in(c), {}).hasValue());
+    EXPECT_TRUE(rules().empty());
+    EXPECT_TRUE(writable(c, "notes.pdf"));
+}
+
 // The clone marks files with the expressions the server made of its rules; whether a path is
 // lockable must come out the same on both sides, or a drafter would find a file writable that
 // the server then refuses to take without its lock.
