@@ -137,4 +137,25 @@ step rvk lock details/stair.dwg
 step rvk status
 step rvk push
 
+note "both drafters edit the meeting notes; the second pull keeps the other's version and sets its own aside"
+cd "$office/clone"
+printf 'Third meeting: drafter2 was there\n' >>notes.txt
+step rvk stage notes
+step rvk commit -m "Notes of drafter2"
+step rvk pull
+step rvk push
+cd "$sample"
+printf 'Third meeting: drafter1 was there\n' >>notes.txt
+step_failing rvk pull
+step rvk pull --theirs
+step cat notes.txt notes.mine.txt
+step rvk status
+
+note "the set is issued: a label on the server, and its files exported with a register"
+step rvk label "Rev B"
+step rvk labels
+step rvk export "Rev B" "$office/Rev B"
+step ls -l "$office/Rev B"
+step cat "$office/Rev B/register.csv"
+
 printf '\nexample session finished\n'
