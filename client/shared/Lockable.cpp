@@ -140,18 +140,22 @@ Expected<boost::optional<LockView>> viewWithoutWaiting(Database& db, Reporter& r
 }
 
 void applyAccess(const common::RootPath& root, const std::vector<OdString>& paths,
-                 const LockView& view, Reporter& reporter) {
+                 const LockView& view, Reporter& reporter, const LockableRules* before) {
     for (const OdString& path : paths) {
         const std::string onServer = serverPath(path);
         const bool held = view.held.count(onServer) > 0;
-        if (!held && !view.rules.lockable(onServer))
+        const bool lockable = view.rules.lockable(onServer);
+        const bool freed = !lockable && before != nullptr && before->lockable(onServer);
+        if (!held && !lockable && !freed)
             continue;
         const ut::sys::Path file(root.pathTo(path));
         if (ut::sys::lookAt(file, ut::sys::Follow::no).kind != ut::sys::Kind::file)
             continue;
-        if (!ut::sys::setReadOnly(file, !held))
+        const bool readOnly = lockable && !held;
+        if (!ut::sys::setReadOnly(file, readOnly))
             reporter.note(hostError("cannot make " + quotePath(path) +
-                                    (held ? " writable: " : " read-only: ") + lastSystemError()));
+                                    (readOnly ? " read-only: " : " writable: ") +
+                                    lastSystemError()));
     }
 }
 

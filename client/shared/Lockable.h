@@ -76,9 +76,12 @@ Expected<LockableRules> keptLockableRules(Database& db);
 Expected<boost::optional<LockView>> viewWithoutWaiting(Database& db, Reporter& reporter);
 
 // Makes each of `paths` (from the root) read-only when it is lockable and not held, and writable
-// when it is held. Files that are not there, and links, are left alone. A file whose access
-// cannot be changed is named in a note to `reporter` (the operation that placed it succeeded).
+// when it is held, or when the rules `before` made it lockable and the view's no longer do (a
+// rule taken away). Any other file keeps the access its user gave it; files that are not there,
+// and links, are left alone. A file whose access cannot be changed is named in a note to
+// `reporter` (the operation that placed it succeeded).
 void applyAccess(const common::RootPath& root, const std::vector<OdString>& paths,
-                 const LockView& view, Reporter& reporter);
+                 const LockView& view, Reporter& reporter,
+                 const LockableRules* before = nullptr);
 
 }  // namespace client

@@ -1,6 +1,4 @@
 // Drawing locks on the server, and the remote settings of a clone.
-#include <platform/SystemFiles.h>
-
 #include <client/SharedOperations.h>
 #include <client/Text.h>
 #include <client/base/Repository.h>
@@ -237,16 +235,7 @@ Expected<void> setLockableRules(const Session& session, const std::vector<std::s
     std::vector<OdString> paths;
     for (const auto& tracked : r.head)
         paths.push_back(tracked.first);
-    applyAccess(r.root, paths, view.value(), session.reporter);
-    // A file the old rules made read-only, and the new ones leave free, is writable again.
-    for (const OdString& path : paths) {
-        const std::string onServer = serverPath(path);
-        if (before.value().lockable(onServer) && !view.value().rules.lockable(onServer) &&
-            lookAt(utf8(r.root.pathTo(path))) == PathKind::file &&
-            !ut::sys::setReadOnly(ut::sys::Path(r.root.pathTo(path)), false))
-            session.reporter.note(hostError("cannot make " + quotePath(path) + " writable: " +
-                                            lastSystemError()));
-    }
+    applyAccess(r.root, paths, view.value(), session.reporter, &before.value());
     return {};
 }
 

@@ -318,6 +318,9 @@ Expected<Pulled> pullHere(const Session& session, const PullEvents& events, bool
             const auto view = fetchLockView(linked.value().server);
             if (!view.hasValue())
                 return view.error();
+            // What the rules were at the last pull: a file that only they made read-only is
+            // freed. (Damaged kept rules free nothing; they are replaced below.)
+            auto before = keptLockableRules(r.db);
             if (const auto kept = keepLockableRules(r.db, view.value().rules); !kept.hasValue())
                 return kept.error();
             const auto files = r.db.trackedFiles(r.cache.value().read().head.commit);
@@ -327,7 +330,8 @@ Expected<Pulled> pullHere(const Session& session, const PullEvents& events, bool
             paths.reserve(files.value().size());
             for (const auto& tracked : files.value())
                 paths.push_back(tracked.first);
-            applyAccess(root, paths, view.value(), session.reporter);
+            applyAccess(root, paths, view.value(), session.reporter,
+                        before.hasValue() ? &before.value() : nullptr);
             return {};
         }();
         if (!marked.hasValue())

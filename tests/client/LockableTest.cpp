@@ -94,6 +94,10 @@ TEST_F(Lockable, WorkingFilesAreWritableOnlyWhileThisRoleHoldsTheirLock) {
     EXPECT_FALSE(writable(a, "sheets/a.pdf"));
     ASSERT_FALSE(heard.notes.empty());
     EXPECT_TRUE(kit_testing::contains(heard.notes.back(), "rvk lock makes yours writable again"));
+    // A rule taken away frees the files that only it kept read-only, at the next pull.
+    setRules("'{}'");
+    ASSERT_TRUE(client::pull(in(b)).hasValue());
+    check("a pull after the rule went", {false, true, true});
 }
 
 // The rules are rvk_admin's, each compiled by the server before any is taken, and a clone's files
