@@ -211,21 +211,7 @@ Expected<void> setLockableRules(const Session& session, const std::vector<std::s
     const auto before = keptLockableRules(r.db);
     if (!before.hasValue())
         return before.error();
-    // A text[] literal of the rules, each quoted: the server parses and checks every one.
-    std::string array = "{";
-    for (const std::string& rule : rules) {
-        if (array.size() > 1)
-            array += ',';
-        array += '"';
-        for (const char c : rule) {
-            if (c == '"' || c == '\\')
-                array += '\\';
-            array += c;
-        }
-        array += '"';
-    }
-    array += '}';
-    if (auto set = server.query("SELECT rvk.set_lockable($1::text[])", {array}); !set.hasValue())
+    if (auto set = server.query("SELECT rvk.set_lockable($1::text[])", {textArray(rules)}); !set.hasValue())
         return set.error();
     const auto view = fetchLockView(server);
     if (!view.hasValue())

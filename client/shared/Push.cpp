@@ -10,6 +10,7 @@
 #include <client/shared/Lockable.h>
 #include <client/shared/RemoteCopies.h>
 #include <client/shared/RemoteSettings.h>
+#include <client/shared/ServerLocks.h>
 #include <client/shared/ServerPaths.h>
 #include <client/store/HostStorage.h>
 #include <client/tree/HostFiles.h>
@@ -27,6 +28,45 @@ ErrorMessage behind() {
     return hostError("the server has commits this clone lacks: run rvk pull first");
 }
 
+ErrorMessage needsLocks(const std::vector<std::string>& paths) {
+    std::string text = "push changes nothing: it changes lockable files without their lock:";
+    for (const std::string& path : paths)
+        text += "\n  " + shownPath(path) + " is not locked by you: lock it first";
+    return hostError(text);
+}
+
+// The lockable files the server has that the commits change without this role's lock on them.
+// The server's push function refuses them in the end whatever this finds; asked first, a drafter
+// is not made to wait for the upload of a large drawing that would then be refused.
+Expected<std::vector<std::string>> withoutTheirLock(Repository& r, ServerConnection& server,
+                                                    const Standing& standing) {
+    std::set<std::string> changed;
+    for (const ServerCommit& c : standing.own.sent) {
+        for (const ServerChange& change : c.changes)
+            changed.insert(change.path);
+    }
+    const auto onServer =
+        r.db.trackedFiles(standing.base ? boost::optional<std::uint64_t>(standing.base) : boost::none);
+    if (!onServer.hasValue())
+        return onServer.error();
+    std::vector<std::string> asked;
+    for (const std::string& path : changed) {
+        if (onServer.value().count(localPath(path)) > 0)
+            asked.push_back(path);
+    }
+    std::vector<std::string> missing;
+    if (asked.empty())
+        return missing;
+    const auto standings = lockStandings(server, asked);
+    if (!standings.hasValue())
+        return standings.error();
+    for (const LockStanding& s : standings.value()) {
+        if (s.lockable && s.holder.empty())
+            missing.push_back(s.path);
+    }
+    return missing;
+}
+
 }  // namespace
 
 Expected<PushPlan> planPush(Repository& r, ServerConnection& server) {
@@ -37,6 +77,11 @@ Expected<PushPlan> planPush(Repository& r, ServerConnection& server) {
     plan.standing = std::move(where.value());
     if (plan.standing.top > plan.standing.base)
         return behind();
+    const auto unlocked = withoutTheirLock(r, server, plan.standing);
+    if (!unlocked.hasValue())
+        return unlocked.error();
+    if (!unlocked.value().empty())
+        return needsLocks(unlocked.value());
     auto store = databaseCopies(server);
     std::set<std::pair<std::string, std::string>> seen;
     for (const ServerCommit& c : plan.standing.own.sent) {
@@ -101,12 +146,8 @@ Expected<Appended> appendPush(Repository& r, ServerConnection& server, const Pus
                     l.taken + ")";
         return hostError(text);
     }
-    if (!appended.value().unlocked.empty()) {
-        std::string text = "push changes nothing: it changes lockable files without their lock:";
-        for (const std::string& path : appended.value().unlocked)
-            text += "\n  " + shownPath(path) + " is not locked by you: lock it first";
-        return hostError(text);
-    }
+    if (!appended.value().unlocked.empty())
+        return needsLocks(appended.value().unlocked);
     // The commits are the server's now, and so is their author: the login that pushed them.
     DatabaseTransaction transaction(r.db);
     if (auto begun = transaction.begin(); !begun.hasValue())

@@ -168,4 +168,20 @@ void ServerConnection::rollback() {
     module()->rollback(m_connection.get());
 }
 
+std::string textArray(const std::vector<std::string>& items) {
+    std::string literal = "{";
+    for (const std::string& item : items) {
+        if (literal.size() > 1)
+            literal += ',';
+        literal += '"';
+        for (const char c : item) {
+            if (c == '"' || c == '\\')
+                literal += '\\';
+            literal += c;
+        }
+        literal += '"';
+    }
+    return literal + "}";
+}
+
 }  // namespace client

@@ -141,4 +141,7 @@ private:
     std::string m_role;
 };
 
+// `items` as a PostgreSQL array of text (a query's "$1::text[]"), each element quoted.
+std::string textArray(const std::vector<std::string>& items);
+
 }  // namespace client

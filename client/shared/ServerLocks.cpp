@@ -53,26 +53,6 @@ Expected<std::vector<LockRecord>> locksOfOthers(ServerConnection& server,
     return found;
 }
 
-namespace {
-
-// `items` as a PostgreSQL array of text, each element quoted.
-std::string textArray(const std::vector<std::string>& items) {
-    std::string literal = "{";
-    for (const std::string& item : items) {
-        if (literal.size() > 1)
-            literal += ',';
-        literal += '"';
-        for (const char c : item) {
-            if (c == '"' || c == '\\')
-                literal += '\\';
-            literal += c;
-        }
-        literal += '"';
-    }
-    return literal + "}";
-}
-
-}  // namespace
 
 Expected<std::vector<LockStanding>> lockStandings(ServerConnection& server,
                                                   const std::vector<std::string>& paths) {

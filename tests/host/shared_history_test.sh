@@ -9,7 +9,8 @@
 set -euo pipefail
 # shellcheck source=server_session.sh
 source "$(dirname "$0")/server_session.sh" "$1"
-server_head() { psql -X -At "$pg_super" -c 'SELECT coalesce(id, 0) FROM rvk.head'; }
+super() { psql -X -At -v ON_ERROR_STOP=1 "$pg_super" -c "$1"; }
+server_head() { super 'SELECT coalesce(id, 0) FROM rvk.head'; }
 
 expect 0 "created an empty" -- rvk remote create "$pg_admin"
 expect 0 "already" -- rvk remote create "$pg_admin"
@@ -94,10 +95,14 @@ expect 1 "rvk_admin" -- rvk unlock --force site.dwg
 mkdir "$base/admin" && cd "$base/admin" && rvk init >/dev/null && rvk remote set "$pg_admin" >/dev/null
 expect 0 "unlocked site.dwg" -- rvk unlock --force site.dwg
 cd "$base/b"
+copies_before=$(super 'SELECT count(*) FROM rvk.copies')
 expect 1 "site.dwg is not locked by you: lock it first" -- rvk push
+# Refused before its copies went: a drawing is not uploaded only to be turned away.
+[ "$(super 'SELECT count(*) FROM rvk.copies')" = "$copies_before" ] ||
+    fail "a push refused for a missing lock sent its copies"
 expect 0 "locked site.dwg" -- rvk lock site.dwg
 expect 0 "pushed 1 commit" -- rvk push
-[ -z "$(super "SELECT path FROM rvk.locks WHERE holder = 'drafter2'")" ] || fail "the push kept b's lock"
+[ "$(super "SELECT count(*) FROM rvk.locks WHERE holder = 'drafter2'")" = 0 ] || fail "the push kept b's lock"
 
 # A hostile server: rows edited by hand. Each pull is refused, reported, and writes nothing
 # outside the repository.
