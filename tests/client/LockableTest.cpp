@@ -207,8 +207,9 @@ TEST_F(Lockable, StatusNamesEachFilesLockAndListsThisRolesLockedFiles) {
     });
     ASSERT_TRUE(listed.hasValue()) << message(listed.error());
     // (The clone's ignore file is its own, untracked.)
-    EXPECT_EQ(lines, (std::vector<std::string>{"? .rvk/properties/ignore", "L a.dwg mine",
-                                               "M b.dwg drafter1", "L d.dwg mine", "? e.txt"}));
+    EXPECT_EQ(lines, (std::vector<std::string>{"? " + kit_testing::sys(".rvk/properties/ignore"),
+                                               "L a.dwg mine", "M b.dwg drafter1", "L d.dwg mine",
+                                               "? e.txt"}));
 }
 
 }  // namespace

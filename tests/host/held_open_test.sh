@@ -46,6 +46,7 @@ rvk stage --all >/dev/null && rvk commit -m first >/dev/null
 expect 0 "remote set" -- rvk remote set "$pg_drafter1"
 expect 0 "pushed 1 commit" -- rvk push
 expect 0 "cloned 1 commit" -- rvk clone "$pg_drafter2" "$base/b"
+expect 0 "locked" -- rvk lock plan.dwg site.dwg
 printf 'ground floor, revised\n' >plan.dwg
 printf 'site, revised\n' >site.dwg
 printf 'more notes\n' >notes.txt
