@@ -72,7 +72,14 @@ std::string sha256(const std::string& bytes) {
 // and quotes (commit 3, at 3000), and `a` pulled it. `c` is empty.
 class Labels : public kit_testing::SharedServer {
 public:
+#if defined(_WIN32)
+    // Windows takes no '"' in a name: a comma alone still needs the register's quotes.
+    static constexpr const char* kOddName = "odd, name.txt";
+    static constexpr const char* kOddQuoted = "\n\"odd, name.txt\",3,";
+#else
     static constexpr const char* kOddName = "odd, \"name\".txt";
+    static constexpr const char* kOddQuoted = "\n\"odd, \"\"name\"\".txt\",3,";
+#endif
 
     void SetUp() override {
         SharedServer::SetUp();
@@ -397,7 +404,7 @@ TEST_F(Labels, ExportWritesTheLabelledFilesAndTheirRegister) {
     EXPECT_EQ(csv.back(), '\n');
     EXPECT_EQ(csv.find('\r'), std::string::npos);
     // The quoting of a name with a comma and quotes, as RFC 4180 has it.
-    EXPECT_TRUE(contains(csv, "\n\"odd, \"\"name\"\".txt\",3,"));
+    EXPECT_TRUE(contains(csv, kOddQuoted));
     const auto rows = csvRows(csv);
     ASSERT_EQ(rows.size(), 4u);
     EXPECT_EQ(rows[0], (std::vector<std::string>{"path", "size", "sha256", "commit", "author"}));

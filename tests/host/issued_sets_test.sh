@@ -10,6 +10,8 @@ source "$(dirname "$0")/server_session.sh" "$1"
 as() { psql -X -At "$1" -c "$2" 2>&1; }
 export RVK_COMMIT_TIME=1700000000
 odd='sub/odd, "name".txt'
+# Windows takes no '"' in a name: a comma alone still needs the register's quotes.
+[[ $1 == *.exe ]] && odd='sub/odd, name.txt'
 
 expect 0 "created an empty" -- rvk remote create "$pg_admin"
 cd "$base"
