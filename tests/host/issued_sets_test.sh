@@ -18,7 +18,7 @@ cd "$base"
 expect 0 "cloned nothing" -- rvk clone "$pg_drafter1" "$base/a"
 cd "$base/a"
 printf 'plan v1\n' >plan.dwg
-printf 'spec v1\n' >spec.txt
+printf 'schedule v1\n' >schedule.txt
 mkdir sub && printf 'odd\n' >"$odd"
 rvk stage --all >/dev/null && rvk commit -m first >/dev/null
 expect 0 "pushed 1 commit" -- rvk push
@@ -35,8 +35,8 @@ expect 0 "pushed 1 commit" -- rvk push
 # drafter1 labels commit 2, never a commit of its own that the server lacks.
 cd "$base/a"
 expect 0 "HEAD is commit 2" -- rvk pull
-printf 'spec v3\n' >spec.txt
-rvk stage spec.txt >/dev/null && rvk commit -m "spec v3" >/dev/null
+printf 'schedule v3\n' >schedule.txt
+rvk stage schedule.txt >/dev/null && rvk commit -m "schedule v3" >/dev/null
 expect 1 "commit 3 is not on the server yet: push it first" -- rvk label "Rev B"
 expect 2 "give NAME" -- rvk label
 expect 1 "it is a number, which names a commit" -- rvk label 2024 2
@@ -82,12 +82,12 @@ expect 0 "removed the label 'Draft'" -- rvk label --remove Draft
 expect 1 "there is no label 'Draft'" -- rvk label --remove Draft
 [ "$(rvk labels | cut -f1,2 | tr '\t\n' ' ')" = "Rev B 2 " ] || fail "labels after the admin: $(rvk labels)"
 
-# Restore by label puts commit 2's spec back.
+# Restore by label puts commit 2's schedule back.
 cd "$base/a"
-expect 0 "restored spec.txt" -- rvk restore --label "Rev B" spec.txt
-cmp -s spec.txt "$base/b/spec.txt" || fail "restore --label did not bring commit 2's spec.txt"
-expect 1 "the server has no label 'Rev Z'" -- rvk restore --label "Rev Z" spec.txt
-expect 2 "not both" -- rvk restore --label "Rev B" --commit 1 spec.txt
+expect 0 "restored schedule.txt" -- rvk restore --label "Rev B" schedule.txt
+cmp -s schedule.txt "$base/b/schedule.txt" || fail "restore --label did not bring commit 2's schedule.txt"
+expect 1 "the server has no label 'Rev Z'" -- rvk restore --label "Rev Z" schedule.txt
+expect 2 "not both" -- rvk restore --label "Rev B" --commit 1 schedule.txt
 
 # Export by label: every file as commit 2 has it (b's working tree), and the register.
 printf 'unsaved\n' >>plan.dwg
@@ -102,7 +102,7 @@ done <"$base/got"
 csv_field() { if [[ $1 == *[,\"]* ]]; then printf '"%s"' "${1//\"/\"\"}"; else printf '%s' "$1"; fi; }
 {
     echo "path,size,sha256,commit,author"
-    for f in plan.dwg spec.txt "$odd"; do
+    for f in plan.dwg schedule.txt "$odd"; do
         printf '%s\n' "$f"
     done | LC_ALL=C sort | while IFS= read -r f; do
         case $f in plan.dwg) by="2,drafter2" ;; *) by="1,drafter1" ;; esac
@@ -113,9 +113,9 @@ csv_field() { if [[ $1 == *[,\"]* ]]; then printf '"%s"' "${1//\"/\"\"}"; else p
 diff -u "$base/register" "$base/issued/register.csv" >&2 || fail "register.csv differs"
 [ "$(stat -c %Y "$base/issued/plan.dwg")" = "$RVK_COMMIT_TIME" ] || fail "an exported file's time"
 
-# A local commit exports by number; its spec.txt was last changed by commit 3.
+# A local commit exports by number; its schedule.txt was last changed by commit 3.
 expect 0 "exported commit 3 to" -- rvk export 3 "$base/issued3"
-grep -q '^spec.txt,8,[0-9a-f]*,3,' "$base/issued3/register.csv" || fail "$(cat "$base/issued3/register.csv")"
+grep -q '^schedule.txt,12,[0-9a-f]*,3,' "$base/issued3/register.csv" || fail "$(cat "$base/issued3/register.csv")"
 
 # Exports refused, leaving no folder behind.
 expect 1 "exists already" -- rvk export "Rev B" "$base/issued"
@@ -128,11 +128,11 @@ fi
 expect 1 "the folder that would hold it is not there" -- rvk export "Rev B" "$base/none/x"
 expect 1 "there is no commit 9 in this clone" -- rvk export 9 "$base/x"
 expect 1 "'0' is no commit id" -- rvk export 0 "$base/x"
-# The stored copy of commit 2's spec.txt, named by its digest, damaged.
-copy=$(find .rvk/objects -type f -name "*$(sha256sum <"$base/b/spec.txt" | cut -c3-64)*")
-[ -f "$copy" ] || fail "no stored copy of spec v1 found"
+# The stored copy of commit 2's schedule.txt, named by its digest, damaged.
+copy=$(find .rvk/objects -type f -name "*$(sha256sum <"$base/b/schedule.txt" | cut -c3-64)*")
+[ -f "$copy" ] || fail "no stored copy of schedule v1 found"
 chmod u+w "$copy" && printf 'SPEC V1\n' >"$copy"
-expect 1 "spec.txt" -- rvk export "Rev B" "$base/damaged"
+expect 1 "schedule.txt" -- rvk export "Rev B" "$base/damaged"
 expect 1 "is damaged" -- rvk export "Rev B" "$base/damaged"
 [ ! -e "$base/damaged" ] && [ -z "$(ls -A "$base" | grep rvk-export)" ] || fail "a refused export left a folder"
 
