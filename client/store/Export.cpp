@@ -12,6 +12,7 @@
 
 #include <common/RootPath.h>
 
+#include <client/HistoryView.h>
 #include <client/LocalOperations.h>
 #include <client/Text.h>
 #include <client/base/Repository.h>
@@ -259,6 +260,14 @@ Expected<void> writeRegister(Building& building, const std::string& text, std::i
 
 }  // namespace
 
+std::string registerCsv(const std::vector<RegisterRow>& rows) {
+    std::string text = "path,size,sha256,commit,author\n";
+    for (const RegisterRow& row : rows)
+        text += csvField(row.path) + "," + std::to_string(row.size) + "," + row.sha256 + "," +
+                std::to_string(row.commit) + "," + csvField(row.author) + "\n";
+    return text;
+}
+
 Expected<Exported> exportCommit(const Session& session, std::uint64_t commit,
                                 const OdString& folder) {
     const auto target = exportTarget(session, folder);
@@ -289,7 +298,7 @@ Expected<Exported> exportCommit(const Session& session, std::uint64_t commit,
     if (const auto started = building.start(target.value().parent); !started.hasValue())
         return started.error();
     Exported outcome;
-    std::string rows = "path,size,sha256,commit,author\n";
+    std::vector<RegisterRow> rows;
     for (const Item& item : items.value()) {
         if (const auto going = advance(session, "exporting", outcome.files, items.value().size(),
                                        static_cast<std::uint64_t>(outcome.bytes));
@@ -309,11 +318,11 @@ Expected<Exported> exportCommit(const Session& session, std::uint64_t commit,
         building.made(place.value());
         ++outcome.files;
         outcome.bytes += copied.value().size;
-        rows += csvField(item.path) + "," + std::to_string(copied.value().size) + "," +
-                utf8(copied.value().digest) + "," + std::to_string(by.id) + "," +
-                csvField(utf8(by.author)) + "\n";
+        rows.push_back(RegisterRow{item.path, copied.value().size, utf8(copied.value().digest),
+                                   by.id, utf8(by.author)});
     }
-    if (const auto written = writeRegister(building, rows, timeNs(history.value().front().time));
+    if (const auto written =
+            writeRegister(building, registerCsv(rows), timeNs(history.value().front().time));
         !written.hasValue())
         return written.error();
     if (const auto placed = building.finish(target.value().folder, utf8(folder));
