@@ -123,6 +123,17 @@ Expected<std::vector<LabelRecord>> allLabels(ServerConnection& server) {
     return records(rows.value());
 }
 
+Expected<std::vector<LabelRecord>> labelsBetween(ServerConnection& server, std::uint64_t after,
+                                                 std::uint64_t upTo) {
+    auto rows = server.query(std::string("SELECT ") + kColumns +
+                                 " FROM rvk.labels l WHERE l.commit_id > $1 AND l.commit_id <= $2"
+                                 " ORDER BY l.commit_id, convert_to(l.name, 'UTF8')",
+                             {static_cast<std::int64_t>(after), static_cast<std::int64_t>(upTo)});
+    if (!rows.hasValue())
+        return rows.error();
+    return records(rows.value());
+}
+
 Expected<boost::optional<LabelRecord>> findLabel(ServerConnection& server,
                                                  const std::string& name) {
     auto rows = server.query(

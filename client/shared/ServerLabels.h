@@ -30,6 +30,9 @@ struct LabelRecord {
 
 // Every label, ordered by commit, then by the bytes of the name.
 Expected<std::vector<LabelRecord>> allLabels(ServerConnection& server);
+// The labels on the commits after `after` up to `upTo`, ordered as allLabels() orders them.
+Expected<std::vector<LabelRecord>> labelsBetween(ServerConnection& server, std::uint64_t after,
+                                                 std::uint64_t upTo);
 // The label called `name`, or none.
 Expected<boost::optional<LabelRecord>> findLabel(ServerConnection& server, const std::string& name);
 // Makes the label `name` on `commit` for the connection's role. The label as it is afterwards,
