@@ -259,6 +259,32 @@ TEST_F(HistoryView, PagesEndAtTheHeadAndAtTheFirstCommit) {
     }
 }
 
+// A commit the head does not reach yet (a row written by hand, or one the server's own push would
+// never leave behind) is no part of the history the view shows.
+TEST_F(HistoryView, ShowsNothingAboveTheHead) {
+    asSuper("INSERT INTO rvk.commits (id, parent, time, message, author, digest) "
+            "VALUES (6, 5, 6000, 'not there yet', 'drafter1', repeat('0', 64)); "
+            "INSERT INTO rvk.changes (commit_id, path) VALUES (6, 'plan.dwg')");
+    auto view = open();
+    const auto page = view.commits(10, 10);
+    ASSERT_TRUE(page.hasValue()) << message(page.error());
+    ASSERT_EQ(page.value().size(), 5u);
+    EXPECT_EQ(page.value().front().id, 5u);
+    const auto sixth = view.commit(6);
+    ASSERT_TRUE(sixth.hasValue());
+    EXPECT_FALSE(sixth.value());
+    const auto changes = view.changes(6);
+    ASSERT_TRUE(changes.hasValue());
+    EXPECT_TRUE(changes.value().empty());
+    const auto versions = view.fileHistory("plan.dwg");
+    ASSERT_TRUE(versions.hasValue());
+    EXPECT_EQ(versions.value().size(), 2u);
+    const auto copy = view.copyAt("plan.dwg", 6);
+    ASSERT_TRUE(copy.hasValue() && copy.value());
+    EXPECT_EQ(copy.value()->commit, 3u);
+    EXPECT_FALSE(view.fileRegister(6).hasValue());
+}
+
 TEST_F(HistoryView, SaysWhatEachCommitDidToEachPath) {
     auto view = open();
     const std::string big = sha256(large).substr(0, 8);
