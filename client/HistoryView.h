@@ -122,7 +122,9 @@ public:
     Expected<std::vector<Label>> labels();
     // The label `name`, or none.
     Expected<boost::optional<Label>> label(const std::string& name);
-    // The register of the commit `id`: one row a file it holds, by the bytes of the paths.
+    // The register of the commit `id`: one row a file it holds, by the bytes of the paths, as
+    // export writes it (files inside ".rvk", the repository's own settings, left out). Fails when
+    // the history has no commit `id`.
     Expected<std::vector<RegisterRow>> fileRegister(std::uint64_t id);
 
     // The copy that the file at `path` holds at the commit `id` (the newest version at or before
