@@ -1,7 +1,7 @@
 // The read-only view of a shared history (HistoryView.h): queries of the server's tables that only
 // read, each value bounded on the server before it travels and checked here as a clone checks what
 // a pull brings. Pages of the history are found by commit id, never by skipping rows, so that a
-// page of an old part of a long history costs what the newest does.
+// page far back in a long history costs what the newest does.
 #include <client/HistoryView.h>
 
 #include <algorithm>
@@ -385,7 +385,7 @@ Expected<std::vector<RegisterRow>> HistoryView::fileRegister(std::uint64_t id) {
         return rows.error();
     const QueryResult& r = rows.value();
     const std::string where = "commit " + std::to_string(id);
-    // The repository's own settings make no part of an issued set: export leaves them out.
+    // The repository's own settings are not among the files sent out: export leaves them out.
     const std::string settings = utf8(common::RootPath::repositoryDirName()) + "/";
     std::vector<RegisterRow> found;
     for (int i = 0; i < r.rows(); ++i) {

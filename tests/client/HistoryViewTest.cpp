@@ -102,7 +102,7 @@ public:
         write(a, "notes.txt", "notes");
         write(a, "sub/detail.dwg", "detail v1");
         write(a, "Zone.txt", "zone");
-        commitAll(a, "first issue", 1000);
+        commitAll(a, "first set", 1000);
         write(a, "sub/big.bin", large);
         write(a, kOdd, "odd");
         write(a, kAccented, "draft");
@@ -208,7 +208,7 @@ TEST_F(HistoryView, ListsEachCommitWithItsAuthorFilesAndLabels) {
                   "4 4000 drafter1 \"notes back\" files=1 labels=[Alpha][Rev B]",
                   "3 3000 drafter2 \"revised plan, notes withdrawn\" files=2 labels=[Rev A]",
                   "2 2000 drafter1 \"large model and odd names\" files=3 labels=",
-                  "1 1000 drafter1 \"first issue\" files=5 labels=",
+                  "1 1000 drafter1 \"first set\" files=5 labels=",
               }));
     struct Case {
         std::uint64_t id;
@@ -216,7 +216,7 @@ TEST_F(HistoryView, ListsEachCommitWithItsAuthorFilesAndLabels) {
     };
     for (const Case& c : {Case{3, "3 3000 drafter2 \"revised plan, notes withdrawn\" files=2 "
                                   "labels=[Rev A]"},
-                          Case{1, "1 1000 drafter1 \"first issue\" files=5 labels="},
+                          Case{1, "1 1000 drafter1 \"first set\" files=5 labels="},
                           Case{0, ""}, Case{6, ""},
                           Case{std::numeric_limits<std::uint64_t>::max(), ""}}) {
         SCOPED_TRACE(c.id);
@@ -260,7 +260,7 @@ TEST_F(HistoryView, PagesEndAtTheHeadAndAtTheFirstCommit) {
 }
 
 // A commit the head does not reach yet (a row written by hand, or one the server's own push would
-// never leave behind) is no part of the history the view shows.
+// never leave behind) is not in the history the view shows.
 TEST_F(HistoryView, ShowsNothingAboveTheHead) {
     asSuper("INSERT INTO rvk.commits (id, parent, time, message, author, digest) "
             "VALUES (6, 5, 6000, 'not there yet', 'drafter1', repeat('0', 64)); "
@@ -329,11 +329,11 @@ TEST_F(HistoryView, ListsEveryVersionOfAFileNewestFirst) {
         {"notes.txt",
          {"4 4000 drafter1 \"notes back\" 5 " + sha256("notes").substr(0, 8),
           "3 3000 drafter2 \"revised plan, notes withdrawn\" removed",
-          "1 1000 drafter1 \"first issue\" 5 " + sha256("notes").substr(0, 8)}},
+          "1 1000 drafter1 \"first set\" 5 " + sha256("notes").substr(0, 8)}},
         {"plan.dwg",
          {"3 3000 drafter2 \"revised plan, notes withdrawn\" 15 " +
               sha256("plan v2, longer").substr(0, 8),
-          "1 1000 drafter1 \"first issue\" 7 " + sha256("plan v1").substr(0, 8)}},
+          "1 1000 drafter1 \"first set\" 7 " + sha256("plan v1").substr(0, 8)}},
         {"sub", {}},
         {"never.txt", {}},
         {"../notes.txt", {}},
@@ -434,7 +434,7 @@ TEST_F(HistoryView, RegisterIsWhatExportWrites) {
         EXPECT_EQ(client::registerCsv(rows.value()), exported(id));
     }
     // The rows themselves, for one commit: each file's newest change up to it, and its author;
-    // the clone's settings file, which the commit holds, is no part of the set.
+    // the clone's settings file, which the commit holds, is left out.
     const auto rows = view.fileRegister(3);
     ASSERT_TRUE(rows.hasValue());
     std::vector<std::string> listed;
