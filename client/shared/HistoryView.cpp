@@ -1,7 +1,8 @@
 // The read-only view of a shared history (HistoryView.h): queries of the server's tables that only
 // read, each value bounded on the server before it travels and checked here as a clone checks what
 // a pull brings. Pages of the history are found by commit id, never by skipping rows, so that a
-// page far back in a long history costs what the newest does.
+// page far back in a long history costs what the newest does. Rows of commits above the head,
+// which only a hand-edited table holds, are left out of every answer.
 #include <client/HistoryView.h>
 
 #include <algorithm>
@@ -25,10 +26,6 @@ namespace {
 // on the server; a longer value, which only a hand-edited row can hold, comes as NULL.
 constexpr std::int64_t kAuthorLimit = 256;
 constexpr std::int64_t kUrlLimit = 1024;
-
-// The newest commit the server holds, as a column: 0 before the first. Rows of commits above it,
-// which only a hand-edited table holds, are never shown.
-constexpr const char* kHead = "coalesce((SELECT h.id FROM rvk.head h), 0)";
 
 ErrorMessage damaged(const std::string& what) {
     return hostError("the server's history is damaged: " + what);
@@ -54,8 +51,8 @@ Expected<std::string> pathOf(const QueryResult& rows, int row, int column,
         return damaged(where + " names a path longer than 1024 bytes");
     std::string path = rows.text(row, column);
     if (const auto problem = serverPathProblem(path))
-        return damaged(where + " names the path " + quotePath(path) + ", which no clone may hold: " +
-                       *problem);
+        return damaged(where + " names the path " + quotePath(path) +
+                       ", which no clone may hold: " + *problem);
     return path;
 }
 
@@ -69,8 +66,8 @@ Expected<std::pair<std::string, std::int64_t>> copyOf(const QueryResult& rows, i
         return damaged(where + " gives " + quotePath(path) + " a copy the server does not hold");
     const std::int64_t size = rows.integer(row, column + 1);
     if (size < 0)
-        return damaged(where + " gives " + quotePath(path) + " a copy of " +
-                       std::to_string(size) + " bytes");
+        return damaged(where + " gives " + quotePath(path) + " a copy of " + std::to_string(size) +
+                       " bytes");
     return std::make_pair(rows.text(row, column), size);
 }
 
@@ -88,12 +85,11 @@ Expected<void> describe(const QueryResult& rows, int row, int column, std::uint6
     return {};
 }
 
-std::string commitColumns(const char* table) {
-    const std::string t = table;
-    return t + ".time, CASE WHEN octet_length(" + t + ".message) <= " +
-           std::to_string(kMessageLimit) + " THEN " + t + ".message END, CASE WHEN octet_length(" +
-           t + ".author) <= " + std::to_string(kAuthorLimit) + " THEN " + t + ".author END";
-}
+// A commit's time, message and author (of the commit "c"), bounded as fetchCommits() bounds them.
+constexpr const char* kCommitColumns =
+    "c.time, CASE WHEN octet_length(c.message) <= 65536 THEN c.message END, "
+    "CASE WHEN octet_length(c.author) <= 256 THEN c.author END";
+static_assert(kMessageLimit == 65536 && kAuthorLimit == 256, "the limits of kCommitColumns");
 
 Label publicLabel(LabelRecord record) {
     return Label{std::move(record.name), record.commit, std::move(record.author),
@@ -170,12 +166,13 @@ Expected<std::vector<ViewCommit>> HistoryView::commits(std::uint64_t newest, std
     // The head with the page's commits, which the primary key finds by id, and each commit's
     // count of changes: one row with the head alone when the page is empty.
     auto rows = m_impl->server.query(
-        "WITH h AS (SELECT count(*) AS n, max(id) AS top FROM rvk.head) "
-        "SELECT h.n, h.top, c.id, " + commitColumns("c") + ", "
-        "       (SELECT count(*) FROM rvk.changes x WHERE x.commit_id = c.id) "
-        "FROM h LEFT JOIN rvk.commits c "
-        "     ON c.id <= least($1::bigint, coalesce(h.top, 0)) AND c.id > $2::bigint "
-        "ORDER BY c.id DESC",
+        std::string("WITH h AS (SELECT count(*) AS n, max(id) AS top FROM rvk.head) "
+                    "SELECT h.n, h.top, c.id, ") +
+            kCommitColumns +
+            ", (SELECT count(*) FROM rvk.changes x WHERE x.commit_id = c.id) "
+            " FROM h LEFT JOIN rvk.commits c"
+            " ON c.id <= least($1::bigint, coalesce(h.top, 0)) AND c.id > $2::bigint"
+            " ORDER BY c.id DESC",
         {idParam(newest), idParam(oldest)});
     if (!rows.hasValue())
         return rows.error();
@@ -234,7 +231,7 @@ Expected<std::vector<ViewChange>> HistoryView::changes(std::uint64_t id) {
         "LEFT JOIN LATERAL (SELECT y.url IS NOT NULL AS present FROM rvk.changes y "
         "                   WHERE y.path = x.path AND y.commit_id < x.commit_id "
         "                   ORDER BY y.commit_id DESC LIMIT 1) before ON true "
-        "WHERE x.commit_id = $1 AND x.commit_id <= " + std::string(kHead) + " "
+        "WHERE x.commit_id = $1 AND x.commit_id <= coalesce((SELECT h.id FROM rvk.head h), 0) "
         "ORDER BY convert_to(x.path, 'UTF8')",
         {idParam(id), static_cast<std::int64_t>(kPathLimit)});
     if (!rows.hasValue())
@@ -269,12 +266,12 @@ Expected<std::vector<ViewVersion>> HistoryView::fileHistory(const std::string& p
     if (serverPathProblem(path))
         return versions;
     auto rows = m_impl->server.query(
-        "SELECT x.commit_id, " + commitColumns("c") + ", x.url IS NULL, "
-        "       CASE WHEN octet_length(x.sha256) <= 64 THEN x.sha256 END, p.size "
-        "FROM rvk.changes x JOIN rvk.commits c ON c.id = x.commit_id "
-        "LEFT JOIN rvk.copies p ON p.url = x.url AND p.sha256 = x.sha256 "
-        "WHERE x.path = $1 AND x.commit_id <= " + std::string(kHead) + " "
-        "ORDER BY x.commit_id DESC",
+        std::string("SELECT x.commit_id, ") + kCommitColumns +
+            ", x.url IS NULL, CASE WHEN octet_length(x.sha256) <= 64 THEN x.sha256 END, p.size"
+            " FROM rvk.changes x JOIN rvk.commits c ON c.id = x.commit_id"
+            " LEFT JOIN rvk.copies p ON p.url = x.url AND p.sha256 = x.sha256"
+            " WHERE x.path = $1 AND x.commit_id <= coalesce((SELECT h.id FROM rvk.head h), 0)"
+            " ORDER BY x.commit_id DESC",
         {path});
     if (!rows.hasValue())
         return rows.error();
@@ -313,8 +310,9 @@ Expected<std::vector<ViewLock>> HistoryView::locks() {
     std::vector<ViewLock> found;
     for (int i = 0; i < r.rows(); ++i) {
         if (r.isNull(i, 0) || r.isNull(i, 1) || r.text(i, 1).empty())
-            return hostError("the server holds a lock with a path or a holder longer than any "
-                             "may be, or without a holder");
+            return hostError(
+                "the server holds a lock without a holder, or with a path or a "
+                "holder longer than any may be");
         std::string path = r.text(i, 0);
         if (const auto problem = serverPathProblem(path))
             return hostError("the server holds a lock of the path " + quotePath(path) +
@@ -416,7 +414,8 @@ Expected<boost::optional<ViewCopy>> HistoryView::copyAt(const std::string& path,
         "       CASE WHEN octet_length(x.url) <= $3 THEN x.url END "
         "FROM rvk.changes x "
         "LEFT JOIN rvk.copies p ON p.url = x.url AND p.sha256 = x.sha256 "
-        "WHERE x.path = $1 AND x.commit_id <= least($2::bigint, " + std::string(kHead) + ") "
+        "WHERE x.path = $1 "
+        "  AND x.commit_id <= least($2::bigint, coalesce((SELECT h.id FROM rvk.head h), 0)) "
         "ORDER BY x.commit_id DESC LIMIT 1",
         {path, idParam(id), kUrlLimit});
     if (!rows.hasValue())

@@ -68,7 +68,8 @@ std::string shown(const client::ViewChange& c) {
 std::string shown(const client::ViewVersion& v) {
     std::string text = std::to_string(v.commit) + " " + std::to_string(v.time) + " " + v.author +
                        " \"" + v.message + "\"";
-    return text + (v.removed ? " removed" : " " + std::to_string(v.size) + " " + v.sha256.substr(0, 8));
+    return text +
+           (v.removed ? " removed" : " " + std::to_string(v.size) + " " + v.sha256.substr(0, 8));
 }
 
 template <class T>
@@ -91,7 +92,9 @@ std::vector<std::string> shownAll(const std::vector<T>& items) {
 class HistoryView : public kit_testing::SharedServer {
 public:
     static constexpr const char* kOdd = "odd, name.txt";
-    static constexpr const char* kAccented = "\xc3\x89" "bauche.txt";
+    static constexpr const char* kAccented =
+        "\xc3\x89"
+        "bauche.txt";
 
     void SetUp() override {
         SharedServer::SetUp();
@@ -214,11 +217,11 @@ TEST_F(HistoryView, ListsEachCommitWithItsAuthorFilesAndLabels) {
         std::uint64_t id;
         const char* found;  // empty: no such commit
     };
-    for (const Case& c : {Case{3, "3 3000 drafter2 \"revised plan, notes withdrawn\" files=2 "
-                                  "labels=[Rev A]"},
-                          Case{1, "1 1000 drafter1 \"first set\" files=5 labels="},
-                          Case{0, ""}, Case{6, ""},
-                          Case{std::numeric_limits<std::uint64_t>::max(), ""}}) {
+    for (const Case& c : {Case{3,
+                               "3 3000 drafter2 \"revised plan, notes withdrawn\" files=2 "
+                               "labels=[Rev A]"},
+                          Case{1, "1 1000 drafter1 \"first set\" files=5 labels="}, Case{0, ""},
+                          Case{6, ""}, Case{std::numeric_limits<std::uint64_t>::max(), ""}}) {
         SCOPED_TRACE(c.id);
         const auto one = view.commit(c.id);
         ASSERT_TRUE(one.hasValue()) << message(one.error());
@@ -239,10 +242,10 @@ TEST_F(HistoryView, PagesEndAtTheHeadAndAtTheFirstCommit) {
         {3, 2, {3, 2}},
         {2, 2, {2, 1}},
         {1, 1, {1}},
-        {2, 5, {2, 1}},              // past the first commit
-        {5, 100, {5, 4, 3, 2, 1}},   // more than the history holds
-        {6, 3, {5, 4}},              // above the head: only the commits there are
-        {8, 3, {}},                  // wholly above the head
+        {2, 5, {2, 1}},             // past the first commit
+        {5, 100, {5, 4, 3, 2, 1}},  // more than the history holds
+        {6, 3, {5, 4}},             // above the head: only the commits there are
+        {8, 3, {}},                 // wholly above the head
         {kMost, 2, {}},
         {kMost, std::numeric_limits<std::size_t>::max(), {5, 4, 3, 2, 1}},
         {5, 0, {}},
@@ -262,9 +265,10 @@ TEST_F(HistoryView, PagesEndAtTheHeadAndAtTheFirstCommit) {
 // A commit the head does not reach yet (a row written by hand, or one the server's own push would
 // never leave behind) is not in the history the view shows.
 TEST_F(HistoryView, ShowsNothingAboveTheHead) {
-    asSuper("INSERT INTO rvk.commits (id, parent, time, message, author, digest) "
-            "VALUES (6, 5, 6000, 'not there yet', 'drafter1', repeat('0', 64)); "
-            "INSERT INTO rvk.changes (commit_id, path) VALUES (6, 'plan.dwg')");
+    asSuper(
+        "INSERT INTO rvk.commits (id, parent, time, message, author, digest) "
+        "VALUES (6, 5, 6000, 'not there yet', 'drafter1', repeat('0', 64)); "
+        "INSERT INTO rvk.changes (commit_id, path) VALUES (6, 'plan.dwg')");
     auto view = open();
     const auto page = view.commits(10, 10);
     ASSERT_TRUE(page.hasValue()) << message(page.error());
@@ -299,7 +303,8 @@ TEST_F(HistoryView, SaysWhatEachCommitDidToEachPath) {
         {1,
          {".rvk/properties/ignore added " + std::to_string(ignore.size()) + " " + digest(ignore),
           "Zone.txt added 4 " + digest("zone"), "notes.txt added 5 " + digest("notes"),
-          "plan.dwg added 7 " + digest("plan v1"), "sub/detail.dwg added 9 " + digest("detail v1")}},
+          "plan.dwg added 7 " + digest("plan v1"),
+          "sub/detail.dwg added 9 " + digest("detail v1")}},
         {2,
          {std::string(kOdd) + " added 3 " + digest("odd"),
           "sub/big.bin added " + std::to_string(large.size()) + " " + big,
@@ -502,18 +507,23 @@ TEST_F(HistoryView, FindsTheCopyAFileHoldsAtEachCommit) {
     struct Case {
         const char* path;
         std::uint64_t at;
-        std::uint64_t from;   // 0: the file is not there
+        std::uint64_t from;  // 0: the file is not there
         std::string content;
     };
     const Case cases[] = {
-        {"notes.txt", 1, 1, "notes"},   {"notes.txt", 2, 1, "notes"},
-        {"notes.txt", 3, 0, ""},        {"notes.txt", 4, 4, "notes"},
-        {"notes.txt", 5, 4, "notes"},   {"plan.dwg", 2, 1, "plan v1"},
+        {"notes.txt", 1, 1, "notes"},
+        {"notes.txt", 2, 1, "notes"},
+        {"notes.txt", 3, 0, ""},
+        {"notes.txt", 4, 4, "notes"},
+        {"notes.txt", 5, 4, "notes"},
+        {"plan.dwg", 2, 1, "plan v1"},
         {"plan.dwg", 3, 3, "plan v2, longer"},
         {"plan.dwg", 99, 3, "plan v2, longer"},  // above the head: the newest
-        {"plan.dwg", 0, 0, ""},         {"sub/detail.dwg", 4, 1, "detail v1"},
+        {"plan.dwg", 0, 0, ""},
+        {"sub/detail.dwg", 4, 1, "detail v1"},
         {"sub/detail.dwg", 5, 5, "detail v2"},
-        {"never.txt", 5, 0, ""},        {"sub", 5, 0, ""},
+        {"never.txt", 5, 0, ""},
+        {"sub", 5, 0, ""},
         {"../plan.dwg", 5, 0, ""},
     };
     for (const Case& c : cases) {
@@ -546,9 +556,8 @@ TEST_F(HistoryView, ReadsALargeCopyAChunkAtATime) {
     EXPECT_EQ(pieces, 3);
     // A sink that wants no more stops the reading, which then fails.
     int calls = 0;
-    const auto stopped = view.readCopy(*copy.value(), [&](const char*, std::size_t) {
-        return ++calls < 2;
-    });
+    const auto stopped =
+        view.readCopy(*copy.value(), [&](const char*, std::size_t) { return ++calls < 2; });
     ASSERT_FALSE(stopped.hasValue());
     EXPECT_EQ(calls, 2);
     EXPECT_TRUE(contains(message(stopped.error()), "sub/big.bin"));
@@ -596,8 +605,7 @@ TEST_F(HistoryView, RefusesADamagedCopyNamingTheFile) {
          "WHERE url = $url AND sha256 = $sha",
          "cannot read the stored copy of 'plan.dwg' at commit 3: the server lacks part of the "
          "copy"},
-        {"sub/detail.dwg", 5,
-         "DELETE FROM rvk.copy_chunks WHERE url = $url AND sha256 = $sha",
+        {"sub/detail.dwg", 5, "DELETE FROM rvk.copy_chunks WHERE url = $url AND sha256 = $sha",
          "cannot read the stored copy of 'sub/detail.dwg' at commit 5: the server lacks part of "
          "the copy"},
     };
@@ -652,7 +660,8 @@ const Refusal kRefusals[] = {
      "is absolute or has an empty, \".\" or \"..\" component"},
     {"PathOutOfTheTreeInARegister",
      "INSERT INTO rvk.changes (commit_id, path, url, sha256) SELECT 4, 'a/../../x', url, sha256 "
-     "FROM " + kCopyOfNotes,
+     "FROM " +
+         kCopyOfNotes,
      [](client::HistoryView& v) { return outcome(v.fileRegister(5)); },
      "the server's history is damaged: commit 5 names the path a/../../x, which no clone may hold"},
     {"PathWithAControlCharacter",
