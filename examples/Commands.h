@@ -127,4 +127,7 @@ int label(const std::vector<std::string>& args, const Session& session);
 int labels(const std::vector<std::string>& args, const Session& session);
 int lockable(const std::vector<std::string>& args, const Session& session);
 
+// The command of ServeCommand.cpp.
+int serve(const std::vector<std::string>& args, const Session& session);
+
 }  // namespace rvk

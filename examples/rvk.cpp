@@ -94,6 +94,10 @@ shared history (on a PostgreSQL server):
   label --move NAME ID | --remove NAME
                       move a label to commit ID, or remove it (rvk_admin members only)
   labels              list the labels: name, commit, role, time made
+  serve CONNINFO [--listen ADDRESS:PORT]
+                      serve the shared history at CONNINFO as web pages, read-only (a reader's
+                      login is enough), on ADDRESS:PORT (default 127.0.0.1:8080) until stopped;
+                      one line a request on stderr
 
 In a clone, drawings (*.dwg) and the files the server's lockable rules name are read-only until
 this role locks them; a push that changes or removes one needs its lock ("lock it first").
@@ -390,6 +394,7 @@ const CommandEntry* findCommand(const std::string& name) {
         {"label", rvk::label},
         {"labels", rvk::labels},
         {"lockable", rvk::lockable},
+        {"serve", rvk::serve},
     };
     for (const CommandEntry& entry : kCommands) {
         if (name == entry.name)
