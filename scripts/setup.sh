@@ -15,6 +15,7 @@ packages=(
   libxxhash-dev     # the host kit's stat cache: its checksum (likewise)
   postgresql postgresql-client libpq-dev  # the reference host's shared history: server, psql, client library
   sqlite3 strace    # the host tests: a crafted database, counting reads, killing commands at chosen calls
+  chromium curl     # the web view's tests: its pages in a real browser, its refusals over plain HTTP
   nlohmann-json3-dev rapidjson-dev openssl  # bench/compare: the peers it measures against
   clang libclang-rt-14-dev clang-tidy cppcheck  # fuzz-smoke.sh and static-analysis.sh
   "$@"
