@@ -10,7 +10,7 @@ repo=$(pwd)
 build=${1:-build/fuzz}
 jobs=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 seconds=${SECONDS_PER_TARGET:-10}
-targets=(read_value state_file find_for_staging user_pattern hostile_pattern)
+targets=(read_value state_file find_for_staging user_pattern hostile_pattern web_target)
 
 command -v clang++ >/dev/null || { echo "fuzz-smoke: clang++ is missing (scripts/setup.sh)"; exit 2; }
 
