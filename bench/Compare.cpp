@@ -10,12 +10,13 @@
 // against fixed budgets, and `rvk push` and `rvk clone` of 2,000 files (1.5 GiB, a quarter
 // drawings) through a throwaway PostgreSQL cluster against `git push` to a bare repository and
 // `git clone` from it, with psql's import and export of the same bytes as the server's floor and
-// the bytes a push of one changed drawing sends.
+// the bytes a push of one changed drawing sends, and `rvk serve`'s history pages of a 10,000-commit
+// history and its download of a 300 MiB drawing against psql's \lo_export (CompareWeb.cpp).
 //
 // Each round runs every contender once, in turn, so that a change in the machine's load hits all
 // of them alike; the table shows medians over the rounds and the ratios between them.
 //
-//   rvk_compare [--quick] [--rounds N] [--only scan|state|staging|hashing|sharing|status]
+//   rvk_compare [--quick] [--rounds N] [--only scan|state|staging|hashing|sharing|web|status]
 //
 // --quick runs three rounds and hashes a 256 MiB file instead of 1 GiB (the hashing target is then
 // only indicative). The program also runs itself as a child ("scan-once DIR", "visit-once DIR",
@@ -43,6 +44,7 @@
 #include <nlohmann/json.hpp>
 
 #include "BenchSupport.h"
+#include "CompareSupport.h"
 
 #include <common/Cache.h>
 #include <common/ContentHash.h>
@@ -52,11 +54,7 @@
 
 extern char** environ;
 
-namespace {
-
-namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-using bench_support::ScratchDir;
+namespace contest {
 
 double millisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -68,15 +66,7 @@ double median(std::vector<double> values) {
     return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-struct Outcome {
-    int status = -1;
-    std::string output;
-    double milliseconds = 0;
-};
-
-// Runs `args` with its standard output captured (or thrown away) and its standard error passed
-// through; the time is from the spawn to the end of the child.
-Outcome run(const std::vector<std::string>& args, bool capture, const char* folder = nullptr) {
+Outcome run(const std::vector<std::string>& args, bool capture, const char* folder) {
     std::vector<char*> argv;
     for (const std::string& arg : args)
         argv.push_back(const_cast<char*>(arg.c_str()));
@@ -119,13 +109,41 @@ Outcome run(const std::vector<std::string>& args, bool capture, const char* fold
     return outcome;
 }
 
-Outcome mustRun(const std::vector<std::string>& args, bool capture = false,
-                const char* folder = nullptr) {
+Outcome mustRun(const std::vector<std::string>& args, bool capture,
+                const char* folder) {
     Outcome outcome = run(args, capture, folder);
     if (outcome.status != 0)
         throw std::runtime_error(args[0] + " " + (args.size() > 1 ? args[1] : "") + " failed");
     return outcome;
 }
+
+std::string format(const char* fmt, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, fmt, value);
+    return text;
+}
+
+ThrowawayServer::ThrowawayServer(std::string folder) : m_folder(std::move(folder)) {
+    mustRun({"bash", RVK_PG_SERVER, "start", m_folder}, true);
+    std::ifstream in(m_folder + "/port");
+    in >> m_port;
+}
+
+ThrowawayServer::~ThrowawayServer() {
+    run({"bash", RVK_PG_SERVER, "stop", m_folder}, false);
+}
+
+std::string ThrowawayServer::conninfo(const std::string& user, const std::string& db) const {
+    return "host=" + m_folder + " port=" + m_port + " user=" + user + " dbname=" + db;
+}
+
+}  // namespace contest
+
+namespace {
+
+using namespace contest;
+namespace fs = std::filesystem;
+using bench_support::ScratchDir;
 
 std::size_t countLines(const std::string& text) {
     return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
@@ -208,21 +226,6 @@ int hashOnce(const char* folder, const char* url) {
 
 // --- the table ---------------------------------------------------------------------------------
 
-struct Row {
-    std::string measure;
-    std::string ours;
-    std::string peer;
-    std::string ratio;
-    std::string target;
-    bool met;
-};
-
-std::string format(const char* fmt, double value) {
-    char text[64];
-    std::snprintf(text, sizeof text, fmt, value);
-    return text;
-}
-
 std::string uptime() {
     try {
         std::string text = mustRun({"uptime"}, true).output;
@@ -256,13 +259,6 @@ void printTable(const std::vector<Row>& rows) {
     for (const Row& row : rows)
         line(row.measure, row.ours, row.peer, row.ratio, row.target, row.met ? "yes" : "NO");
 }
-
-struct Options {
-    int rounds = 7;
-    bool quick = false;
-    std::string only;  // one contest by name, or all
-    std::string self;
-};
 
 // --- the contests ------------------------------------------------------------------------------
 
@@ -681,20 +677,9 @@ void compareSharing(const Options& options, std::vector<Row>& rows) {
             all << in.rdbuf();
         }
     }
-    const Outcome started =
-        mustRun({"bash", RVK_PG_SERVER, "start", base + "/pg"}, true);
-    struct StopServer {
-        std::string folder;
-        ~StopServer() { run({"bash", RVK_PG_SERVER, "stop", folder}, false); }
-    } stopServer{base + "/pg"};
-    std::string port;
-    {
-        std::ifstream in(base + "/pg/port");
-        in >> port;
-    }
-    (void)started;
+    const ThrowawayServer server(base + "/pg");
     const auto conn = [&](const std::string& user, const std::string& db) {
-        return "host=" + base + "/pg port=" + port + " user=" + user + " dbname=" + db;
+        return server.conninfo(user, db);
     };
     mustRun({"sync"});
 
@@ -937,6 +922,8 @@ int compare(const Options& options) {
         compareHashing(options, rows);
     if (wanted("sharing"))
         compareSharing(options, rows);
+    if (wanted("web"))
+        compareWeb(options, rows);
     // Medians of at least seven rounds whatever --rounds says: the machine's noise is larger
     // than the differences measured.
     const StatusCase statusCases[] = {
@@ -991,7 +978,7 @@ int main(int argc, char** argv) {
             } else {
                 std::fprintf(stderr,
                              "usage: %s [--quick] [--rounds N] "
-                             "[--only scan|state|staging|hashing|sharing|status]\n",
+                             "[--only scan|state|staging|hashing|sharing|web|status]\n",
                              argv[0]);
                 return 2;
             }
