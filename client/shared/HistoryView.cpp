@@ -139,6 +139,9 @@ HistoryView& HistoryView::operator=(HistoryView&&) noexcept = default;
 HistoryView::~HistoryView() = default;
 
 Expected<HistoryView> HistoryView::open(const std::string& conninfo, Reporter& reporter) {
+    // A secret in a connection string shows wherever the string does (a process list, a log).
+    if (const auto usable = checkConnInfo(conninfo); !usable.hasValue())
+        return usable.error();
     // No limit on the connection's life: a view lasts as long as its host. Each query still has
     // the kit's own.
     auto connected = ServerConnection::connect(conninfo, reporter);

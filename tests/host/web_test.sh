@@ -55,6 +55,11 @@ head -c $((300 << 20)) /dev/urandom >big.dwg
 rvk stage big.dwg >/dev/null && rvk commit -m "The big one" >/dev/null
 expect 0 "pushed 1 commit" -- rvk push
 
+# What rvk serve refuses before it serves: a secret on its command line, an address it cannot read.
+expect 1 "the connection string holds a password" -- rvk serve "$pg_reader password=secret"
+expect 2 "is no ADDRESS:PORT" -- rvk serve "$pg_reader" --listen 127.0.0.1
+expect 2 "is no ADDRESS:PORT" -- rvk serve "$pg_reader" --listen 127.0.0.1:65536
+
 # The server, for a reader, on a free port. Asan keeps freed memory aside by default; a small
 # quarantine keeps the peak memory of a build with it near what the code itself takes.
 export ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}quarantine_size_mb=8
