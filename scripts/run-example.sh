@@ -2,7 +2,9 @@
 # Sets up the machine, builds the library and the reference host, and runs the host through a short
 # session in a fresh sample folder: a repository is made, files are staged and committed, a drawing
 # and a generic file change, the changes are listed again, a file edited by mistake is restored
-# and the stored copies are verified. Every command is shown with its output. RVK_JOBS sets the
+# and the stored copies are verified; then two drafters share the history on a throwaway
+# PostgreSQL cluster, and a reader's rvk serve answers for it over HTTP. Every command is shown
+# with its output. RVK_JOBS sets the
 # number of parallel compile jobs (default: all processors).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -157,5 +159,23 @@ step rvk labels
 step rvk export "Rev B" "$office/Rev B"
 step ls -l "$office/Rev B"
 step cat "$office/Rev B/register.csv"
+
+note "the office reads the history in a browser: rvk serve, with a reader's login"
+show rvk serve "$(role reader)" --listen 127.0.0.1:0 "&"
+"$rvk_binary" serve "$(role reader)" --listen 127.0.0.1:0 2>"$office/serve.log" &
+serve_pid=$!
+trap 'kill $serve_pid 2>/dev/null; bash "$pg_server" stop "$office/pg" >/dev/null 2>&1 || true; rm -rf "$sample" "$office"' EXIT
+for _ in $(seq 100); do
+    grep -q ' on http://' "$office/serve.log" && break
+    sleep 0.1
+done
+cat "$office/serve.log"
+site=$(sed -n 's|.* on \(http://[^ ]*\) .*|\1|p' "$office/serve.log")
+step curl -s "${site}labels/Rev%20B/register.csv"
+step curl -s -o "$office/stair.dwg" -D - "${site}download/5/details/stair.dwg"
+note "one line a request on the server's stderr"
+kill -INT $serve_pid
+wait $serve_pid || true
+tail -n +2 "$office/serve.log"
 
 printf '\nexample session finished\n'
