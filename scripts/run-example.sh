@@ -4,8 +4,7 @@
 # and a generic file change, the changes are listed again, a file edited by mistake is restored
 # and the stored copies are verified; then two drafters share the history on a throwaway
 # PostgreSQL cluster, and a reader's rvk serve answers for it over HTTP. Every command is shown
-# with its output. RVK_JOBS sets the
-# number of parallel compile jobs (default: all processors).
+# with its output. RVK_JOBS sets the number of parallel compile jobs (default: all processors).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$PWD
