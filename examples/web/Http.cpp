@@ -258,8 +258,12 @@ public:
             return client::hostError(client::quoteName(listen.address) + " is no IP address");
         const tcp::endpoint endpoint(address, listen.port);
         m_acceptor.open(endpoint.protocol(), error);
+#ifndef _WIN32
+        // Restarted at once, it takes its port back from the connections of its last run. (On
+        // Windows the same option would let another program take a port that is in use.)
         if (!error)
             m_acceptor.set_option(net::socket_base::reuse_address(true), error);
+#endif
         if (!error)
             m_acceptor.bind(endpoint, error);
         if (!error)
