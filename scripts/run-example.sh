@@ -163,7 +163,7 @@ note "the office reads the history in a browser: rvk serve, with a reader's logi
 show rvk serve "$(role reader)" --listen 127.0.0.1:0 "&"
 "$rvk_binary" serve "$(role reader)" --listen 127.0.0.1:0 2>"$office/serve.log" &
 serve_pid=$!
-trap 'kill $serve_pid 2>/dev/null; bash "$pg_server" stop "$office/pg" >/dev/null 2>&1 || true; rm -rf "$sample" "$office"' EXIT
+trap 'kill $serve_pid 2>/dev/null || true; bash "$pg_server" stop "$office/pg" >/dev/null 2>&1 || true; rm -rf "$sample" "$office"' EXIT
 for _ in $(seq 100); do
     grep -q ' on http://' "$office/serve.log" && break
     sleep 0.1

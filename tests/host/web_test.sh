@@ -68,7 +68,7 @@ serve=("$program")
 [[ $program == *.exe ]] && serve=(wine "$program")
 "${serve[@]}" serve "$pg_reader" --listen 127.0.0.1:0 2>"$log" &
 serve_pid=$!
-trap 'kill $serve_pid 2>/dev/null; cleanup' EXIT
+trap 'kill $serve_pid 2>/dev/null || true; cleanup' EXIT
 for _ in $(seq 200); do
     grep -q "^rvk serve: .* on http://" "$log" && break
     kill -0 $serve_pid 2>/dev/null || break
