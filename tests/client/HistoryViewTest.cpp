@@ -27,17 +27,9 @@ namespace {
 namespace fs = std::filesystem;
 using kit_testing::contains;
 using kit_testing::message;
+using kit_testing::od;
+using kit_testing::sha256;
 using kit_testing::WorkingCopy;
-
-OdString od(const std::string& text) {
-    return OdString(text.c_str(), kCodePageUtf8);
-}
-
-std::string sha256(const std::string& bytes) {
-    common::ContentDigest digest;
-    digest.update(bytes.data(), bytes.size());
-    return client::utf8(digest.hexDigest());
-}
 
 // Bytes no compression or pattern could make short: two and a half chunks of the server's.
 std::string largeContent() {

@@ -25,11 +25,9 @@ namespace {
 namespace fs = std::filesystem;
 using kit_testing::contains;
 using kit_testing::message;
+using kit_testing::od;
+using kit_testing::sha256;
 using kit_testing::WorkingCopy;
-
-OdString od(const std::string& text) {
-    return OdString(text.c_str(), kCodePageUtf8);
-}
 
 template <class T>
 std::string text(const Expected<T>& outcome) {
@@ -59,12 +57,6 @@ std::vector<std::vector<std::string>> csvRows(const std::string& csv) {
         }
     }
     return rows;
-}
-
-std::string sha256(const std::string& bytes) {
-    common::ContentDigest digest;
-    digest.update(bytes.data(), bytes.size());
-    return client::utf8(digest.hexDigest());
 }
 
 // drafter1's clone `a` pushed plan.dwg (commit 1, at 1000) and sub/note.txt (commit 2, at 2000);

@@ -22,12 +22,9 @@ namespace fs = std::filesystem;
 using client::Conflicts;
 using kit_testing::contains;
 using kit_testing::message;
+using kit_testing::od;
 using kit_testing::sys;
 using kit_testing::WorkingCopy;
-
-OdString od(const std::string& text) {
-    return OdString(text.c_str(), kCodePageUtf8);
-}
 
 bool isDrawing(const std::string& path) {
     return path.size() > 4 && path.compare(path.size() - 4, 4, ".dwg") == 0;

@@ -20,6 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using kit_testing::message;
+using kit_testing::od;
 using kit_testing::WorkingCopy;
 
 class SharedOperationsRefusals;
@@ -36,10 +37,6 @@ struct Refusal {
 
 void PrintTo(const Refusal& row, std::ostream* out) {
     *out << row.name;
-}
-
-OdString od(const char* text) {
-    return OdString(text, kCodePageUtf8);
 }
 
 // An outcome as text: the error's message, or what was done (or left undone) when none.

@@ -15,6 +15,7 @@
 #include <client/SharedOperations.h>
 #include <client/shared/ServerConnection.h>
 #include <client/shared/Standing.h>
+#include <common/ContentHash.h>
 
 #include "KitSupport.h"
 
@@ -27,6 +28,18 @@ inline std::string login(const char* name) {
 
 inline std::string message(const ErrorMessage& error) {
     return client::utf8(error.message);
+}
+
+// A UTF-8 name as the kit takes it.
+inline OdString od(const std::string& text) {
+    return OdString(text.c_str(), kCodePageUtf8);
+}
+
+// The SHA-256 digest of `bytes`, in hex, as the kit writes digests.
+inline std::string sha256(const std::string& bytes) {
+    common::ContentDigest digest;
+    digest.update(bytes.data(), bytes.size());
+    return client::utf8(digest.hexDigest());
 }
 
 class SharedServer : public testing::Test {

@@ -131,7 +131,7 @@ expect 1 "'0' is no commit id" -- rvk export 0 "$base/x"
 # The stored copy of commit 2's schedule.txt, named by its digest, damaged.
 copy=$(find .rvk/objects -type f -name "*$(sha256sum <"$base/b/schedule.txt" | cut -c3-64)*")
 [ -f "$copy" ] || fail "no stored copy of schedule v1 found"
-chmod u+w "$copy" && printf 'SPEC V1\n' >"$copy"
+chmod u+w "$copy" && printf 'SCHEDULE V0\n' >"$copy"
 expect 1 "schedule.txt" -- rvk export "Rev B" "$base/damaged"
 expect 1 "is damaged" -- rvk export "Rev B" "$base/damaged"
 [ ! -e "$base/damaged" ] && [ -z "$(ls -A "$base" | grep rvk-export)" ] || fail "a refused export left a folder"
